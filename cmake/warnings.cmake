@@ -1,0 +1,10 @@
+# Warnings for our own targets only; third-party headers come in as SYSTEM.
+function(vt_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -Wnon-virtual-dtor)
+endfunction()
+
+option(VT_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(VT_SANITIZE AND NOT WIN32)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()

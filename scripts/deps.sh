@@ -1,0 +1,29 @@
+# Sourced by the other scripts: installs the Debian packages a step needs,
+# only when something is missing, so a second run costs nothing.
+# Usage: ensure_packages [--i386] pkg...
+ensure_packages() {
+    local want_i386=0
+    if [ "${1:-}" == "--i386" ]; then want_i386=1; shift; fi
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    local need_arch=0
+    if [ "$want_i386" == 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        need_arch=1
+    fi
+    [ ${#missing[@]} -eq 0 ] && [ "$need_arch" == 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" != 0 ] && sudo=sudo
+    echo "== installing: ${missing[*]}"
+    [ "$need_arch" == 1 ] && $sudo dpkg --add-architecture i386
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
+}
+
+NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev nlohmann-json3-dev python3
+                 procps gawk)
+WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix)
+WINE_PACKAGES=(wine wine32 wine64)

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the native service and runs it in the foreground. Event entries go
+# to standard error (set VTSERVICE_EVENTLOG_FILE to send them elsewhere);
+# Ctrl-C or SIGTERM stops it as the service manager's stop would.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+ensure_packages "${NATIVE_PACKAGES[@]}"
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/native --target VTService
+export VTSERVICE_EVENTLOG_FILE=${VTSERVICE_EVENTLOG_FILE:-/dev/stderr}
+exec build/native/VTService "$@"

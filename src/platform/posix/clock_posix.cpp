@@ -1,0 +1,33 @@
+#include <cerrno>
+#include <ctime>
+
+#include "platform/posix/system_posix.h"
+
+namespace vt::platform::posix {
+
+namespace {
+uint64_t MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+}  // namespace
+
+uint32_t PosixClock::TickCount() {
+    return static_cast<uint32_t>(MonotonicMs());
+}
+
+uint64_t PosixClock::TickCount64() {
+    return MonotonicMs();
+}
+
+void PosixClock::Sleep(uint32_t milliseconds) {
+    timespec request{static_cast<time_t>(milliseconds / 1000),
+                     static_cast<long>(milliseconds % 1000) * 1000000L};
+    timespec remaining{};
+    while (nanosleep(&request, &remaining) != 0 && errno == EINTR) {
+        request = remaining;
+    }
+}
+
+}  // namespace vt::platform::posix

@@ -1,0 +1,14 @@
+#include <cstdio>
+
+#include "platform/posix/system_posix.h"
+#include "platform/posix/wide_posix.h"
+
+namespace vt::platform::posix {
+
+void PosixConsole::Print(std::wstring_view text) {
+    const std::string bytes = ToUtf8(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace vt::platform::posix

@@ -1,0 +1,128 @@
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <thread>
+
+#include "platform/posix/system_posix.h"
+
+namespace vt::platform::posix {
+
+namespace {
+thread_local uint32_t t_lastError = 0;
+
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+}  // namespace
+
+void BlockStopSignals() {
+    sigset_t set = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void PosixServiceHost::Wake() {
+    const uint64_t one = 1;
+    const ssize_t written = write(wakeFd_, &one, sizeof one);
+    (void)written;
+}
+
+bool PosixServiceHost::RunDispatcher(const wchar_t* serviceName, ServiceMainFunction serviceMain) {
+    BlockStopSignals();
+    sigset_t set = StopSignals();
+    const int signalFd = signalfd(-1, &set, SFD_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_CLOEXEC);
+    if (signalFd < 0 || wakeFd_ < 0) {
+        t_lastError = static_cast<uint32_t>(errno);
+        if (signalFd >= 0) {
+            close(signalFd);
+        }
+        return false;
+    }
+
+    std::thread serviceThread([this, serviceName, serviceMain] {
+        wchar_t* argv[] = {const_cast<wchar_t*>(serviceName), nullptr};
+        serviceMain(1, argv);
+        std::lock_guard<std::mutex> lock(mutex_);
+        mainReturned_ = true;
+        Wake();
+    });
+
+    bool stopWanted = false;
+    for (;;) {
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            if (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                stopWanted = true;
+            }
+        }
+        if (fds[1].revents & POLLIN) {
+            uint64_t count = 0;
+            const ssize_t got = read(wakeFd_, &count, sizeof count);
+            (void)got;
+        }
+
+        ControlHandlerFunction deliver = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (state_ == kServiceStopped) {
+                break;
+            }
+            // Never reported anything but pending and gone: nothing to stop.
+            if (mainReturned_ && state_ == kServiceStartPending) {
+                break;
+            }
+            const bool acceptsStop = state_ == kServiceRunning || state_ == kServicePaused;
+            if (stopWanted && acceptsStop && handler_ != nullptr) {
+                deliver = handler_;
+                stopWanted = false;
+            }
+        }
+        if (deliver != nullptr) {
+            deliver(kServiceControlStop);
+        }
+    }
+
+    serviceThread.join();
+    close(signalFd);
+    close(wakeFd_);
+    wakeFd_ = -1;
+    return true;
+}
+
+StatusHandle PosixServiceHost::RegisterControlHandler(const wchar_t*,
+                                                      ControlHandlerFunction handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handler_ = handler;
+    return this;
+}
+
+bool PosixServiceHost::SetStatus(StatusHandle, const ServiceStatus& status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_ = status.currentState;
+    if (wakeFd_ >= 0) {
+        Wake();
+    }
+    return true;
+}
+
+uint32_t PosixServiceHost::LastError() {
+    return t_lastError;
+}
+
+}  // namespace vt::platform::posix

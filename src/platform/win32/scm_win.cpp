@@ -1,0 +1,127 @@
+#include <windows.h>
+
+#include "platform/win32/system_win.h"
+
+namespace vt::platform::win32 {
+
+namespace {
+
+SC_HANDLE Sc(ScHandle handle) {
+    return static_cast<SC_HANDLE>(handle);
+}
+
+void FromNative(const SERVICE_STATUS& s, ServiceStatus& status) {
+    status.serviceType = s.dwServiceType;
+    status.currentState = s.dwCurrentState;
+    status.controlsAccepted = s.dwControlsAccepted;
+    status.win32ExitCode = s.dwWin32ExitCode;
+    status.serviceSpecificExitCode = s.dwServiceSpecificExitCode;
+    status.checkPoint = s.dwCheckPoint;
+    status.waitHint = s.dwWaitHint;
+}
+
+SERVICE_STATUS ToNative(const ServiceStatus& status) {
+    SERVICE_STATUS s{};
+    s.dwServiceType = status.serviceType;
+    s.dwCurrentState = status.currentState;
+    s.dwControlsAccepted = status.controlsAccepted;
+    s.dwWin32ExitCode = status.win32ExitCode;
+    s.dwServiceSpecificExitCode = status.serviceSpecificExitCode;
+    s.dwCheckPoint = status.checkPoint;
+    s.dwWaitHint = status.waitHint;
+    return s;
+}
+
+constexpr DWORD kModulePathChars = MAX_PATH;
+
+}  // namespace
+
+ScHandle WinScm::OpenManager(uint32_t access) {
+    return ::OpenSCManagerW(nullptr, nullptr, access);
+}
+
+ScHandle WinScm::CreateService(ScHandle manager, const ServiceConfig& config, uint32_t access) {
+    // An empty dependency list is an empty, doubly terminated string; no
+    // load-order group, no tag, no account: the service runs as LocalSystem.
+    static const wchar_t kNoDependencies[] = L"\0";
+    return ::CreateServiceW(Sc(manager), config.name.c_str(), config.displayName.c_str(), access,
+                            config.serviceType, config.startType, config.errorControl,
+                            config.binaryPath.c_str(), nullptr, nullptr, kNoDependencies, nullptr,
+                            nullptr);
+}
+
+ScHandle WinScm::OpenService(ScHandle manager, const std::wstring& name, uint32_t access) {
+    return ::OpenServiceW(Sc(manager), name.c_str(), access);
+}
+
+bool WinScm::StartService(ScHandle service) {
+    return ::StartServiceA(Sc(service), 0, nullptr) != FALSE;
+}
+
+bool WinScm::SetDescription(ScHandle service, const std::wstring& description) {
+    SERVICE_DESCRIPTIONW info{};
+    info.lpDescription = const_cast<LPWSTR>(description.c_str());
+    return ::ChangeServiceConfig2W(Sc(service), SERVICE_CONFIG_DESCRIPTION, &info) != FALSE;
+}
+
+bool WinScm::SetFailureActions(ScHandle service, const FailureActions& actions) {
+    SC_ACTION restart[3];
+    const DWORD count = actions.restartCount < 3 ? actions.restartCount : 3;
+    for (DWORD i = 0; i < count; ++i) {
+        restart[i].Type = SC_ACTION_RESTART;
+        restart[i].Delay = actions.restartDelayMs;
+    }
+    SERVICE_FAILURE_ACTIONSW info{};
+    info.dwResetPeriod = actions.resetPeriodSeconds;
+    info.lpRebootMsg = nullptr;
+    info.lpCommand = nullptr;
+    info.cActions = count;
+    info.lpsaActions = restart;
+    return ::ChangeServiceConfig2W(Sc(service), SERVICE_CONFIG_FAILURE_ACTIONS, &info) != FALSE;
+}
+
+bool WinScm::ControlService(ScHandle service, uint32_t control, ServiceStatus& status) {
+    SERVICE_STATUS s = ToNative(status);
+    const bool ok = ::ControlService(Sc(service), control, &s) != FALSE;
+    FromNative(s, status);
+    return ok;
+}
+
+bool WinScm::QueryServiceStatus(ScHandle service, ServiceStatus& status) {
+    SERVICE_STATUS s{};
+    if (!::QueryServiceStatus(Sc(service), &s)) {
+        return false;
+    }
+    FromNative(s, status);
+    return true;
+}
+
+bool WinScm::DeleteService(ScHandle service) {
+    return ::DeleteService(Sc(service)) != FALSE;
+}
+
+void WinScm::CloseHandle(ScHandle handle) {
+    ::CloseServiceHandle(Sc(handle));
+}
+
+bool WinScm::ModulePath(std::wstring& path) {
+    wchar_t buffer[kModulePathChars];
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer, kModulePathChars);
+    if (length == 0) {
+        return false;
+    }
+    // A full buffer means the path was cut: registering it would point the
+    // service at a file that does not exist.
+    if (length >= kModulePathChars) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    path.assign(buffer, length);
+    return true;
+}
+
+uint32_t WinScm::LastError() {
+    return ::GetLastError();
+}
+
+}  // namespace vt::platform::win32

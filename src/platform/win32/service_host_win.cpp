@@ -1,0 +1,55 @@
+#include <windows.h>
+
+#include "platform/win32/system_win.h"
+
+namespace vt::platform::win32 {
+
+namespace {
+
+// One service per process: the dispatcher and the handler reach the core's
+// functions through these, so the core needs no Windows calling convention.
+ServiceMainFunction g_serviceMain = nullptr;
+ControlHandlerFunction g_controlHandler = nullptr;
+
+void WINAPI ServiceMainTrampoline(DWORD argc, LPWSTR* argv) {
+    g_serviceMain(static_cast<uint32_t>(argc), argv);
+}
+
+void WINAPI ControlHandlerTrampoline(DWORD control) {
+    g_controlHandler(static_cast<uint32_t>(control));
+}
+
+}  // namespace
+
+bool WinServiceHost::RunDispatcher(const wchar_t* serviceName, ServiceMainFunction serviceMain) {
+    g_serviceMain = serviceMain;
+    SERVICE_TABLE_ENTRYW table[] = {
+        {const_cast<LPWSTR>(serviceName), ServiceMainTrampoline},
+        {nullptr, nullptr},
+    };
+    return ::StartServiceCtrlDispatcherW(table) != FALSE;
+}
+
+StatusHandle WinServiceHost::RegisterControlHandler(const wchar_t* serviceName,
+                                                    ControlHandlerFunction handler) {
+    g_controlHandler = handler;
+    return ::RegisterServiceCtrlHandlerW(serviceName, ControlHandlerTrampoline);
+}
+
+bool WinServiceHost::SetStatus(StatusHandle handle, const ServiceStatus& status) {
+    SERVICE_STATUS s{};
+    s.dwServiceType = status.serviceType;
+    s.dwCurrentState = status.currentState;
+    s.dwControlsAccepted = status.controlsAccepted;
+    s.dwWin32ExitCode = status.win32ExitCode;
+    s.dwServiceSpecificExitCode = status.serviceSpecificExitCode;
+    s.dwCheckPoint = status.checkPoint;
+    s.dwWaitHint = status.waitHint;
+    return ::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &s) != FALSE;
+}
+
+uint32_t WinServiceHost::LastError() {
+    return ::GetLastError();
+}
+
+}  // namespace vt::platform::win32

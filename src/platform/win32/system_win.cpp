@@ -1,0 +1,17 @@
+#include "platform/win32/system_win.h"
+
+namespace vt::platform {
+
+const Platform& System() {
+    static win32::WinClock clock;
+    static win32::WinEventLog eventLog;
+    static win32::WinServiceHost serviceHost;
+    static win32::WinThreads threads;
+    static win32::WinProcesses processes;
+    static win32::WinConsole console;
+    static win32::WinScm scm;
+    static const Platform platform{clock, eventLog, serviceHost, threads, processes, console, &scm};
+    return platform;
+}
+
+}  // namespace vt::platform

@@ -1,0 +1,68 @@
+#include <windows.h>
+
+#include <new>
+
+#include "platform/win32/system_win.h"
+
+namespace vt::platform::win32 {
+
+namespace {
+
+class WinEvent final : public Event {
+  public:
+    explicit WinEvent(HANDLE handle) : handle_(handle) {}
+    ~WinEvent() override { ::CloseHandle(handle_); }
+    WinEvent(const WinEvent&) = delete;
+    WinEvent& operator=(const WinEvent&) = delete;
+
+    void Set() override { ::SetEvent(handle_); }
+    uint32_t Wait(uint32_t milliseconds) override {
+        return ::WaitForSingleObject(handle_, milliseconds);
+    }
+
+  private:
+    HANDLE handle_;
+};
+
+struct WorkRecord {
+    WorkFunction fn;
+    void* context;
+};
+
+DWORD WINAPI WorkTrampoline(LPVOID parameter) {
+    WorkRecord record = *static_cast<WorkRecord*>(parameter);
+    delete static_cast<WorkRecord*>(parameter);
+    record.fn(record.context);
+    return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<Event> WinThreads::CreateManualResetEvent() {
+    HANDLE handle = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<WinEvent>(handle);
+}
+
+bool WinThreads::QueueLongRunning(WorkFunction fn, void* context) {
+    auto* record = new (std::nothrow) WorkRecord{fn, context};
+    if (record == nullptr) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    if (!::QueueUserWorkItem(WorkTrampoline, record, WT_EXECUTELONGFUNCTION)) {
+        const DWORD error = ::GetLastError();
+        delete record;
+        ::SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
+uint32_t WinThreads::LastError() {
+    return ::GetLastError();
+}
+
+}  // namespace vt::platform::win32

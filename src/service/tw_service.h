@@ -1,0 +1,74 @@
+// The service itself: the one object the entry point builds and the service
+// manager drives. OnStart brings up the long-running work items; OnStop ends
+// the companion program the service started, raises `stopping` and waits
+// until ServiceWorkerThread has seen it.
+//
+// Shared with other threads without locks: `stopping`, `enabled`,
+// `disabled`, `lastHeartbeat`, `companionProcess` (atomics, written by one
+// side and polled by the other). `stoppedEvent` is the one synchronisation
+// object between OnStop and the work items.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/system_error.h"
+#include "service/tw_service_base.h"
+
+namespace vt::service {
+
+inline constexpr wchar_t kServiceName[] = L"VTService";
+
+class TWService : public TWServiceBase {
+  public:
+    // Throws SystemError when stoppedEvent cannot be created.
+    explicit TWService(const platform::Platform& platform);
+    ~TWService() override;
+
+    // Queues object->*fn() as a long-running work item. Throws SystemError
+    // when it cannot be queued; nothing is left allocated then.
+    template <class T>
+    void QueueMemberWorkItem(void (T::*fn)(), T* object);
+
+    // Runs until `stopping` is seen, then signals stoppedEvent.
+    void ServiceWorkerThread();
+    // One look at `stopping`: false once it is set, else sleeps one period.
+    bool ServiceWorkerPass();
+
+    static constexpr uint32_t kStopPollMs = 2000;
+
+    std::atomic<bool> stopping{false};
+    std::unique_ptr<platform::Event> stoppedEvent;
+    std::atomic<int32_t> enabled{0};
+    std::atomic<int32_t> disabled{0};
+    std::atomic<uint64_t> lastHeartbeat{0};
+    std::atomic<platform::ProcessHandle> companionProcess{platform::kNoProcess};
+
+  protected:
+    void OnStart(uint32_t argc, wchar_t** argv) override;
+    void OnStop() override;
+
+  private:
+    const platform::Platform platform_;
+};
+
+template <class T>
+void TWService::QueueMemberWorkItem(void (T::*fn)(), T* object) {
+    struct Record {
+        void (T::*fn)();
+        T* object;
+    };
+    auto trampoline = [](void* context) {
+        std::unique_ptr<Record> record(static_cast<Record*>(context));
+        (record->object->*record->fn)();
+    };
+    auto record = std::make_unique<Record>(Record{fn, object});
+    if (!platform_.threads.QueueLongRunning(trampoline, record.get())) {
+        throw SystemError(platform_.threads.LastError());
+    }
+    record.release();  // the trampoline owns it now
+}
+
+}  // namespace vt::service

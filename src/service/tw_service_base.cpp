@@ -1,0 +1,166 @@
+#include "service/tw_service_base.h"
+
+#include <string>
+
+#include "platform/system_error.h"
+#include "service/text.h"
+
+namespace vt::service {
+
+using platform::EventType;
+
+std::atomic<TWServiceBase*> TWServiceBase::s_current{nullptr};
+
+namespace {
+// LogError formats into a buffer of this many wide characters.
+constexpr size_t kLogErrorBufferChars = 260;
+}  // namespace
+
+TWServiceBase::TWServiceBase(const wchar_t* name, platform::ServiceHost& host,
+                             platform::EventLog& eventLog)
+    : name_(name), host_(host), eventLog_(eventLog) {
+    status_.serviceType = platform::kServiceWin32OwnProcess;
+    status_.currentState = platform::kServiceStartPending;
+    // Pause and continue are never accepted; this value never changes.
+    status_.controlsAccepted = platform::kServiceAcceptStop | platform::kServiceAcceptShutdown;
+}
+
+void TWServiceBase::ServiceMain(uint32_t argc, wchar_t** argv) {
+    TWServiceBase* service = s_current.load();
+    if (service == nullptr) {
+        return;
+    }
+    service->statusHandle_ = service->host_.RegisterControlHandler(service->name_, ControlHandler);
+    if (service->statusHandle_ == nullptr) {
+        // Without a status handle nothing can be reported to the manager;
+        // leave a trace and let the manager time the start out.
+        service->LogError(L"RegisterServiceCtrlHandler", service->host_.LastError());
+        return;
+    }
+    service->Start(argc, argv);
+}
+
+void TWServiceBase::ControlHandler(uint32_t control) {
+    TWServiceBase* service = s_current.load();
+    if (service == nullptr) {
+        return;
+    }
+    switch (control) {
+        case platform::kServiceControlStop:
+            service->Stop();
+            break;
+        case platform::kServiceControlPause:
+            service->Pause();
+            break;
+        case platform::kServiceControlContinue:
+            service->Continue();
+            break;
+        case platform::kServiceControlShutdown:
+            service->Shutdown();
+            break;
+        default:
+            // Interrogate re-sends nothing; unknown codes are ignored.
+            break;
+    }
+}
+
+void TWServiceBase::Start(uint32_t argc, wchar_t** argv) {
+    try {
+        SetStatus(platform::kServiceStartPending, 0);
+        OnStart(argc, argv);
+        SetStatus(platform::kServiceRunning, 0);
+    } catch (const SystemError& e) {
+        LogError(L"Service Start", e.code());
+        SetStatus(platform::kServiceStopped, e.code());
+    } catch (...) {
+        LogEvent(L"Service failed to start.", EventType::Error);
+        SetStatus(platform::kServiceStopped, 0);
+    }
+}
+
+void TWServiceBase::Stop() {
+    const uint32_t stateBefore = status_.currentState;
+    try {
+        SetStatus(platform::kServiceStopPending, 0);
+        OnStop();
+        SetStatus(platform::kServiceStopped, 0);
+    } catch (const SystemError& e) {
+        LogError(L"Service Stop", e.code());
+        SetStatus(stateBefore, 0);
+    } catch (...) {
+        LogEvent(L"Service failed to stop.", EventType::Error);
+        SetStatus(stateBefore, 0);
+    }
+}
+
+void TWServiceBase::Pause() {
+    try {
+        SetStatus(platform::kServicePausePending, 0);
+        OnPause();
+        SetStatus(platform::kServicePaused, 0);
+    } catch (const SystemError& e) {
+        LogError(L"Service Pause", e.code());
+        SetStatus(platform::kServiceRunning, 0);
+    } catch (...) {
+        LogEvent(L"Service failed to pause.", EventType::Error);
+        SetStatus(platform::kServiceRunning, 0);
+    }
+}
+
+void TWServiceBase::Continue() {
+    try {
+        SetStatus(platform::kServiceContinuePending, 0);
+        OnContinue();
+        SetStatus(platform::kServiceRunning, 0);
+    } catch (const SystemError& e) {
+        LogError(L"Service Continue", e.code());
+        SetStatus(platform::kServicePaused, 0);
+    } catch (...) {
+        LogEvent(L"Service failed to resume.", EventType::Error);
+        SetStatus(platform::kServicePaused, 0);
+    }
+}
+
+void TWServiceBase::Shutdown() {
+    try {
+        OnShutdown();
+        SetStatus(platform::kServiceStopped, 0);
+    } catch (const SystemError& e) {
+        LogError(L"Service Shutdown", e.code());
+    } catch (...) {
+        LogEvent(L"Service failed to shut down.", EventType::Error);
+    }
+}
+
+void TWServiceBase::SetStatus(uint32_t state, uint32_t exitCode) {
+    status_.currentState = state;
+    status_.win32ExitCode = exitCode;
+    status_.waitHint = 0;
+    if (state == platform::kServiceRunning || state == platform::kServiceStopped) {
+        status_.checkPoint = 0;
+    } else {
+        status_.checkPoint = checkPointCounter_.fetch_add(1);
+    }
+    host_.SetStatus(statusHandle_, status_);
+}
+
+void TWServiceBase::LogEvent(std::wstring_view message, EventType type) {
+    platform::EventRecord record;
+    record.source = name_;
+    record.type = type;
+    record.strings = {std::wstring(name_), std::wstring(message)};
+    eventLog_.Write(record);
+}
+
+void TWServiceBase::LogError(std::wstring_view functionName, uint32_t errorCode) {
+    LogEvent(FitBuffer(FailedWithError(functionName, errorCode), kLogErrorBufferChars),
+             EventType::Error);
+}
+
+void TWServiceBase::OnStart(uint32_t, wchar_t**) {}
+void TWServiceBase::OnStop() {}
+void TWServiceBase::OnPause() {}
+void TWServiceBase::OnContinue() {}
+void TWServiceBase::OnShutdown() {}
+
+}  // namespace vt::service

@@ -1,0 +1,31 @@
+// A whole fake operating system for one test: build one per test.
+#pragma once
+
+#include "fakes/fake_clock.h"
+#include "fakes/fake_console.h"
+#include "fakes/fake_event_log.h"
+#include "fakes/fake_processes.h"
+#include "fakes/fake_scm.h"
+#include "fakes/fake_service_host.h"
+#include "fakes/fake_threads.h"
+#include "platform/platform.h"
+
+namespace vt::fakes {
+
+struct FakePlatform {
+    FakeClock clock;
+    FakeEventLog eventLog;
+    FakeServiceHost serviceHost;
+    FakeThreads threads{clock};
+    FakeProcesses processes;
+    FakeConsole console;
+    FakeScm scm;
+    bool withScm = true;
+
+    platform::Platform get() {
+        return platform::Platform{
+            clock, eventLog, serviceHost, threads, processes, console, withScm ? &scm : nullptr};
+    }
+};
+
+}  // namespace vt::fakes

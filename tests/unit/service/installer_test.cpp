@@ -1,0 +1,149 @@
+// The installer against an in-memory service manager: what it registers,
+// what it prints, and that it leaves no handle open.
+#include "service/installer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/fake_platform.h"
+
+namespace vt::service {
+namespace {
+
+using namespace platform;
+using fakes::FakePlatform;
+using fakes::FakeScm;
+using ::testing::ElementsAre;
+
+class InstallerTest : public ::testing::Test {
+  protected:
+    ~InstallerTest() override { EXPECT_EQ(fp.scm.openHandles, 0) << "a handle was left open"; }
+    FakeScm::Service& Registered() { return fp.scm.services.at(L"VTService"); }
+    void AddService(uint32_t state) { fp.scm.services[L"VTService"].state = state; }
+
+    FakePlatform fp;
+    Installer installer{fp.scm, fp.console, fp.clock};
+};
+
+TEST_F(InstallerTest, FreshInstallRegistersStartsAndConfigures) {
+    installer.Install();
+    EXPECT_EQ(fp.console.text(), L"VTService is installed.\nVTService is running.\n");
+    const auto& s = Registered();
+    EXPECT_EQ(s.config.name, L"VTService");
+    EXPECT_EQ(s.config.displayName, L"Tarnwick Veltrace Technology Service");
+    EXPECT_EQ(s.config.serviceType, 0x10u);
+    EXPECT_EQ(s.config.startType, 2u);
+    EXPECT_EQ(s.config.errorControl, 1u);
+    EXPECT_EQ(s.state, kServiceRunning);
+    EXPECT_EQ(s.description, L"Tarnwick Service");
+    ASSERT_TRUE(s.failureActions.has_value());
+    EXPECT_EQ(s.failureActions->resetPeriodSeconds, 86400u);
+    EXPECT_EQ(s.failureActions->restartCount, 3u);
+    EXPECT_EQ(s.failureActions->restartDelayMs, 5000u);
+    EXPECT_THAT(fp.scm.managerAccess, ElementsAre(0x3u, 0xF003Fu));
+    EXPECT_THAT(fp.scm.createAccess, ElementsAre(0x4u));
+    EXPECT_THAT(fp.scm.serviceAccess, ElementsAre(0x10000u | 0x10u | 0x4u | 0x2u));
+}
+
+TEST_F(InstallerTest, PathWithASpaceIsRegisteredInQuotes) {
+    fp.scm.modulePath = L"C:\\Program Files\\Tarnwick\\VTService.exe";
+    installer.Install();
+    EXPECT_EQ(Registered().config.binaryPath, L"\"C:\\Program Files\\Tarnwick\\VTService.exe\"");
+}
+
+TEST_F(InstallerTest, InstallOverAnExistingServiceStillStartsIt) {
+    AddService(kServiceStopped);
+    installer.Install();
+    EXPECT_EQ(fp.console.text(), L"CreateService failed w/err 0x00000431\nVTService is running.\n");
+    EXPECT_EQ(Registered().state, kServiceRunning);
+    EXPECT_EQ(Registered().descriptionWrites, 1);
+}
+
+TEST_F(InstallerTest, AccessDeniedPrintsTheOpenFailureTwice) {
+    fp.scm.openManagerError = 5;
+    installer.Install();
+    EXPECT_EQ(fp.console.text(),
+              L"OpenSCManager failed w/err 0x00000005\nOpenSCManager failed w/err 0x00000005\n");
+    EXPECT_TRUE(fp.scm.services.empty());
+}
+
+TEST_F(InstallerTest, NoModulePathStillTriesTheStart) {
+    fp.scm.modulePathError = 122;
+    AddService(kServiceStopped);
+    installer.Install();
+    EXPECT_EQ(fp.console.text(),
+              L"GetModuleFileName failed w/err 0x0000007a\nVTService is running.\n");
+    EXPECT_TRUE(fp.scm.createAccess.empty());
+}
+
+TEST_F(InstallerTest, RunOnARunningServicePrintsNothingAndRewritesNothing) {
+    AddService(kServiceRunning);
+    installer.StartAndConfigure();
+    EXPECT_EQ(fp.console.text(), L"");
+    EXPECT_EQ(Registered().descriptionWrites, 0);
+    EXPECT_FALSE(Registered().failureActions.has_value());
+}
+
+TEST_F(InstallerTest, RunWithoutARegistrationSaysSo) {
+    installer.StartAndConfigure();
+    EXPECT_EQ(fp.console.text(), L"OpenService failed w/err 0x00000424\n");
+}
+
+TEST_F(InstallerTest, RemovePrintsOneDotPerSecondWhileTheStopIsPending) {
+    AddService(kServiceRunning);
+    fp.scm.stopPendingQueries = 3;
+    installer.Remove();
+    EXPECT_EQ(fp.console.text(),
+              L"Stopping VTService....\nVTService is stopped.\nVTService is removed.\n");
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(1000u, 1000u, 1000u, 1000u));
+    EXPECT_TRUE(fp.scm.services.empty());
+    EXPECT_THAT(fp.scm.managerAccess, ElementsAre(0x1u));
+    EXPECT_THAT(fp.scm.serviceAccess, ElementsAre(0x10000u | 0x20u | 0x4u));
+}
+
+TEST_F(InstallerTest, RemoveOfAStoppedServiceOnlyDeletes) {
+    AddService(kServiceStopped);
+    installer.Remove();
+    EXPECT_EQ(fp.console.text(), L"VTService is removed.\n");
+    EXPECT_TRUE(fp.clock.sleeps().empty());
+}
+
+TEST_F(InstallerTest, RemoveDeletesEvenWhenTheStopCannotBeFollowed) {
+    AddService(kServiceRunning);
+    fp.scm.stopPendingQueries = 1;
+    fp.scm.queryFailsAfter = 1;  // one pending answer, then the queries fail
+    installer.Remove();
+    EXPECT_EQ(fp.console.text(),
+              L"Stopping VTService..\nVTService failed to stop.\nVTService is removed.\n");
+}
+
+TEST_F(InstallerTest, RemoveFallsBackOnTheStopControlsAnswerWhenNoQueryWorks) {
+    AddService(kServiceRunning);
+    fp.scm.stopLeavesStopped = true;
+    fp.scm.queryFailsAfter = 0;
+    installer.Remove();
+    EXPECT_EQ(fp.console.text(),
+              L"Stopping VTService.\nVTService is stopped.\nVTService is removed.\n");
+}
+
+TEST_F(InstallerTest, RemoveReportsFailures) {
+    installer.Remove();
+    EXPECT_EQ(fp.console.text(), L"OpenService failed w/err 0x00000424\n");
+
+    AddService(kServiceStopped);
+    fp.scm.deleteError = 0x430;
+    installer.Remove();
+    EXPECT_EQ(fp.console.text(),
+              L"OpenService failed w/err 0x00000424\n"
+              L"DeleteService failed w/err 0x00000430\n");
+
+    fp.scm.openManagerError = 5;
+    installer.Remove();
+    EXPECT_EQ(fp.console.text(),
+              L"OpenService failed w/err 0x00000424\n"
+              L"DeleteService failed w/err 0x00000430\n"
+              L"OpenSCManager failed w/err 0x00000005\n");
+}
+
+}  // namespace
+}  // namespace vt::service

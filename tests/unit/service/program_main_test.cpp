@@ -1,0 +1,131 @@
+// Option parsing and the entry point's paths.
+#include "service/program_main.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "service/tw_service_base.h"
+
+namespace vt::service {
+namespace {
+
+using fakes::FakePlatform;
+using ::testing::ElementsAre;
+
+struct Args {
+    explicit Args(std::vector<std::wstring> a) : storage(std::move(a)) {
+        storage.insert(storage.begin(), L"VTService.exe");
+        for (auto& s : storage) {
+            argv.push_back(s.data());
+        }
+        argv.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(storage.size()); }
+    std::vector<std::wstring> storage;
+    std::vector<wchar_t*> argv;
+};
+
+Command Parse(std::vector<std::wstring> a) {
+    Args args(std::move(a));
+    return ParseCommand(args.argc(), args.argv.data());
+}
+
+TEST(ParseCommand, DashOrSlashThenAWholeWordInAnyCase) {
+    EXPECT_EQ(Parse({L"-install"}), Command::Install);
+    EXPECT_EQ(Parse({L"-Install"}), Command::Install);
+    EXPECT_EQ(Parse({L"/INSTALL"}), Command::Install);
+    EXPECT_EQ(Parse({L"/Remove"}), Command::Remove);
+    EXPECT_EQ(Parse({L"-run"}), Command::Run);
+    EXPECT_EQ(Parse({L"-install", L"-remove", L"junk"}), Command::Install);  // only the first
+}
+
+TEST(ParseCommand, AnythingElseAfterADashExits) {
+    EXPECT_EQ(Parse({L"-installx"}), Command::Exit);
+    EXPECT_EQ(Parse({L"-"}), Command::Exit);
+    EXPECT_EQ(Parse({L"/"}), Command::Exit);
+    EXPECT_EQ(Parse({L"-help"}), Command::Exit);
+    EXPECT_EQ(Parse({L"--install"}), Command::Exit);
+}
+
+TEST(ParseCommand, NoDashRunsAsTheService) {
+    EXPECT_EQ(Parse({}), Command::RunService);
+    EXPECT_EQ(Parse({L"install"}), Command::RunService);
+    EXPECT_EQ(Parse({L""}), Command::RunService);
+}
+
+int RunMain(FakePlatform& fp, std::vector<std::wstring> a) {
+    Args args(std::move(a));
+    return ProgramMain(args.argc(), args.argv.data(), fp.get());
+}
+
+constexpr wchar_t kUsage[] =
+    L"Parameters:\n -install  to install the service.\n -remove   to remove the service.\n";
+
+TEST(ProgramMain, UnknownOptionPrintsNothingAndTouchesNothing) {
+    FakePlatform fp;
+    EXPECT_EQ(RunMain(fp, {L"-"}), 0);
+    EXPECT_EQ(RunMain(fp, {L"-help"}), 0);
+    EXPECT_EQ(fp.console.text(), L"");
+    EXPECT_TRUE(fp.scm.managerAccess.empty());
+    EXPECT_TRUE(fp.serviceHost.dispatcherName.empty());
+}
+
+TEST(ProgramMain, FromAConsoleTheServicePathShowsUsageAndTheDispatcherError) {
+    FakePlatform fp;
+    fp.serviceHost.dispatcherError = 1063;
+    EXPECT_EQ(RunMain(fp, {L"install"}), 0);
+    EXPECT_EQ(fp.console.text(),
+              std::wstring(kUsage) + L"Service failed to run w/err 0x00000427\n");
+    EXPECT_TRUE(fp.scm.services.empty());
+    EXPECT_EQ(TWServiceBase::s_current.load(), nullptr);
+}
+
+TEST(ProgramMain, UnderTheManagerTheServiceRunsAndStops) {
+    FakePlatform fp;
+    fp.serviceHost.controlsAfterStart = {platform::kServiceControlInterrogate,
+                                         platform::kServiceControlStop};
+    EXPECT_EQ(RunMain(fp, {}), 0);
+    EXPECT_EQ(fp.serviceHost.dispatcherName, L"VTService");
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart", L"TWservice in OnStop",
+                                                    L"TWservice ServiceWorkerThread"));
+    EXPECT_EQ(fp.serviceHost.reports().back().currentState, platform::kServiceStopped);
+    EXPECT_EQ(TWServiceBase::s_current.load(), nullptr);
+}
+
+TEST(ProgramMain, ServiceThatCannotBeBuiltEndsWithAnErrorEntry) {
+    FakePlatform fp;
+    fp.threads.failCreateEvent = true;
+    fp.threads.createEventError = 1816;
+    EXPECT_EQ(RunMain(fp, {}), 0);
+    EXPECT_TRUE(fp.serviceHost.dispatcherName.empty());
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Service Create failed w/err 0x00000718"));
+}
+
+TEST(ProgramMain, InstallAndRemoveGoThroughTheManager) {
+    FakePlatform fp;
+    EXPECT_EQ(RunMain(fp, {L"/INSTALL"}), 0);
+    EXPECT_EQ(RunMain(fp, {L"-Remove"}), 0);
+    EXPECT_EQ(fp.console.text(),
+              L"VTService is installed.\nVTService is running.\n"
+              L"Stopping VTService.\nVTService is stopped.\n"
+              L"VTService is removed.\n");
+}
+
+TEST(ProgramMain, WithoutAServiceManagerTheOptionsPointAtTheUnitFile) {
+    FakePlatform fp;
+    fp.withScm = false;
+    for (const wchar_t* option : {L"-install", L"-remove", L"-run"}) {
+        EXPECT_EQ(RunMain(fp, {option}), 0);
+    }
+    const std::wstring text = fp.console.text();
+    EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 3);
+    EXPECT_NE(text.find(L"packaging/vtservice.service"), std::wstring::npos);
+    EXPECT_TRUE(fp.scm.managerAccess.empty());
+}
+
+}  // namespace
+}  // namespace vt::service

@@ -1,0 +1,237 @@
+// The wrappers' failure table, the check-point rule, control dispatch and
+// the event-log record shape.
+#include "service/tw_service_base.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "fakes/fake_platform.h"
+#include "platform/system_error.h"
+
+namespace vt::service {
+namespace {
+
+using namespace platform;
+using fakes::FakePlatform;
+using ::testing::ElementsAre;
+
+// A hook that throws an error code, throws something else, or does nothing.
+enum class Fault { None, Code, Other };
+
+class HookService : public TWServiceBase {
+  public:
+    explicit HookService(FakePlatform& fp)
+        : TWServiceBase(L"VTService", fp.serviceHost, fp.eventLog) {}
+    Fault start = Fault::None, stop = Fault::None, pause = Fault::None, resume = Fault::None,
+          shutdown = Fault::None;
+    uint32_t code = 5;
+    int stops = 0;
+
+  protected:
+    void Raise(Fault f) {
+        if (f == Fault::Code) {
+            throw SystemError(code);
+        }
+        if (f == Fault::Other) {
+            throw std::runtime_error("not an error code");
+        }
+    }
+    void OnStart(uint32_t, wchar_t**) override { Raise(start); }
+    void OnStop() override {
+        ++stops;
+        Raise(stop);
+    }
+    void OnPause() override { Raise(pause); }
+    void OnContinue() override { Raise(resume); }
+    void OnShutdown() override { Raise(shutdown); }
+};
+
+struct Report {
+    uint32_t state, exitCode, checkPoint;
+    bool operator==(const Report&) const = default;
+};
+void PrintTo(const Report& r, std::ostream* os) {
+    *os << "{state " << r.state << ", exit " << r.exitCode << ", cp " << r.checkPoint << "}";
+}
+
+std::vector<Report> Reports(FakePlatform& fp) {
+    std::vector<Report> out;
+    for (const auto& s : fp.serviceHost.reports()) {
+        out.push_back({s.currentState, s.win32ExitCode, s.checkPoint});
+    }
+    return out;
+}
+
+class ServiceBaseTest : public ::testing::Test {
+  protected:
+    void SetUp() override { TWServiceBase::s_current = &service; }
+    void TearDown() override { TWServiceBase::s_current = nullptr; }
+    FakePlatform fp;
+    HookService service{fp};
+};
+
+TEST_F(ServiceBaseTest, CheckPointsAreOneZeroTwoZeroAcrossStartAndStop) {
+    service.Start(0, nullptr);
+    service.Stop();
+    EXPECT_THAT(Reports(fp),
+                ElementsAre(Report{kServiceStartPending, 0, 1}, Report{kServiceRunning, 0, 0},
+                            Report{kServiceStopPending, 0, 2}, Report{kServiceStopped, 0, 0}));
+    for (const auto& s : fp.serviceHost.reports()) {
+        EXPECT_EQ(s.serviceType, kServiceWin32OwnProcess);
+        EXPECT_EQ(s.controlsAccepted, 5u);
+        EXPECT_EQ(s.waitHint, 0u);
+    }
+}
+
+TEST_F(ServiceBaseTest, CheckPointCounterRunsOnAcrossPauseCyclesAndPausedTakesOne) {
+    service.Start(0, nullptr);
+    service.Pause();
+    service.Continue();
+    service.Stop();
+    EXPECT_THAT(Reports(fp),
+                ElementsAre(Report{kServiceStartPending, 0, 1}, Report{kServiceRunning, 0, 0},
+                            Report{kServicePausePending, 0, 2}, Report{kServicePaused, 0, 3},
+                            Report{kServiceContinuePending, 0, 4}, Report{kServiceRunning, 0, 0},
+                            Report{kServiceStopPending, 0, 5}, Report{kServiceStopped, 0, 0}));
+    // Controls accepted never follow the state: pause is never offered.
+    EXPECT_EQ(fp.serviceHost.reports().at(3).controlsAccepted, 5u);
+}
+
+TEST_F(ServiceBaseTest, StartThrowingCodeFiveLogsOneErrorAndStopsWithExitCodeFive) {
+    service.start = Fault::Code;
+    service.Start(0, nullptr);
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Service Start failed w/err 0x00000005"));
+    EXPECT_EQ(fp.eventLog.records().at(0).type, EventType::Error);
+    EXPECT_THAT(Reports(fp),
+                ElementsAre(Report{kServiceStartPending, 0, 1}, Report{kServiceStopped, 5, 0}));
+}
+
+TEST_F(ServiceBaseTest, StartThrowingAnythingElseStopsWithExitCodeZero) {
+    service.start = Fault::Other;
+    service.Start(0, nullptr);
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Service failed to start."));
+    EXPECT_EQ(fp.eventLog.records().at(0).type, EventType::Error);
+    EXPECT_EQ(Reports(fp).back(), (Report{kServiceStopped, 0, 0}));
+}
+
+TEST_F(ServiceBaseTest, StopFailureReturnsToTheStateTheStopFound) {
+    service.Start(0, nullptr);
+    service.stop = Fault::Code;
+    service.Stop();
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Service Stop failed w/err 0x00000005"));
+    EXPECT_EQ(Reports(fp).back(), (Report{kServiceRunning, 0, 0}));
+
+    service.stop = Fault::Other;
+    service.Stop();
+    EXPECT_EQ(fp.eventLog.messages().back(), L"Service failed to stop.");
+    EXPECT_EQ(Reports(fp).back(), (Report{kServiceRunning, 0, 0}));
+}
+
+TEST_F(ServiceBaseTest, PauseAndContinueFailuresFallBackAsTheTableSays) {
+    service.Start(0, nullptr);
+    service.pause = Fault::Code;
+    service.Pause();
+    EXPECT_EQ(fp.eventLog.messages().back(), L"Service Pause failed w/err 0x00000005");
+    EXPECT_EQ(Reports(fp).back().state, kServiceRunning);
+    service.pause = Fault::Other;
+    service.Pause();
+    EXPECT_EQ(fp.eventLog.messages().back(), L"Service failed to pause.");
+    EXPECT_EQ(Reports(fp).back().state, kServiceRunning);
+
+    service.resume = Fault::Code;
+    service.Continue();
+    EXPECT_EQ(fp.eventLog.messages().back(), L"Service Continue failed w/err 0x00000005");
+    EXPECT_EQ(Reports(fp).back().state, kServicePaused);
+    service.resume = Fault::Other;
+    service.Continue();
+    EXPECT_EQ(fp.eventLog.messages().back(), L"Service failed to resume.");
+    EXPECT_EQ(Reports(fp).back().state, kServicePaused);
+}
+
+TEST_F(ServiceBaseTest, ShutdownReportsStoppedWithoutPendingAndFailureChangesNothing) {
+    service.Start(0, nullptr);
+    service.Shutdown();
+    EXPECT_EQ(Reports(fp).size(), 3u);
+    EXPECT_EQ(Reports(fp).back(), (Report{kServiceStopped, 0, 0}));
+    EXPECT_EQ(service.stops, 0);  // shutdown never runs the stop hook
+
+    service.shutdown = Fault::Code;
+    service.Shutdown();
+    service.shutdown = Fault::Other;
+    service.Shutdown();
+    EXPECT_EQ(Reports(fp).size(), 3u);
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Service Shutdown failed w/err 0x00000005",
+                                                    L"Service failed to shut down."));
+}
+
+TEST_F(ServiceBaseTest, ControlHandlerActsOnStopAndShutdownAndIgnoresInterrogateAndUnknown) {
+    service.Start(0, nullptr);
+    const size_t before = Reports(fp).size();
+    TWServiceBase::ControlHandler(kServiceControlInterrogate);
+    TWServiceBase::ControlHandler(0);
+    TWServiceBase::ControlHandler(6);
+    TWServiceBase::ControlHandler(0xFFFFFFFF);
+    EXPECT_EQ(Reports(fp).size(), before);
+    EXPECT_EQ(service.stops, 0);
+
+    TWServiceBase::ControlHandler(kServiceControlStop);
+    EXPECT_EQ(service.stops, 1);
+    EXPECT_EQ(Reports(fp).back().state, kServiceStopped);
+}
+
+TEST_F(ServiceBaseTest, ServiceMainRegistersUnderTheNameAndReportsThroughTheHandle) {
+    TWServiceBase::ServiceMain(0, nullptr);
+    EXPECT_EQ(fp.serviceHost.registeredName, L"VTService");
+    ASSERT_FALSE(fp.serviceHost.handles.empty());
+    for (auto h : fp.serviceHost.handles) {
+        EXPECT_EQ(h, fakes::FakeServiceHost::kHandle);
+    }
+    EXPECT_EQ(Reports(fp).back().state, kServiceRunning);
+}
+
+TEST_F(ServiceBaseTest, ServiceMainWithoutAHandlerNeverStarts) {
+    fp.serviceHost.registerError = 1063;
+    TWServiceBase::ServiceMain(0, nullptr);
+    EXPECT_TRUE(Reports(fp).empty());
+    EXPECT_THAT(fp.eventLog.messages(),
+                ElementsAre(L"RegisterServiceCtrlHandler failed w/err 0x00000427"));
+}
+
+TEST_F(ServiceBaseTest, EveryEntryHasTheFixedShape) {
+    service.LogEvent(L"hello", EventType::Information);
+    service.LogEvent(L"careful", EventType::Warning);
+    service.LogError(L"Thing", 0xDEADBEEF);
+    const auto records = fp.eventLog.records();
+    ASSERT_EQ(records.size(), 3u);
+    for (const auto& r : records) {
+        EXPECT_EQ(r.source, L"VTService");
+        EXPECT_EQ(r.category, 0);
+        EXPECT_EQ(r.eventId, 0u);
+        ASSERT_EQ(r.strings.size(), 2u);
+        EXPECT_EQ(r.strings[0], L"VTService");
+    }
+    EXPECT_EQ(static_cast<int>(records[0].type), 4);
+    EXPECT_EQ(static_cast<int>(records[1].type), 2);
+    EXPECT_EQ(static_cast<int>(records[2].type), 1);
+    EXPECT_EQ(records[2].strings[1], L"Thing failed w/err 0xdeadbeef");
+}
+
+TEST_F(ServiceBaseTest, LogErrorIsCutToItsBuffer) {
+    const std::wstring longName(400, L'x');
+    service.LogError(longName, 1);
+    const auto message = fp.eventLog.messages().at(0);
+    EXPECT_EQ(message.size(), 259u);
+    EXPECT_EQ(message, std::wstring(259, L'x'));
+
+    // " failed w/err 0x00000001" is 24 characters: 235 + 24 just fits, one
+    // more loses the last digit of the code.
+    service.LogError(std::wstring(235, L'y'), 1);
+    EXPECT_EQ(fp.eventLog.messages().at(1), std::wstring(235, L'y') + L" failed w/err 0x00000001");
+    service.LogError(std::wstring(236, L'z'), 1);
+    EXPECT_EQ(fp.eventLog.messages().at(2), std::wstring(236, L'z') + L" failed w/err 0x0000000");
+}
+
+}  // namespace
+}  // namespace vt::service

@@ -1,0 +1,196 @@
+// The service object's start, stop watch and stop.
+#include "service/tw_service.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "fakes/fake_platform.h"
+
+namespace vt::service {
+namespace {
+
+using namespace platform;
+using fakes::FakePlatform;
+using ::testing::ElementsAre;
+
+class TWServiceTest : public ::testing::Test {
+  protected:
+    void SetUp() override { TWServiceBase::s_current = &service; }
+    void TearDown() override {
+        // Let any work item still queued run to its end, as a process would.
+        service.stopping = true;
+        fp.threads.RunPending();
+        TWServiceBase::s_current = nullptr;
+    }
+    std::vector<uint32_t> States() {
+        std::vector<uint32_t> out;
+        for (const auto& s : fp.serviceHost.reports()) {
+            out.push_back(s.currentState);
+        }
+        return out;
+    }
+
+    FakePlatform fp;
+    Platform platform = fp.get();
+    TWService service{platform};
+};
+
+TEST_F(TWServiceTest, StartsWithNothingSharedSet) {
+    EXPECT_FALSE(service.stopping);
+    EXPECT_EQ(service.enabled, 0);
+    EXPECT_EQ(service.disabled, 0);
+    EXPECT_EQ(service.lastHeartbeat, 0u);
+    EXPECT_EQ(service.companionProcess, kNoProcess);
+    EXPECT_EQ(std::wstring(service.name()), L"VTService");
+    EXPECT_EQ(fp.serviceHost.reports().size(), 0u);  // nothing reported before Start
+}
+
+TEST_F(TWServiceTest, StartLogsAndQueuesTheStopWatchFirst) {
+    service.Start(0, nullptr);
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart"));
+    EXPECT_EQ(fp.threads.pendingCount(), 1u);
+    EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning));
+}
+
+TEST_F(TWServiceTest, StopWatchLooksAtTheFlagBeforeItsFirstSleep) {
+    service.stopping = true;
+    service.ServiceWorkerThread();
+    EXPECT_TRUE(fp.clock.sleeps().empty());
+    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitObject0);
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWservice ServiceWorkerThread"));
+}
+
+TEST_F(TWServiceTest, StopWatchSleepsInTwoSecondStepsUntilTheFlagRises) {
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(service.ServiceWorkerPass());
+    }
+    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitTimeout);
+    service.stopping = true;
+    EXPECT_FALSE(service.ServiceWorkerPass());
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(2000u, 2000u, 2000u));
+}
+
+TEST_F(TWServiceTest, FullStartAndStopWritesTheEntriesInOrder) {
+    service.Start(0, nullptr);
+    service.Stop();  // the blocked wait runs the queued stop watch
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart", L"TWservice in OnStop",
+                                                    L"TWservice ServiceWorkerThread"));
+    EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopPending,
+                                      kServiceStopped));
+    EXPECT_TRUE(service.stopping);
+}
+
+// Stop right after start: the stop waits while the watch sleeps, and ends only
+// once the watch has woken and seen the flag.
+TEST_F(TWServiceTest, StopWaitsForTheWatchsNextCheck) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool asleep = false, release = false;
+    fp.clock.onSleep = [&](uint32_t) {
+        std::unique_lock<std::mutex> lock(m);
+        asleep = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return release; });
+    };
+    service.Start(0, nullptr);
+    fp.threads.RunPendingOnThreads();
+    {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return asleep; });
+    }
+
+    std::atomic<bool> stopReturned{false};
+    std::thread stopper([&] {
+        service.Stop();
+        stopReturned = true;
+    });
+    while (!service.stopping) {
+        std::this_thread::yield();
+    }
+    EXPECT_FALSE(stopReturned);
+    EXPECT_EQ(States().back(), kServiceStopPending);
+
+    {
+        std::lock_guard<std::mutex> lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    stopper.join();
+    EXPECT_TRUE(stopReturned);
+    EXPECT_EQ(States().back(), kServiceStopped);
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(2000u));
+    EXPECT_EQ(fp.clock.TickCount64(), 2000u);
+}
+
+TEST_F(TWServiceTest, QueueFailureStopsTheServiceWithThatCode) {
+    fp.threads.failQueueAt = 1;
+    fp.threads.queueError = 8;
+    service.Start(0, nullptr);
+    EXPECT_THAT(fp.eventLog.messages(),
+                ElementsAre(L"TWService in OnStart", L"Service Start failed w/err 0x00000008"));
+    EXPECT_EQ(fp.serviceHost.reports().back().currentState, kServiceStopped);
+    EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 8u);
+    EXPECT_EQ(fp.threads.pendingCount(), 0u);
+}
+
+TEST_F(TWServiceTest, StopEndsOnlyTheCompanionTheServiceHolds) {
+    service.Start(0, nullptr);
+    service.Stop();
+    EXPECT_TRUE(fp.processes.terminated.empty());
+}
+
+TEST_F(TWServiceTest, StopTerminatesTheHeldCompanionWithExitCodeZero) {
+    service.companionProcess = 4242;
+    service.Start(0, nullptr);
+    service.Stop();
+    ASSERT_EQ(fp.processes.terminated.size(), 1u);
+    EXPECT_EQ(fp.processes.terminated[0].first, 4242);
+    EXPECT_EQ(fp.processes.terminated[0].second, 0u);
+    EXPECT_EQ(States().back(), kServiceStopped);
+}
+
+TEST_F(TWServiceTest, FailedCompanionTerminationIsLoggedAndTheStopGoesOn) {
+    service.companionProcess = 4242;
+    fp.processes.terminateSucceeds = false;
+    service.Start(0, nullptr);
+    service.Stop();
+    EXPECT_THAT(fp.eventLog.messages(),
+                ::testing::Contains(L"fail to stop kestrel process in OnStop"));
+    EXPECT_EQ(service.companionProcess, 4242);  // the handle is left as it is
+    EXPECT_EQ(States().back(), kServiceStopped);
+}
+
+TEST(TWServiceFaults, FailedStopWaitReturnsToRunning) {
+    FakePlatform fp;
+    fp.threads.failEventWaits = true;
+    Platform platform = fp.get();
+    TWService service(platform);
+    service.Start(0, nullptr);
+    service.Stop();
+    EXPECT_EQ(fp.eventLog.messages().back().rfind(L"Service Stop failed w/err 0x", 0), 0u);
+    EXPECT_EQ(fp.serviceHost.reports().back().currentState, kServiceRunning);
+    EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 0u);
+    fp.threads.RunPending();  // the watch still runs and sees the flag
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre());
+}
+
+TEST(TWServiceFaults, ConstructionThrowsTheCodeWhenTheStopEventCannotBeMade) {
+    FakePlatform fp;
+    fp.threads.failCreateEvent = true;
+    fp.threads.createEventError = 1816;
+    Platform platform = fp.get();
+    try {
+        TWService service(platform);
+        FAIL() << "construction succeeded";
+    } catch (const SystemError& e) {
+        EXPECT_EQ(e.code(), 1816u);
+    }
+}
+
+}  // namespace
+}  // namespace vt::service

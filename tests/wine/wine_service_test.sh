@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# VTService.exe under Wine, through the real Wine service manager: install,
+# run, event entries, stop, reinstall, remove, option handling, and the
+# unquoted-path hole that the quoted registration must close.
+#
+#   tests/wine/wine_service_test.sh BUILD_DIR_32 BUILD_DIR_64
+#
+# The product is the 32-bit build. Where the kernel cannot run 32-bit code
+# (no IA-32 emulation, so the 32-bit Wine loader cannot start) the same
+# sources built for 64-bit Windows are tested under 64-bit Wine instead.
+set -u
+build32=${1:?32-bit build folder}
+build64=${2:?64-bit build folder}
+
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); echo "ok   - $*"; }
+bad() { failed=$((failed + 1)); echo "FAIL - $*"; }
+check() {  # check "description" actual expected
+    if [ "$2" == "$3" ]; then ok "$1"; else
+        bad "$1"; printf '       expected: %q\n       actual:   %q\n' "$3" "$2"; fi
+}
+
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    WINE=/usr/lib/wine/wine; build=$build32; bits=32
+else
+    WINE=/usr/lib/wine/wine64; build=$build64; bits=64
+    echo "# this kernel cannot run 32-bit code: testing the 64-bit build under wine64"
+fi
+exe=$build/VTService.exe
+canary=$build/tests/vt_canary.exe
+for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe"; do
+    [ -f "$f" ] || { echo "missing $f: build the Windows targets first"; exit 1; }
+done
+
+work=$(mktemp -d /tmp/vtwine.XXXXXX)
+export WINEPREFIX=$work/prefix
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=+eventlog
+trace=$work/trace.log
+cleanup() {
+    /usr/lib/wine/wineserver -k >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+w() { "$WINE" "$@" 2>>"$work/wine-stderr.log"; }
+elapsed_since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
+state() { w sc query VTService | tr -d '\r' | awk '/STATE/ {print $3}'; }
+wait_state() {  # wait_state WANTED SECONDS -> prints the seconds taken, or "timeout"
+    local start=$(date +%s.%N)
+    local deadline=$(( $(date +%s) + $2 ))
+    while [ "$(date +%s)" -le "$deadline" ]; do
+        if [ "$(state)" == "$1" ]; then
+            elapsed_since "$start"; return 0
+        fi
+        sleep 0.2
+    done
+    echo timeout; return 1
+}
+trace_has() { grep -a -q "ReportEventW L\"$1\"" "$trace"; }
+run() { w "$@" | tr -d '\r'; }
+
+# A fresh prefix, kept up for the whole run (Wine otherwise shuts its
+# service manager down a few seconds after the last program ends). The
+# service manager and the services it starts write their traces to the
+# stderr of the process that booted the prefix.
+echo "# wine prefix in $WINEPREFIX ($bits-bit)"
+"$WINE" wineboot -i >/dev/null 2>&1
+/usr/lib/wine/wineserver -k
+/usr/lib/wine/wineserver -p
+"$WINE" wineboot >/dev/null 2>"$trace"
+
+drive=$WINEPREFIX/drive_c
+dir="$drive/Program Files/Tarnwick Veltrace"
+mkdir -p "$dir"
+cp "$exe" "$dir/VTService.exe"
+cp "$canary" "$drive/Program.exe"
+win_exe='C:\Program Files\Tarnwick Veltrace\VTService.exe'
+
+# Install from a folder whose name has a space.
+out=$(run "$win_exe" -install)
+check "-install prints the install and run lines" "$out" $'VTService is installed.\nVTService is running.'
+took=$(wait_state 4 10)
+[ "$took" != timeout ] && ok "service reaches RUNNING" || bad "service reaches RUNNING"
+
+image=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v ImagePath | tr -d '\r' |
+        awk -F'REG_(EXPAND_)?SZ    ' '/ImagePath/ {print $2}')
+check "ImagePath is quoted" "$image" "\"$win_exe\""
+desc=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v Description | tr -d '\r' |
+       awk -F'REG_SZ    ' '/Description/ {print $2}')
+check "description is set after the start" "$desc" "Tarnwick Service"
+display=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v DisplayName | tr -d '\r' |
+          awk -F'REG_SZ    ' '/DisplayName/ {print $2}')
+check "display name" "$display" "Tarnwick Veltrace Technology Service"
+start=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v Start | tr -d '\r' |
+        awk '/Start/ {print $3}')
+check "automatic start" "$start" "0x2"
+
+for i in $(seq 50); do trace_has "TWservice ServiceWorkerThread" && break; sleep 0.2; done
+trace_has "TWService in OnStart" && ok "entry: TWService in OnStart" || bad "entry: TWService in OnStart"
+trace_has "TWservice ServiceWorkerThread" && ok "entry: TWservice ServiceWorkerThread" ||
+    bad "entry: TWservice ServiceWorkerThread"
+check "every entry names the source first" \
+    "$(grep -a -c 'ReportEventW L"VTService"' "$trace")" "2"
+
+# Stop through the service manager.
+t0=$(date +%s.%N)
+w sc stop VTService >/dev/null
+took=$(wait_state 1 10)
+total=$(elapsed_since "$t0")
+if [ "$took" != timeout ] && awk "BEGIN { exit !($total < 4.0) }"; then
+    ok "stop reaches STOPPED in ${total}s"
+else
+    bad "stop reaches STOPPED in time (took $total s)"
+fi
+trace_has "TWservice in OnStop" && ok "entry: TWservice in OnStop" || bad "entry: TWservice in OnStop"
+sleep 0.5
+pgrep -f 'Tarnwick Veltrace.VTService.exe' >/dev/null && bad "service process ended" ||
+    ok "service process ended"
+
+# Install over the existing registration starts it again.
+out=$(run "$win_exe" -install)
+check "second -install" "$out" $'CreateService failed w/err 0x00000431\nVTService is running.'
+took=$(wait_state 4 10)
+[ "$took" != timeout ] && ok "running again" || bad "running again"
+
+out=$(run "$win_exe" -run)
+check "-run on a running service prints nothing" "$out" ""
+out=$(run "$win_exe" -bogus)
+check "unknown option prints nothing" "$out" ""
+out=$(run "$win_exe" install)
+check "no dash runs as a service, which fails from a console" "$out" \
+    $'Parameters:\n -install  to install the service.\n -remove   to remove the service.\nService failed to run w/err 0x00000427'
+
+# Remove: stops, then deletes.
+out=$(run "$win_exe" /REMOVE)
+case "$out" in
+    $'Stopping VTService.'*$'\nVTService is stopped.\nVTService is removed.') ok "-remove stops and removes" ;;
+    *) bad "-remove stops and removes"; printf '       actual: %q\n' "$out" ;;
+esac
+check "service is gone" "$(state)" ""
+out=$(run "$win_exe" -remove)
+check "-remove without a registration" "$out" "OpenService failed w/err 0x00000424"
+
+[ -f "$drive/canary_ran.txt" ] && bad "planted C:\\Program.exe never ran" ||
+    ok "planted C:\\Program.exe never ran"
+
+# Control: the same path registered without quotes does start the canary,
+# so the check above can see the hole when it is there.
+w sc create VTUnquoted binPath= "$win_exe" >/dev/null
+w sc start VTUnquoted >/dev/null
+for i in $(seq 25); do [ -f "$drive/canary_ran.txt" ] && break; sleep 0.2; done
+[ -f "$drive/canary_ran.txt" ] && ok "control: an unquoted path starts the canary" ||
+    bad "control: an unquoted path starts the canary"
+w sc delete VTUnquoted >/dev/null
+
+# The unit tests, built for Windows, on Wine's C runtime and threads.
+if w "$build/tests/vt_unit_tests.exe" --gtest_brief=1 >"$work/unit.log"; then
+    ok "unit tests pass on the Windows build ($(grep -a -o '[0-9]* tests' "$work/unit.log" | tail -1))"
+else
+    bad "unit tests pass on the Windows build"; tail -30 "$work/unit.log"
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
