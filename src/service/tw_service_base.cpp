@@ -64,72 +64,79 @@ void TWServiceBase::ControlHandler(uint32_t control) {
     }
 }
 
-void TWServiceBase::Start(uint32_t argc, wchar_t** argv) {
+template <class Steps>
+void TWServiceBase::Guarded(const wchar_t* operation, const wchar_t* otherFailure, Steps steps,
+                            std::optional<uint32_t> fallbackState, bool codeIsExitCode) {
     try {
-        SetStatus(platform::kServiceStartPending, 0);
-        OnStart(argc, argv);
-        SetStatus(platform::kServiceRunning, 0);
+        steps();
     } catch (const SystemError& e) {
-        LogError(L"Service Start", e.code());
-        SetStatus(platform::kServiceStopped, e.code());
+        LogError(operation, e.code());
+        if (fallbackState) {
+            SetStatus(*fallbackState, codeIsExitCode ? e.code() : 0);
+        }
     } catch (...) {
-        LogEvent(L"Service failed to start.", EventType::Error);
-        SetStatus(platform::kServiceStopped, 0);
+        LogEvent(otherFailure, EventType::Error);
+        if (fallbackState) {
+            SetStatus(*fallbackState, 0);
+        }
     }
+}
+
+void TWServiceBase::Start(uint32_t argc, wchar_t** argv) {
+    Guarded(
+        L"Service Start", L"Service failed to start.",
+        [&] {
+            SetStatus(platform::kServiceStartPending, 0);
+            OnStart(argc, argv);
+            SetStatus(platform::kServiceRunning, 0);
+        },
+        platform::kServiceStopped, /*codeIsExitCode=*/true);
 }
 
 void TWServiceBase::Stop() {
+    // A failed stop goes back to the state the stop found.
     const uint32_t stateBefore = status_.currentState;
-    try {
-        SetStatus(platform::kServiceStopPending, 0);
-        OnStop();
-        SetStatus(platform::kServiceStopped, 0);
-    } catch (const SystemError& e) {
-        LogError(L"Service Stop", e.code());
-        SetStatus(stateBefore, 0);
-    } catch (...) {
-        LogEvent(L"Service failed to stop.", EventType::Error);
-        SetStatus(stateBefore, 0);
-    }
+    Guarded(
+        L"Service Stop", L"Service failed to stop.",
+        [&] {
+            SetStatus(platform::kServiceStopPending, 0);
+            OnStop();
+            SetStatus(platform::kServiceStopped, 0);
+        },
+        stateBefore);
 }
 
 void TWServiceBase::Pause() {
-    try {
-        SetStatus(platform::kServicePausePending, 0);
-        OnPause();
-        SetStatus(platform::kServicePaused, 0);
-    } catch (const SystemError& e) {
-        LogError(L"Service Pause", e.code());
-        SetStatus(platform::kServiceRunning, 0);
-    } catch (...) {
-        LogEvent(L"Service failed to pause.", EventType::Error);
-        SetStatus(platform::kServiceRunning, 0);
-    }
+    Guarded(
+        L"Service Pause", L"Service failed to pause.",
+        [&] {
+            SetStatus(platform::kServicePausePending, 0);
+            OnPause();
+            SetStatus(platform::kServicePaused, 0);
+        },
+        platform::kServiceRunning);
 }
 
 void TWServiceBase::Continue() {
-    try {
-        SetStatus(platform::kServiceContinuePending, 0);
-        OnContinue();
-        SetStatus(platform::kServiceRunning, 0);
-    } catch (const SystemError& e) {
-        LogError(L"Service Continue", e.code());
-        SetStatus(platform::kServicePaused, 0);
-    } catch (...) {
-        LogEvent(L"Service failed to resume.", EventType::Error);
-        SetStatus(platform::kServicePaused, 0);
-    }
+    Guarded(
+        L"Service Continue", L"Service failed to resume.",
+        [&] {
+            SetStatus(platform::kServiceContinuePending, 0);
+            OnContinue();
+            SetStatus(platform::kServiceRunning, 0);
+        },
+        platform::kServicePaused);
 }
 
+// No pending report first, and no status change when the hook fails.
 void TWServiceBase::Shutdown() {
-    try {
-        OnShutdown();
-        SetStatus(platform::kServiceStopped, 0);
-    } catch (const SystemError& e) {
-        LogError(L"Service Shutdown", e.code());
-    } catch (...) {
-        LogEvent(L"Service failed to shut down.", EventType::Error);
-    }
+    Guarded(
+        L"Service Shutdown", L"Service failed to shut down.",
+        [&] {
+            OnShutdown();
+            SetStatus(platform::kServiceStopped, 0);
+        },
+        std::nullopt);
 }
 
 void TWServiceBase::SetStatus(uint32_t state, uint32_t exitCode) {

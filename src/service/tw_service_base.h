@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "platform/event_log.h"
@@ -53,6 +54,14 @@ class TWServiceBase {
     virtual void OnShutdown();
 
   private:
+    // Runs `steps` inside the one guard every wrapper has: a thrown error
+    // code is logged as "<operation> failed w/err ...", anything else as
+    // `otherFailure`; either then reports `fallbackState` if there is one,
+    // with the code as exit code only when `codeIsExitCode`.
+    template <class Steps>
+    void Guarded(const wchar_t* operation, const wchar_t* otherFailure, Steps steps,
+                 std::optional<uint32_t> fallbackState, bool codeIsExitCode = false);
+
     const wchar_t* name_;
     platform::ServiceHost& host_;
     platform::EventLog& eventLog_;

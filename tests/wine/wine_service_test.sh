@@ -33,6 +33,21 @@ for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe"; do
     [ -f "$f" ] || { echo "missing $f: build the Windows targets first"; exit 1; }
 done
 
+# The product itself, whichever build runs below: a 32-bit PE that needs no
+# MinGW DLL beside it and restricts its DLL search before anything loads.
+product=$build32/VTService.exe
+if [ -f "$product" ]; then
+    headers=$(i686-w64-mingw32-objdump -p "$product")
+    grep -q "file format pei-i386" <<<"$headers" && ok "product is a 32-bit PE" ||
+        bad "product is a 32-bit PE"
+    grep -qiE "DLL Name: (libstdc|libgcc|libwinpthread)" <<<"$headers" &&
+        bad "product links the runtime statically" || ok "product links the runtime statically"
+    grep -q "SetDefaultDllDirectories" <<<"$headers" && ok "product sets its DLL directories" ||
+        bad "product sets its DLL directories"
+else
+    bad "product $product was built"
+fi
+
 work=$(mktemp -d /tmp/vtwine.XXXXXX)
 export WINEPREFIX=$work/prefix
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -57,6 +72,14 @@ wait_state() {  # wait_state WANTED SECONDS -> prints the seconds taken, or "tim
         sleep 0.2
     done
     echo timeout; return 1
+}
+service_process_alive() {  # a VTService.exe of this prefix (not of another run's)
+    local pid
+    for pid in $(pgrep -f 'VTService.exe'); do
+        tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" &&
+            return 0
+    done
+    return 1
 }
 trace_has() { grep -a -q "ReportEventW L\"$1\"" "$trace"; }
 run() { w "$@" | tr -d '\r'; }
@@ -83,6 +106,8 @@ out=$(run "$win_exe" -install)
 check "-install prints the install and run lines" "$out" $'VTService is installed.\nVTService is running.'
 took=$(wait_state 4 10)
 [ "$took" != timeout ] && ok "service reaches RUNNING" || bad "service reaches RUNNING"
+service_process_alive && ok "service process runs in this prefix" ||
+    bad "service process runs in this prefix"
 
 image=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v ImagePath | tr -d '\r' |
         awk -F'REG_(EXPAND_)?SZ    ' '/ImagePath/ {print $2}')
@@ -116,8 +141,7 @@ else
 fi
 trace_has "TWservice in OnStop" && ok "entry: TWservice in OnStop" || bad "entry: TWservice in OnStop"
 sleep 0.5
-pgrep -f 'Tarnwick Veltrace.VTService.exe' >/dev/null && bad "service process ended" ||
-    ok "service process ended"
+service_process_alive && bad "service process ended" || ok "service process ended"
 
 # Install over the existing registration starts it again.
 out=$(run "$win_exe" -install)

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/win32/status_win.h"
 #include "platform/win32/system_win.h"
 
 namespace vt::platform::win32 {
@@ -8,28 +9,6 @@ namespace {
 
 SC_HANDLE Sc(ScHandle handle) {
     return static_cast<SC_HANDLE>(handle);
-}
-
-void FromNative(const SERVICE_STATUS& s, ServiceStatus& status) {
-    status.serviceType = s.dwServiceType;
-    status.currentState = s.dwCurrentState;
-    status.controlsAccepted = s.dwControlsAccepted;
-    status.win32ExitCode = s.dwWin32ExitCode;
-    status.serviceSpecificExitCode = s.dwServiceSpecificExitCode;
-    status.checkPoint = s.dwCheckPoint;
-    status.waitHint = s.dwWaitHint;
-}
-
-SERVICE_STATUS ToNative(const ServiceStatus& status) {
-    SERVICE_STATUS s{};
-    s.dwServiceType = status.serviceType;
-    s.dwCurrentState = status.currentState;
-    s.dwControlsAccepted = status.controlsAccepted;
-    s.dwWin32ExitCode = status.win32ExitCode;
-    s.dwServiceSpecificExitCode = status.serviceSpecificExitCode;
-    s.dwCheckPoint = status.checkPoint;
-    s.dwWaitHint = status.waitHint;
-    return s;
 }
 
 constexpr DWORD kModulePathChars = MAX_PATH;
@@ -83,7 +62,7 @@ bool WinScm::SetFailureActions(ScHandle service, const FailureActions& actions) 
 bool WinScm::ControlService(ScHandle service, uint32_t control, ServiceStatus& status) {
     SERVICE_STATUS s = ToNative(status);
     const bool ok = ::ControlService(Sc(service), control, &s) != FALSE;
-    FromNative(s, status);
+    status = FromNative(s);
     return ok;
 }
 
@@ -92,7 +71,7 @@ bool WinScm::QueryServiceStatus(ScHandle service, ServiceStatus& status) {
     if (!::QueryServiceStatus(Sc(service), &s)) {
         return false;
     }
-    FromNative(s, status);
+    status = FromNative(s);
     return true;
 }
 

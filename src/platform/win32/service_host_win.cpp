@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/win32/status_win.h"
 #include "platform/win32/system_win.h"
 
 namespace vt::platform::win32 {
@@ -37,14 +38,7 @@ StatusHandle WinServiceHost::RegisterControlHandler(const wchar_t* serviceName,
 }
 
 bool WinServiceHost::SetStatus(StatusHandle handle, const ServiceStatus& status) {
-    SERVICE_STATUS s{};
-    s.dwServiceType = status.serviceType;
-    s.dwCurrentState = status.currentState;
-    s.dwControlsAccepted = status.controlsAccepted;
-    s.dwWin32ExitCode = status.win32ExitCode;
-    s.dwServiceSpecificExitCode = status.serviceSpecificExitCode;
-    s.dwCheckPoint = status.checkPoint;
-    s.dwWaitHint = status.waitHint;
+    SERVICE_STATUS s = ToNative(status);
     return ::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &s) != FALSE;
 }
 
