@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/event_log.h"
+#include "platform/library.h"
 #include "platform/process.h"
 #include "platform/scm.h"
 #include "platform/service_host.h"
@@ -19,6 +20,7 @@ struct Platform {
     Threads& threads;
     Processes& processes;
     Console& console;
+    Libraries& libraries;
     // Null where the operating system has no service manager of its own to
     // register with; the service is then installed by the system's init.
     ServiceControlManager* scm;

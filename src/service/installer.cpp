@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "service/text.h"
+#include "common/text.h"
 #include "service/tw_service.h"
 
 namespace vt::service {

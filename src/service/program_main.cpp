@@ -3,8 +3,8 @@
 #include <memory>
 #include <string_view>
 
+#include "common/text.h"
 #include "service/installer.h"
-#include "service/text.h"
 #include "service/tw_service.h"
 
 namespace vt::service {
@@ -24,11 +24,8 @@ void RunAsService(int argc, wchar_t** argv, const platform::Platform& platform) 
     } catch (const SystemError& e) {
         // Without its stop event the service could never be stopped; say so
         // where an administrator looks, and end cleanly.
-        platform::EventRecord record;
-        record.source = kServiceName;
-        record.type = platform::EventType::Error;
-        record.strings = {kServiceName, FailedWithError(L"Service Create", e.code())};
-        platform.eventLog.Write(record);
+        WriteServiceEvent(platform.eventLog, platform::EventType::Error,
+                          FailedWithError(L"Service Create", e.code()));
         platform.console.Print(FailedWithError(L"Service Create", e.code()) + L"\n");
         return;
     }

@@ -5,7 +5,9 @@ namespace vt::service {
 using platform::EventType;
 
 TWService::TWService(const platform::Platform& platform)
-    : TWServiceBase(kServiceName, platform.serviceHost, platform.eventLog), platform_(platform) {
+    : TWServiceBase(kServiceName, platform.serviceHost, platform.eventLog),
+      devices(platform.eventLog, platform.console, platform.clock),
+      platform_(platform) {
     stoppedEvent = platform_.threads.CreateManualResetEvent();
     if (!stoppedEvent) {
         throw SystemError(platform_.threads.LastError());
@@ -18,13 +20,23 @@ TWService::~TWService() {
 
 void TWService::OnStart(uint32_t, wchar_t**) {
     LogEvent(L"TWService in OnStart", EventType::Information);
-    // The device library comes up and the attached devices are dispatched
-    // here, before any work item can look at the device slots.
+    devices::DeviceLayer::SetActive(&devices);
+    devices.ClearStartSlots();
+    // Without the library the service runs on with no devices: the pipe and
+    // every other work item still serve.
+    if (devices.Load(platform_.libraries)) {
+        devices.StartLibrary();
+        devices.EnumerateAttached();
+    }
     QueueMemberWorkItem(&TWService::ServiceWorkerThread, this);
+    // Hot-plug only once the start-up enumeration is done and the work
+    // items that read the slots are queued.
+    devices.RegisterHotPlug();
 }
 
 void TWService::OnStop() {
     LogEvent(L"TWservice in OnStop", EventType::Information);
+    devices.OnServiceStop();
     // Only the copy the service started itself is ended; one the user
     // started is none of our business.
     const platform::ProcessHandle companion = companionProcess.load();

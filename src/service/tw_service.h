@@ -13,13 +13,15 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/service_event.h"
+#include "devices/device_layer.h"
 #include "platform/platform.h"
 #include "platform/system_error.h"
 #include "service/tw_service_base.h"
 
 namespace vt::service {
 
-inline constexpr wchar_t kServiceName[] = L"VTService";
+using vt::kServiceName;
 
 class TWService : public TWServiceBase {
   public:
@@ -45,6 +47,9 @@ class TWService : public TWServiceBase {
     std::atomic<int32_t> disabled{0};
     std::atomic<uint64_t> lastHeartbeat{0};
     std::atomic<platform::ProcessHandle> companionProcess{platform::kNoProcess};
+    // The device library, the device slots and the counters of attached
+    // devices; the library's callbacks reach it as the active layer.
+    devices::DeviceLayer devices;
 
   protected:
     void OnStart(uint32_t argc, wchar_t** argv) override;

@@ -2,8 +2,9 @@
 
 #include <string>
 
+#include "common/service_event.h"
+#include "common/text.h"
 #include "platform/system_error.h"
-#include "service/text.h"
 
 namespace vt::service {
 
@@ -152,11 +153,7 @@ void TWServiceBase::SetStatus(uint32_t state, uint32_t exitCode) {
 }
 
 void TWServiceBase::LogEvent(std::wstring_view message, EventType type) {
-    platform::EventRecord record;
-    record.source = name_;
-    record.type = type;
-    record.strings = {std::wstring(name_), std::wstring(message)};
-    eventLog_.Write(record);
+    WriteServiceEvent(eventLog_, name_, type, message);
 }
 
 void TWServiceBase::LogError(std::wstring_view functionName, uint32_t errorCode) {

@@ -8,11 +8,13 @@
 #include "fakes/fake_scm.h"
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_threads.h"
+#include "fakes/fake_twlink.h"
 #include "platform/platform.h"
 
 namespace vt::fakes {
 
 struct FakePlatform {
+    FakePlatform() { ResetTwLink(); }
     FakeClock clock;
     FakeEventLog eventLog;
     FakeServiceHost serviceHost;
@@ -20,11 +22,12 @@ struct FakePlatform {
     FakeProcesses processes;
     FakeConsole console;
     FakeScm scm;
+    FakeLibraries libraries;
     bool withScm = true;
 
     platform::Platform get() {
-        return platform::Platform{
-            clock, eventLog, serviceHost, threads, processes, console, withScm ? &scm : nullptr};
+        return platform::Platform{clock,     eventLog, serviceHost, threads,
+                                  processes, console,  libraries,   withScm ? &scm : nullptr};
     }
 };
 

@@ -9,8 +9,9 @@ const Platform& System() {
     static posix::PosixThreads threads;
     static posix::PosixProcesses processes;
     static posix::PosixConsole console;
+    static posix::PosixLibraries libraries;
     static const Platform platform{clock,     eventLog, serviceHost, threads,
-                                   processes, console,  nullptr};
+                                   processes, console,  libraries,   nullptr};
     return platform;
 }
 

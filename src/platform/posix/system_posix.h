@@ -64,6 +64,13 @@ class PosixConsole final : public Console {
     void Print(std::wstring_view text) override;
 };
 
+class PosixLibraries final : public Libraries {
+  public:
+    std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
+                                                          uint32_t& error) override;
+    std::wstring DisplayName(const LibraryName& name) override;
+};
+
 // SIGTERM and SIGINT are taken synchronously by the dispatcher; every thread
 // must have them blocked, so this runs first in main, before any thread.
 void BlockStopSignals();

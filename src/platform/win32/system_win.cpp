@@ -9,8 +9,10 @@ const Platform& System() {
     static win32::WinThreads threads;
     static win32::WinProcesses processes;
     static win32::WinConsole console;
+    static win32::WinLibraries libraries;
     static win32::WinScm scm;
-    static const Platform platform{clock, eventLog, serviceHost, threads, processes, console, &scm};
+    static const Platform platform{clock,     eventLog, serviceHost, threads,
+                                   processes, console,  libraries,   &scm};
     return platform;
 }
 

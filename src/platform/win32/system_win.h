@@ -59,4 +59,11 @@ class WinConsole final : public Console {
     void Print(std::wstring_view text) override;
 };
 
+class WinLibraries final : public Libraries {
+  public:
+    std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
+                                                          uint32_t& error) override;
+    std::wstring DisplayName(const LibraryName& name) override;
+};
+
 }  // namespace vt::platform::win32

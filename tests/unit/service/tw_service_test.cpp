@@ -16,7 +16,9 @@ namespace {
 
 using namespace platform;
 using fakes::FakePlatform;
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::Not;
 
 class TWServiceTest : public ::testing::Test {
   protected:
@@ -163,6 +165,40 @@ TEST_F(TWServiceTest, FailedCompanionTerminationIsLoggedAndTheStopGoesOn) {
                 ::testing::Contains(L"fail to stop kestrel process in OnStop"));
     EXPECT_EQ(service.companionProcess, 4242);  // the handle is left as it is
     EXPECT_EQ(States().back(), kServiceStopped);
+}
+
+TEST_F(TWServiceTest, StartBringsUpTheLibraryThenQueuesThenRegistersHotPlug) {
+    fakes::TwLink().Attach(0x3A7C, 0x0113, "hid#hv230");
+    fakes::TwLink().Attach(0x3A7C, 0x012D, "hid#qt500g");
+    service.Start(0, nullptr);
+    EXPECT_THAT(
+        fakes::TwLink().calls,
+        ElementsAre("twlink_background(1)", "twlink_init()", "devInfo", "hv230(hid#hv230)",
+                    "hv230.RegisterKeyCallback", "hv230.SetKeyNotify(1)", "registerDevNotify"));
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart", L"CreateHV230"));
+    EXPECT_EQ(service.devices.companionDeviceCount, 1);
+    EXPECT_EQ(devices::DeviceLayer::Active(), &service.devices);
+    EXPECT_EQ(fp.threads.pendingCount(), 1u);
+
+    service.Stop();
+    EXPECT_EQ(service.devices.companionDeviceCount, 0);
+}
+
+TEST_F(TWServiceTest, HotPlugIsNotRegisteredWhenAWorkItemCannotBeQueued) {
+    fp.threads.failQueueAt = 1;
+    service.Start(0, nullptr);
+    EXPECT_THAT(fakes::TwLink().calls, Not(Contains("registerDevNotify")));
+    EXPECT_EQ(States().back(), kServiceStopped);
+}
+
+TEST_F(TWServiceTest, WithoutTheDeviceLibraryTheServiceRunsOn) {
+    fp.libraries.loadError = 126;
+    service.Start(0, nullptr);
+    EXPECT_THAT(fp.eventLog.messages(),
+                ElementsAre(L"TWService in OnStart", L"Load TWLINK.dll failed w/err 0x0000007e"));
+    EXPECT_TRUE(fakes::TwLink().calls.empty());
+    EXPECT_EQ(States().back(), kServiceRunning);
+    EXPECT_EQ(fp.threads.pendingCount(), 1u);
 }
 
 TEST(TWServiceFaults, FailedStopWaitReturnsToRunning) {

@@ -1,6 +1,6 @@
-#include "service/text.h"
+#include "common/text.h"
 
-namespace vt::service {
+namespace vt {
 
 std::wstring Hex8(uint32_t value) {
     static constexpr wchar_t kDigits[] = L"0123456789abcdef";
@@ -42,4 +42,4 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
     return true;
 }
 
-}  // namespace vt::service
+}  // namespace vt

@@ -1,8 +1,8 @@
-#include "service/text.h"
+#include "common/text.h"
 
 #include <gtest/gtest.h>
 
-namespace vt::service {
+namespace vt {
 namespace {
 
 TEST(Text, HexIsEightLowerCaseDigits) {
@@ -27,4 +27,4 @@ TEST(Text, CaseInsensitiveWholeWord) {
 }
 
 }  // namespace
-}  // namespace vt::service
+}  // namespace vt

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace vt::service {
+namespace vt {
 
 // Eight lower-case hexadecimal digits, as "%08lx" prints them.
 std::wstring Hex8(uint32_t value);
@@ -23,4 +23,4 @@ std::wstring FitBuffer(std::wstring text, size_t bufferChars);
 // ASCII case-insensitive whole-word comparison.
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);
 
-}  // namespace vt::service
+}  // namespace vt

@@ -1,0 +1,218 @@
+#include "devices/device_layer.h"
+
+#include <vector>
+
+#include "common/service_event.h"
+#include "common/text.h"
+#include "devices/device_catalogue.h"
+#include "devices/models.h"
+#include "devices/twlink_loader.h"
+
+namespace vt::devices {
+
+namespace {
+
+std::atomic<DeviceLayer*> g_active{nullptr};
+
+constexpr uint16_t kRX410ProductId = 0x006B;
+constexpr uint16_t kHV230ProductId = 0x0113;
+constexpr uint32_t kArrival = 1;
+
+// The dispatch by product id (maker's vendor id only). The KB709 and KB711
+// ids have a second form, the wireless dongle, told apart by its path.
+struct Route {
+    uint16_t productId;
+    const ModelEntry* wired;
+    const ModelEntry* dongle;  // null: no dongle form
+};
+
+const Route kRoutes[] = {
+    {0x0113, &kHV230, nullptr},       {0x0111, &kHV210, nullptr}, {0x011B, &kRX420, nullptr},
+    {0x0147, &kKB505, nullptr},       {0x0145, &kKB507, nullptr}, {0x0149, &kKB403B, nullptr},
+    {0x014B, &kKB403W, nullptr},      {0x0157, &kKB401, nullptr}, {0x0159, &kKB401, nullptr},
+    {0x015B, &kKB407, nullptr},       {0x015D, &kKB405, nullptr}, {0x01AB, &kKB406, nullptr},
+    {0x0155, &kLQ120, nullptr},       {0x014F, &kKB303, nullptr}, {0x016D, &kKB709, &kKB709Dongle},
+    {0x016F, &kKB711, &kKB709Dongle}, {0x01C7, &kHV150, nullptr}, {0x01C1, &kCS900, nullptr},
+};
+
+const ModelEntry* FindModel(uint32_t productId, std::string_view path) {
+    for (const Route& r : kRoutes) {
+        if (r.productId == productId) {
+            return (r.dongle != nullptr && IsDongle(path)) ? r.dongle : r.wired;
+        }
+    }
+    return nullptr;
+}
+
+// A path field is NUL-terminated, but nothing guarantees the terminator is
+// inside the field: never read past it.
+std::string PathOf(const char* field, size_t size) {
+    size_t n = 0;
+    while (n < size && field[n] != '\0') {
+        ++n;
+    }
+    return std::string(field, n);
+}
+
+}  // namespace
+
+bool IsDongle(std::string_view path) {
+    return path.find("&ISDONGLE") != std::string_view::npos;
+}
+
+DeviceLayer::DeviceLayer(platform::EventLog& eventLog, platform::Console& console,
+                         platform::Clock& clock)
+    : eventLog_(eventLog), console_(console), clock_(clock) {}
+
+DeviceLayer::~DeviceLayer() {
+    DeviceLayer* self = this;
+    g_active.compare_exchange_strong(self, nullptr);
+}
+
+DeviceLayer* DeviceLayer::Active() {
+    return g_active.load();
+}
+void DeviceLayer::SetActive(DeviceLayer* layer) {
+    g_active = layer;
+}
+
+bool DeviceLayer::Load(platform::Libraries& libraries) {
+    uint32_t error = 0;
+    std::unique_ptr<platform::DynamicLibrary> library =
+        libraries.LoadFromProgramFolder(kTwLinkLibrary, error);
+    const std::wstring name = libraries.DisplayName(kTwLinkLibrary);
+    if (!library) {
+        WriteServiceEvent(eventLog_, platform::EventType::Error,
+                          FailedWithError(L"Load " + name, error));
+        return false;
+    }
+    std::string missing;
+    std::optional<TwLinkApi> api = ResolveTwLink(*library, missing);
+    if (!api) {
+        WriteServiceEvent(
+            eventLog_, platform::EventType::Error,
+            name + L" lacks the export " + std::wstring(missing.begin(), missing.end()));
+        return false;
+    }
+    library_ = std::move(library);
+    Attach(*api);
+    return true;
+}
+
+void DeviceLayer::Attach(const TwLinkApi& api) {
+    api_ = api;
+    loaded_ = true;
+}
+
+void DeviceLayer::ClearStartSlots() {
+    slots.hv230 = nullptr;
+    slots.hv210 = nullptr;
+    slots.rx420 = nullptr;
+    slots.kb507 = nullptr;
+    slots.kb505 = nullptr;
+    slots.lq120 = nullptr;
+    slots.hv150 = nullptr;
+    slots.cs900 = nullptr;
+}
+
+void DeviceLayer::StartLibrary() {
+    if (!loaded_) {
+        return;
+    }
+    api_.twlink_background(1);
+    api_.twlink_init();
+}
+
+void DeviceLayer::EnumerateAttached() {
+    if (!loaded_) {
+        return;
+    }
+    std::vector<DevInfoRecord> records(kDevInfoCapacity);
+    const int32_t count = api_.devInfo(records.data());
+    // The library promises at most its capacity; never trust it further.
+    const int32_t n = count < kDevInfoCapacity ? count : kDevInfoCapacity;
+    for (int32_t i = 0; i < n; ++i) {
+        const DevInfoRecord& r = records[static_cast<size_t>(i)];
+        if (IsCompanionDevice(r.productId, r.vendorId)) {
+            ++companionDeviceCount;
+        }
+        if (r.vendorId != kMakerVendorId) {
+            continue;
+        }
+        if (r.productId == kRX410ProductId) {
+            rx410Present = 1;
+            continue;
+        }
+        if (const ModelEntry* model = FindModel(r.productId, PathOf(r.path, sizeof r.path))) {
+            model->create(*this, PathOf(r.path, sizeof r.path));
+        }
+    }
+}
+
+void DeviceLayer::RegisterHotPlug() {
+    if (loaded_) {
+        api_.registerDevNotify(&DeviceLayer::OnDeviceNotify);
+    }
+}
+
+void VT_STDCALL DeviceLayer::OnDeviceNotify(DevNotifyRecord record) {
+    if (DeviceLayer* layer = Active()) {
+        layer->HandleNotify(record);
+    }
+}
+
+void DeviceLayer::CountCompanionRemoval() {
+    // Floored at 0: a device that arrived between the start-up enumeration
+    // and the hot-plug registration was never counted, and its removal must
+    // not leave the watcher believing a device is attached.
+    int32_t current = companionDeviceCount.load();
+    while (current > 0 && !companionDeviceCount.compare_exchange_weak(current, current - 1)) {
+    }
+}
+
+void DeviceLayer::HandleNotify(const DevNotifyRecord& r) {
+    const bool arrival = r.eventCode == kArrival;
+    if (IsCompanionDevice(r.productId, r.vendorId)) {
+        if (arrival) {
+            ++companionDeviceCount;
+        } else {
+            CountCompanionRemoval();
+        }
+    }
+    if (r.vendorId != kMakerVendorId) {
+        return;
+    }
+    if (r.productId == kRX410ProductId) {
+        rx410Present = static_cast<int32_t>(r.eventCode);
+        return;
+    }
+    const std::string path = PathOf(r.path, sizeof r.path);
+    const ModelEntry* model = FindModel(r.productId, path);
+    if (model == nullptr) {
+        return;
+    }
+    const bool isHV230 = r.productId == kHV230ProductId;
+    if (arrival) {
+        model->create(*this, path);
+        if (isHV230) {
+            LogInformation(L"CreateHV230 ");
+        }
+    } else {
+        if (isHV230) {
+            LogInformation(L"del HV230");
+        }
+        model->clear(*this);
+    }
+}
+
+void DeviceLayer::LogInformation(std::wstring_view text) {
+    WriteServiceEvent(eventLog_, platform::EventType::Information, text);
+}
+
+void DeviceLayer::PrintLine(std::string_view text) {
+    std::wstring line(text.begin(), text.end());
+    line += L"\n";
+    console_.Print(line);
+}
+
+}  // namespace vt::devices

@@ -1,0 +1,109 @@
+// The service's side of the device library: the resolved exports, one slot
+// per driven model, the OLED mouse's presence and the companion count.
+//
+// Threads: the start-up enumeration runs on the service start thread; the
+// hot-plug callback and every device callback run on the library's threads.
+// Slots and counters are atomics written and read whole, without a lock;
+// readers test a slot for null before use. Device objects belong to the
+// library and are never freed: a removal only forgets the object.
+//
+// Callbacks handed to the library carry no context, so they reach the layer
+// through the one active instance (SetActive), set before any callback can
+// be registered.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "devices/twlink.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/event_log.h"
+#include "platform/library.h"
+
+namespace vt::devices {
+
+struct DeviceSlots {
+    std::atomic<HeadsetDevice*> hv150{nullptr};
+    std::atomic<HeadsetDevice*> hv210{nullptr};
+    std::atomic<HeadsetDevice*> hv230{nullptr};
+    std::atomic<KeyboardDeviceV2*> kb303{nullptr};
+    std::atomic<KeyboardDeviceV2*> kb401{nullptr};
+    std::atomic<KeyboardDeviceV3*> kb403b{nullptr};
+    std::atomic<KeyboardDeviceV3*> kb403w{nullptr};
+    std::atomic<KeyboardDeviceV3*> kb405{nullptr};
+    std::atomic<KeyboardDeviceV3*> kb406{nullptr};
+    std::atomic<KeyboardDeviceV3*> kb407{nullptr};
+    std::atomic<KeyboardDevice*> kb505{nullptr};
+    std::atomic<KeyboardDevice*> kb507{nullptr};
+    std::atomic<KeyboardDeviceV2*> kb709{nullptr};
+    std::atomic<KeyboardDeviceV2*> kb709Dongle{nullptr};
+    std::atomic<KeyboardDeviceV2*> kb711{nullptr};
+    std::atomic<LQ120Device*> lq120{nullptr};
+    std::atomic<CS900Device*> cs900{nullptr};
+    std::atomic<RX420Device*> rx420{nullptr};
+};
+
+inline constexpr platform::LibraryName kTwLinkLibrary{kTwLinkWindowsName, kTwLinkPosixName};
+
+class DeviceLayer {
+  public:
+    DeviceLayer(platform::EventLog& eventLog, platform::Console& console, platform::Clock& clock);
+    ~DeviceLayer();
+    DeviceLayer(const DeviceLayer&) = delete;
+    DeviceLayer& operator=(const DeviceLayer&) = delete;
+
+    // The instance the library's callbacks reach; null when none.
+    static DeviceLayer* Active();
+    static void SetActive(DeviceLayer* layer);
+
+    // Loads the library from the program's folder and resolves every export
+    // at once. On failure writes one error entry naming the library and
+    // leaves the layer without a library: every later call is then a no-op
+    // and the service runs on with no devices.
+    bool Load(platform::Libraries& libraries);
+    // For tests: a library already resolved.
+    void Attach(const TwLinkApi& api);
+    bool loaded() const { return loaded_; }
+    const TwLinkApi& api() const { return api_; }
+
+    // The start-up steps, in the order the service runs them.
+    void ClearStartSlots();
+    void StartLibrary();  // twlink_background(1), then twlink_init()
+    void EnumerateAttached();
+    void RegisterHotPlug();
+
+    // What the service's stop does to the device state.
+    void OnServiceStop() { companionDeviceCount = 0; }
+
+    // The hot-plug callback handed to the library.
+    static void VT_STDCALL OnDeviceNotify(DevNotifyRecord record);
+    // One arrival or removal, as the callback handles it.
+    void HandleNotify(const DevNotifyRecord& record);
+
+    void LogInformation(std::wstring_view text);
+    void PrintLine(std::string_view text);
+    platform::Clock& clock() { return clock_; }
+
+    DeviceSlots slots;
+    std::atomic<int32_t> rx410Present{0};
+    std::atomic<int32_t> companionDeviceCount{0};
+
+  private:
+    void CountCompanionRemoval();
+
+    platform::EventLog& eventLog_;
+    platform::Console& console_;
+    platform::Clock& clock_;
+    std::unique_ptr<platform::DynamicLibrary> library_;
+    TwLinkApi api_;
+    bool loaded_ = false;
+};
+
+// True when the device path names the wireless-dongle form.
+bool IsDongle(std::string_view path);
+
+}  // namespace vt::devices

@@ -1,0 +1,46 @@
+// The RX420 mouse, the LQ120 cooler and the CS900 case.
+#include "devices/models.h"
+
+namespace vt::devices {
+
+namespace {
+
+constexpr uint8_t kMusicPulseMode = 216;
+constexpr int32_t kEffectModeChanged = 2;
+
+void VT_STDCALL RX420EffectMode(int32_t code) {
+    DeviceLayer* layer = DeviceLayer::Active();
+    if (layer != nullptr && code == kEffectModeChanged) {
+        layer->LogInformation(L"RX420 effect mode notify");
+    }
+}
+
+// A mouse found in music-pulse mode gets the pulse started before the
+// creation is reported.
+void SetUpRX420(DeviceLayer&, RX420Device& device) {
+    device.RegisterEffectModeCallback(&RX420EffectMode);
+    uint8_t mode = 0;
+    device.GetEffectMode(&mode);
+    if (mode == kMusicPulseMode) {
+        device.SetMusicPulse(1);
+    }
+}
+
+// The RX420 retries at once.
+constexpr ModelSpec<RX420Device> kSpecRX420{
+    &TwLinkApi::rx420, &DeviceSlots::rx420, 0,
+    &SetUpRX420,       L"CreateRX420",      L"CreateRX420 : Fail to create the RX420"};
+constexpr ModelSpec<LQ120Device> kSpecLQ120{
+    &TwLinkApi::lq120, &DeviceSlots::lq120, 3000,
+    nullptr,           L"CreateLQ120",      L"CreateLQ120 : Fail to create the LQ120"};
+constexpr ModelSpec<CS900Device> kSpecCS900{
+    &TwLinkApi::cs900, &DeviceSlots::cs900, 3000,
+    nullptr,           L"CreateCS900",      L"CreateCS900 : Fail to create the CS900"};
+
+}  // namespace
+
+const ModelEntry kRX420 = EntryFor<kSpecRX420>();
+const ModelEntry kLQ120 = EntryFor<kSpecLQ120>();
+const ModelEntry kCS900 = EntryFor<kSpecCS900>();
+
+}  // namespace vt::devices

@@ -1,0 +1,106 @@
+// A device library for unit tests: exports and device objects that record
+// every call in one log, with attached devices and fault switches set by the
+// test. The library's exports carry no context, so its state is one global,
+// reset by every FakePlatform.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "devices/twlink.h"
+#include "platform/library.h"
+
+namespace vt::fakes {
+
+using namespace devices;
+
+// One object a factory handed out; implements every device family.
+class FakeDevice final : public KeyboardDevice,
+                         public KeyboardDeviceV2,
+                         public KeyboardDeviceV3,
+                         public HeadsetDevice,
+                         public LQ120Device,
+                         public CS900Device,
+                         public RX420Device,
+                         public RX410Device {
+  public:
+    FakeDevice(std::string factory, std::string path)
+        : factory(std::move(factory)), path(std::move(path)) {}
+    void SetSystemStatusEffect(StatusEffectRequest* request) override;
+    void RegisterNotifyCallback(KeyboardNotifyCallback callback) override;
+    void GetFirmwareVersion(uint32_t* version) override;
+    void SetBrightness(int32_t level) override;
+    void GetProfile(int32_t* profile) override;
+    void SetKeyNotify(int32_t* on) override;
+    void RegisterKeyCallback(HeadsetKeyCallback callback) override;
+    void SetCycleMode(uint8_t mode) override;
+    void GetDisplayMode(uint8_t* mode) override;
+    void GetSaverSettings(SaverSettings* settings) override;
+    void SetMultiDisplay(DisplayCycleRequest* request) override;
+    void SetSaverSwitchB(int32_t on) override;
+    void SetSaverSwitchA(int32_t on) override;
+    void SendSystemInfo(SystemInfoRecord* record) override;
+    void SetDisplayMode(uint8_t* mode) override;
+    void GetPanelMode(uint8_t* mode) override;
+    void GetPingTarget(uint32_t* selector) override;
+    void GetPanelCycle(PanelCycle* cycle) override;
+    void SendPanelData(PanelData* data) override;
+    void HandleHostCommand(const char* function, const char* parameter, char* reply,
+                           uint32_t replySize) override;
+    void GetEffectMode(uint8_t* mode) override;
+    void ControlOff() override;
+    void SetMusicPulse(int32_t on) override;
+    void RegisterEffectModeCallback(EffectModeCallback callback) override;
+    void ReadSettings(int32_t selector, uint8_t settings[kMouseSettingsSize]) override;
+    void ApplyChanges() override;
+    void SetOled(int32_t* mode, uintptr_t data) override;
+    void QueryInfo(int32_t* selector, int32_t zero, void* out) override;
+
+    const std::string factory;
+    const std::string path;
+    KeyboardNotifyCallback keyboardCallback = nullptr;
+    HeadsetKeyCallback keyCallback = nullptr;
+    EffectModeCallback effectCallback = nullptr;
+
+  private:
+    void Log(const std::string& operation);
+};
+
+struct FakeTwLinkState {
+    std::vector<DevInfoRecord> attached;
+    bool overrideCount = false;  // devInfo returns `count` instead of attached.size()
+    int32_t count = 0;
+    std::map<std::string, int> failNext;  // factory -> calls that still return null
+    uint8_t effectMode = 0;               // what RX420 objects report
+    DevNotifyCallback notify = nullptr;
+    std::vector<std::unique_ptr<FakeDevice>> objects;
+    std::vector<std::string> calls;
+
+    FakeDevice* Last(const std::string& factory);
+    void Attach(uint16_t vendorId, uint16_t productId, const std::string& path);
+};
+
+FakeTwLinkState& TwLink();
+void ResetTwLink();
+// The fake's exports by name, as a loaded library would serve them.
+std::map<std::string, void*> TwLinkSymbols();
+
+DevNotifyRecord MakeNotify(uint32_t vendorId, uint32_t productId, const std::string& path,
+                           uint32_t eventCode);
+
+// Serves named symbols as a loaded library; fails loads when told to.
+class FakeLibraries final : public platform::Libraries {
+  public:
+    std::unique_ptr<platform::DynamicLibrary> LoadFromProgramFolder(
+        const platform::LibraryName& name, uint32_t& error) override;
+    std::wstring DisplayName(const platform::LibraryName& name) override { return name.windows; }
+
+    std::map<std::string, void*> symbols = TwLinkSymbols();
+    uint32_t loadError = 0;
+    std::vector<std::wstring> loads;
+};
+
+}  // namespace vt::fakes

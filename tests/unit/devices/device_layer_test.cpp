@@ -1,0 +1,352 @@
+// Discovery, hot-plug and the creation pattern against the fake library.
+#include "devices/device_layer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "fakes/fake_platform.h"
+
+namespace vt::devices {
+namespace {
+
+using fakes::FakeDevice;
+using fakes::FakePlatform;
+using fakes::TwLink;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+constexpr uint16_t kVid = 0x3A7C;
+
+class DeviceLayerTest : public ::testing::Test {
+  protected:
+    DeviceLayerTest() {
+        DeviceLayer::SetActive(&layer);
+        EXPECT_TRUE(layer.Load(fp.libraries));
+    }
+    void Enumerate() { layer.EnumerateAttached(); }
+    void Notify(uint32_t vid, uint32_t pid, const std::string& path, uint32_t code) {
+        DeviceLayer::OnDeviceNotify(fakes::MakeNotify(vid, pid, path, code));
+    }
+    std::vector<std::wstring> Events() { return fp.eventLog.messages(); }
+    bool Called(const std::string& call) {
+        for (const auto& c : TwLink().calls) {
+            if (c == call) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    FakePlatform fp;
+    DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
+};
+
+// Every product id reaches its factory with the path and fills its slot.
+TEST_F(DeviceLayerTest, EveryProductIdReachesItsFactoryAndSlot) {
+    struct Case {
+        uint16_t pid;
+        const char* factory;
+        std::function<bool(DeviceSlots&)> filled;
+        const wchar_t* success;
+    };
+    const Case cases[] = {
+        {0x0113, "hv230", [](DeviceSlots& s) { return s.hv230 != nullptr; }, L"CreateHV230"},
+        {0x0111, "hv210", [](DeviceSlots& s) { return s.hv210 != nullptr; }, L"CreateHV210"},
+        {0x011B, "rx420", [](DeviceSlots& s) { return s.rx420 != nullptr; }, L"CreateRX420"},
+        {0x0147, "kb505", [](DeviceSlots& s) { return s.kb505 != nullptr; }, L"CreateKB505"},
+        {0x0145, "kb507", [](DeviceSlots& s) { return s.kb507 != nullptr; }, L"CreateKB507"},
+        {0x0149, "kb403", [](DeviceSlots& s) { return s.kb403b != nullptr; }, L"CreateKB403b"},
+        {0x014B, "kb403", [](DeviceSlots& s) { return s.kb403w != nullptr; }, L"CreateKB403w"},
+        {0x0157, "kb401", [](DeviceSlots& s) { return s.kb401 != nullptr; }, L"CreateKB401"},
+        {0x0159, "kb401", [](DeviceSlots& s) { return s.kb401 != nullptr; }, L"CreateKB401"},
+        {0x015B, "kb406", [](DeviceSlots& s) { return s.kb407 != nullptr; }, L"CreateKB407"},
+        {0x015D, "kb406", [](DeviceSlots& s) { return s.kb405 != nullptr; }, L"CreateKB405"},
+        {0x01AB, "kb406", [](DeviceSlots& s) { return s.kb406 != nullptr; }, L"CreateKB406"},
+        {0x0155, "lq120", [](DeviceSlots& s) { return s.lq120 != nullptr; }, L"CreateLQ120"},
+        {0x014F, "kb303", [](DeviceSlots& s) { return s.kb303 != nullptr; }, L"CreateKB303"},
+        {0x016D, "kb709", [](DeviceSlots& s) { return s.kb709 != nullptr; }, L"CreateKB709"},
+        {0x016F, "kb709", [](DeviceSlots& s) { return s.kb711 != nullptr; }, L"CreateKB711"},
+        {0x01C7, "hv150", [](DeviceSlots& s) { return s.hv150 != nullptr; }, L"CreateHV150"},
+        {0x01C1, "cs900", [](DeviceSlots& s) { return s.cs900 != nullptr; }, L"CreateCS900"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.factory);
+        for (bool startUp : {true, false}) {
+            fakes::ResetTwLink();
+            DeviceLayer fresh(fp.eventLog, fp.console, fp.clock);
+            DeviceLayer::SetActive(&fresh);
+            ASSERT_TRUE(fresh.Load(fp.libraries));
+            const std::string path = "\\\\?\\hid#vid_3a7c&pid_x#" + std::to_string(c.pid);
+            if (startUp) {
+                TwLink().Attach(kVid, c.pid, path);
+                fresh.EnumerateAttached();
+            } else {
+                DeviceLayer::OnDeviceNotify(fakes::MakeNotify(kVid, c.pid, path, 1));
+            }
+            EXPECT_EQ(TwLink().calls.at(startUp ? 1 : 0),
+                      std::string(c.factory) + "(" + path + ")");
+            EXPECT_TRUE(c.filled(fresh.slots));
+            EXPECT_EQ(fp.eventLog.messages().back().substr(0, std::wcslen(c.success)), c.success);
+        }
+    }
+    DeviceLayer::SetActive(&layer);
+}
+
+TEST_F(DeviceLayerTest, DongleFormsShareTheDongleSlot) {
+    TwLink().Attach(kVid, 0x016D, "hid#kb709");
+    TwLink().Attach(kVid, 0x016D, "hid#kb709&ISDONGLE#1");
+    Enumerate();
+    EXPECT_NE(layer.slots.kb709.load(), nullptr);
+    auto* dongle709 = layer.slots.kb709Dongle.load();
+    ASSERT_NE(dongle709, nullptr);
+
+    Notify(kVid, 0x016F, "hid#kb711&ISDONGLE#2", 1);
+    EXPECT_EQ(layer.slots.kb711.load(), nullptr);  // the KB711 dongle is the KB709 dongle
+    EXPECT_NE(layer.slots.kb709Dongle.load(), dongle709);
+    Notify(kVid, 0x016F, "hid#kb711#3", 1);
+    EXPECT_NE(layer.slots.kb711.load(), nullptr);
+    EXPECT_THAT(Events(), ElementsAre(L"CreateKB709", L"CreateKB709Dongle", L"CreateKB709Dongle",
+                                      L"CreateKB711"));
+
+    // Case matters, and the removal follows the same rule.
+    Notify(kVid, 0x016F, "hid#kb711&isdongle#2", 0);
+    EXPECT_EQ(layer.slots.kb711.load(), nullptr);
+    EXPECT_NE(layer.slots.kb709Dongle.load(), nullptr);
+    Notify(kVid, 0x016D, "hid#kb709&ISDONGLE#1", 0);
+    EXPECT_EQ(layer.slots.kb709Dongle.load(), nullptr);
+    EXPECT_NE(layer.slots.kb709.load(), nullptr);
+}
+
+TEST_F(DeviceLayerTest, RX410PresenceFollowsStartUpAndTheEventCode) {
+    TwLink().Attach(kVid, 0x006B, "hid#rx410");
+    Enumerate();
+    EXPECT_EQ(layer.rx410Present, 1);
+    Notify(kVid, 0x006B, "hid#rx410", 0);
+    EXPECT_EQ(layer.rx410Present, 0);
+    Notify(kVid, 0x006B, "hid#rx410", 1);
+    EXPECT_EQ(layer.rx410Present, 1);
+    EXPECT_FALSE(Called("rx410(hid#rx410)"));  // the OLED job opens it itself
+    EXPECT_THAT(Events(), IsEmpty());
+}
+
+TEST_F(DeviceLayerTest, CompanionDevicesAreCountedOnBothPathsAndNeverBelowZero) {
+    TwLink().Attach(kVid, 0x012D, "hid#qt500g");
+    TwLink().Attach(0x1234, 0x012D, "hid#other-maker");
+    TwLink().Attach(kVid, 0x007B, "hid#qt500c");
+    Enumerate();
+    EXPECT_EQ(layer.companionDeviceCount, 2);
+    Notify(kVid, 0x012D, "hid#qt500g-2", 1);
+    EXPECT_EQ(layer.companionDeviceCount, 3);
+    Notify(kVid, 0x012D, "hid#qt500g-2", 0);
+    Notify(kVid, 0x007B, "hid#qt500c", 7);  // any code but 1 is a removal
+    Notify(kVid, 0x012D, "hid#qt500g", 0);
+    EXPECT_EQ(layer.companionDeviceCount, 0);
+    // One that arrived before hot-plug was registered, then left.
+    Notify(kVid, 0x012D, "hid#never-counted", 0);
+    EXPECT_EQ(layer.companionDeviceCount, 0);
+    Notify(kVid, 0x012D, "hid#qt500g", 1);
+    EXPECT_EQ(layer.companionDeviceCount, 1);  // not 0: the floor left no debt
+    layer.OnServiceStop();
+    EXPECT_EQ(layer.companionDeviceCount, 0);
+    EXPECT_THAT(Events(), IsEmpty());
+}
+
+TEST_F(DeviceLayerTest, UnknownIdsAndOtherMakersAreIgnored) {
+    TwLink().Attach(0x1234, 0x0113, "hid#hv230-clone");
+    TwLink().Attach(kVid, 0x0999, "hid#unknown");
+    Enumerate();
+    Notify(0x1234, 0x0113, "hid#hv230-clone", 1);
+    Notify(kVid, 0x0999, "hid#unknown", 1);
+    EXPECT_THAT(TwLink().calls, ElementsAre("devInfo"));
+    EXPECT_EQ(layer.slots.hv230.load(), nullptr);
+}
+
+TEST_F(DeviceLayerTest, CountsOfZeroNegativeOrBeyondTheBufferAreSafe) {
+    TwLink().Attach(kVid, 0x0113, "hid#hv230");
+    for (int32_t count : {0, -1, -50}) {
+        TwLink().overrideCount = true;
+        TwLink().count = count;
+        Enumerate();
+    }
+    EXPECT_EQ(layer.slots.hv230.load(), nullptr);
+    TwLink().count = 5000;  // a library that claims more than fits: only the buffer is read
+    Enumerate();
+    EXPECT_NE(layer.slots.hv230.load(), nullptr);
+}
+
+TEST_F(DeviceLayerTest, SecondAttemptAfterExactlyTheModelsPause) {
+    TwLink().failNext["hv230"] = 1;
+    TwLink().failNext["hv210"] = 1;
+    TwLink().failNext["rx420"] = 1;
+    TwLink().Attach(kVid, 0x0113, "hid#hv230");
+    TwLink().Attach(kVid, 0x0111, "hid#hv210");
+    TwLink().Attach(kVid, 0x011B, "hid#rx420");
+    Enumerate();
+    // Only the HV230 waits; the HV210 and the RX420 retry at once.
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(3000u));
+    EXPECT_NE(layer.slots.hv230.load(), nullptr);
+    EXPECT_NE(layer.slots.hv210.load(), nullptr);
+    EXPECT_NE(layer.slots.rx420.load(), nullptr);
+    EXPECT_THAT(Events(), ElementsAre(L"CreateHV230", L"CreateHV210", L"CreateRX420"));
+}
+
+TEST_F(DeviceLayerTest, TwoFailuresGiveOneFailureEventAndAnEmptySlot) {
+    Notify(kVid, 0x016D, "hid#kb709", 1);
+    ASSERT_NE(layer.slots.kb709.load(), nullptr);
+    TwLink().failNext["kb709"] = 2;
+    Notify(kVid, 0x016D, "hid#kb709", 1);
+    EXPECT_EQ(layer.slots.kb709.load(), nullptr);  // the old object is forgotten too
+    EXPECT_THAT(Events(), ElementsAre(L"CreateKB709", L"CreateKB709 : Fail to create the KB709"));
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(3000u));
+    EXPECT_THAT(TwLink().calls, ElementsAre("kb709(hid#kb709)", "kb709.RegisterNotifyCallback",
+                                            "kb709(hid#kb709)", "kb709(hid#kb709)"));
+}
+
+TEST_F(DeviceLayerTest, FailureTextsNameTheModel) {
+    const std::pair<uint16_t, const wchar_t*> cases[] = {
+        {0x0147, L"CreateKB505 : Fail to create the KB505"},
+        {0x0149, L"CreateKB403b : Fail to create the KB403"},
+        {0x0111, L"CreateHV210 : Fail to create the HV210"},
+        {0x011B, L"CreateRX420 : Fail to create the RX420"},
+        {0x0155, L"CreateLQ120 : Fail to create the LQ120"},
+        {0x01C1, L"CreateCS900 : Fail to create the CS900"},
+    };
+    for (const auto& [pid, text] : cases) {
+        for (const char* f : {"kb505", "kb403", "hv210", "rx420", "lq120", "cs900"}) {
+            TwLink().failNext[f] = 2;
+        }
+        Notify(kVid, pid, "hid#x", 1);
+        EXPECT_EQ(Events().back(), text);
+    }
+    Notify(kVid, 0x016D, "hid#x&ISDONGLE", 1);
+    TwLink().failNext["kb709"] = 2;
+    Notify(kVid, 0x016D, "hid#x&ISDONGLE", 1);
+    EXPECT_EQ(Events().back(), L"CreateKB709Dongle : Fail to create the KB709 DONGLE");
+}
+
+TEST_F(DeviceLayerTest, KeyboardCallbacksPrintTheirModelsTexts) {
+    Notify(kVid, 0x016D, "hid#kb709", 1);
+    Notify(kVid, 0x016D, "hid#kb709&ISDONGLE", 1);
+    Notify(kVid, 0x0149, "hid#kb403b", 1);
+    auto fire = [](const char* factory, int32_t code) {
+        TwLink().Last(factory)->keyboardCallback(&code);
+    };
+    for (int32_t code : {0, 1, 2}) {
+        fire("kb403", code);
+    }
+    EXPECT_EQ(fp.console.text(),
+              L"getKB403b is call !!\nkb403b profile change\n"
+              L"getKB403b is call !!\nkb403b effect change\n"
+              L"getKB403b is call !!\n");
+    const std::wstring before = fp.console.text();
+    for (int32_t code : {0, 1, 2}) {
+        fire("kb709", code);  // the newest kb709 object: the dongle
+    }
+    EXPECT_EQ(fp.console.text().substr(before.size()),
+              L"getKB709 dongle is call !!\nkb709 profile change\n"
+              L"getKB709 dongle is call !!\nkb709 effect change\n"
+              L"getKB709 dongle is call !!\nwrong message ?\n");
+}
+
+TEST_F(DeviceLayerTest, KB505AndKB507HaveNoSetUpStep) {
+    Notify(kVid, 0x0147, "hid#kb505", 1);
+    Notify(kVid, 0x0145, "hid#kb507", 1);
+    EXPECT_THAT(TwLink().calls, ElementsAre("kb505(hid#kb505)", "kb507(hid#kb507)"));
+}
+
+TEST_F(DeviceLayerTest, HeadsetsReportOnlyThe71AndMuteKeys) {
+    Notify(kVid, 0x0111, "hid#hv210", 1);
+    EXPECT_THAT(TwLink().calls, ElementsAre("hv210(hid#hv210)", "hv210.RegisterKeyCallback",
+                                            "hv210.SetKeyNotify(1)"));
+    FakeDevice* hv210 = TwLink().Last("hv210");
+    for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 100, -1}) {
+        hv210->keyCallback(code, 0);
+    }
+    EXPECT_THAT(Events(), ElementsAre(L"CreateHV210", L"HV210 7.1 press", L"HN210 mute press"));
+
+    Notify(kVid, 0x01C7, "hid#hv150", 1);
+    TwLink().Last("hv150")->keyCallback(5, 9);
+    EXPECT_EQ(Events().back(), L"HV150 mute press");
+}
+
+TEST_F(DeviceLayerTest, RX420InMusicPulseModeGetsThePulseBeforeTheSuccessEvent) {
+    TwLink().effectMode = 216;
+    TwLink().Attach(kVid, 0x011B, "hid#rx420");
+    Enumerate();
+    EXPECT_THAT(TwLink().calls,
+                ElementsAre("devInfo", "rx420(hid#rx420)", "rx420.RegisterEffectModeCallback",
+                            "rx420.GetEffectMode", "rx420.SetMusicPulse(1)"));
+    EXPECT_THAT(Events(), ElementsAre(L"CreateRX420"));
+
+    TwLink().effectMode = 215;
+    Notify(kVid, 0x011B, "hid#rx420", 1);
+    EXPECT_EQ(TwLink().calls.back(), "rx420.GetEffectMode");
+
+    EffectModeCallback callback = TwLink().Last("rx420")->effectCallback;
+    callback(1);
+    callback(3);
+    callback(2);
+    EXPECT_THAT(Events(), ElementsAre(L"CreateRX420", L"CreateRX420", L"RX420 effect mode notify"));
+}
+
+TEST_F(DeviceLayerTest, HV230HotPlugWritesItsOwnEvents) {
+    Notify(kVid, 0x0113, "hid#hv230", 1);
+    EXPECT_NE(layer.slots.hv230.load(), nullptr);
+    Notify(kVid, 0x0113, "hid#hv230", 0);
+    EXPECT_EQ(layer.slots.hv230.load(), nullptr);
+    Notify(kVid, 0x0113, "hid#hv230", 0);  // a removal of nothing still says so
+    Notify(kVid, 0x0111, "hid#hv210", 0);  // others say nothing
+    EXPECT_THAT(Events(), ElementsAre(L"CreateHV230", L"CreateHV230 ", L"del HV230", L"del HV230"));
+}
+
+TEST_F(DeviceLayerTest, StartUpClearsOnlyItsEightSlots) {
+    Notify(kVid, 0x0113, "a", 1);
+    Notify(kVid, 0x016D, "b", 1);
+    Notify(kVid, 0x0155, "c", 1);
+    Notify(kVid, 0x0149, "d", 1);
+    layer.ClearStartSlots();
+    EXPECT_EQ(layer.slots.hv230.load(), nullptr);
+    EXPECT_EQ(layer.slots.lq120.load(), nullptr);
+    EXPECT_NE(layer.slots.kb709.load(), nullptr);
+    EXPECT_NE(layer.slots.kb403b.load(), nullptr);
+}
+
+TEST_F(DeviceLayerTest, NotifyPathWithoutTerminatorStaysInsideItsField) {
+    DevNotifyRecord r = fakes::MakeNotify(kVid, 0x0113, "", 1);
+    std::memset(r.path, 'A', sizeof r.path);
+    DeviceLayer::OnDeviceNotify(r);
+    EXPECT_EQ(TwLink().Last("hv230")->path, std::string(sizeof r.path, 'A'));
+}
+
+TEST(DeviceLayerLoad, MissingLibraryIsOneErrorEntryAndNoCalls) {
+    FakePlatform fp;
+    fp.libraries.loadError = 126;
+    DeviceLayer layer(fp.eventLog, fp.console, fp.clock);
+    EXPECT_FALSE(layer.Load(fp.libraries));
+    layer.StartLibrary();
+    layer.EnumerateAttached();
+    layer.RegisterHotPlug();
+    EXPECT_THAT(TwLink().calls, IsEmpty());
+    ASSERT_EQ(fp.eventLog.records().size(), 1u);
+    EXPECT_EQ(fp.eventLog.records()[0].type, platform::EventType::Error);
+    EXPECT_EQ(fp.eventLog.messages()[0], L"Load TWLINK.dll failed w/err 0x0000007e");
+    EXPECT_THAT(fp.libraries.loads, ElementsAre(L"TWLINK.dll"));
+}
+
+TEST(DeviceLayerLoad, IncompleteLibraryNamesTheMissingExport) {
+    FakePlatform fp;
+    fp.libraries.symbols.erase("sysInfo");
+    DeviceLayer layer(fp.eventLog, fp.console, fp.clock);
+    EXPECT_FALSE(layer.Load(fp.libraries));
+    EXPECT_FALSE(layer.loaded());
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWLINK.dll lacks the export sysInfo"));
+}
+
+}  // namespace
+}  // namespace vt::devices
