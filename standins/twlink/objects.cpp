@@ -1,0 +1,431 @@
+// The device objects handed to the service, and the library's exports.
+// Every operation is logged with its arguments; outputs come from the
+// simulated device state.
+#include <cstdint>
+#include <cstring>
+
+#include "host.h"
+#include "png.h"
+#include "sim.h"
+
+#ifdef _WIN32
+#define TWSIM_EXPORT __declspec(dllexport)
+#else
+#define TWSIM_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace twsim {
+
+namespace {
+
+// The armed fault: a genuine access violation inside the library, so the
+// service's crash handling sees what a faulty device library would cause.
+[[gnu::noinline]] void Crash() {
+    volatile uintptr_t address = 0;
+    *reinterpret_cast<volatile int*>(address) = 1;
+}
+
+// Argument lists; by value, because fields of the packed records cannot
+// be bound to references.
+template <class... T>
+json Args(T... values) {
+    return json::array({json(values)...});
+}
+
+json Maybe(const int32_t* p) {
+    return p ? json(*p) : json();
+}
+
+std::string Bounded(const char* text, size_t limit = 4096) {
+    return text ? std::string(text, strnlen(text, limit)) : std::string();
+}
+
+// One call into a device object: logs it, holds the simulator lock until
+// the operation returns, and crashes when it is the device's armed fault.
+class Op {
+  public:
+    Op(SimObject& object, const char* call, json args)
+        : sim_(Simulator::Get()), lock_(sim_.mu), object_(object) {
+        sim_.Record(call, object.device.get(), std::move(args));
+        if (object.device && object.device->state.faultOn == call) {
+            lock_.unlock();
+            Crash();
+        }
+    }
+    // The device's state; null once the device is detached: the handle is
+    // dead and the operation writes nothing.
+    DeviceState* state() {
+        const auto& d = object_.device;
+        return d && d->attached ? &d->state : nullptr;
+    }
+    Simulator& sim() { return sim_; }
+    void Unlock() { lock_.unlock(); }
+
+  private:
+    Simulator& sim_;
+    std::unique_lock<std::mutex> lock_;
+    SimObject& object_;
+};
+
+template <class I>
+class Object : public I, public SimObject {
+  public:
+    using Interface = I;
+    using SimObject::SimObject;
+
+  protected:
+    void StatusEffect(dev::StatusEffectRequest* r) {
+        Op op(*this, "SetSystemStatusEffect", r ? Args(r->type, r->reserved) : Args(nullptr));
+    }
+    void KeyboardCallback(dev::KeyboardNotifyCallback callback) {
+        Op op(*this, "RegisterNotifyCallback", Args(callback != nullptr));
+        keyboardCallback = callback;
+    }
+    void Firmware(uint32_t* version) {
+        Op op(*this, "GetFirmwareVersion", Args());
+        if (op.state() && version) {
+            *version = op.state()->firmwareVersion;
+        }
+    }
+    void SystemInfo(dev::SystemInfoRecord* r) {
+        Op op(*this, "SendSystemInfo", r ? Args(SystemInfoToJson(*r)) : Args(nullptr));
+    }
+};
+
+class KeyboardV1 final : public Object<dev::KeyboardDevice> {
+  public:
+    using Object::Object;
+    void SetSystemStatusEffect(dev::StatusEffectRequest* r) override { StatusEffect(r); }
+    void RegisterNotifyCallback(dev::KeyboardNotifyCallback cb) override { KeyboardCallback(cb); }
+};
+
+class KeyboardV2 final : public Object<dev::KeyboardDeviceV2> {
+  public:
+    using Object::Object;
+    void GetFirmwareVersion(uint32_t* version) override { Firmware(version); }
+    void SetSystemStatusEffect(dev::StatusEffectRequest* r) override { StatusEffect(r); }
+    void RegisterNotifyCallback(dev::KeyboardNotifyCallback cb) override { KeyboardCallback(cb); }
+};
+
+class KeyboardV3 final : public Object<dev::KeyboardDeviceV3> {
+  public:
+    using Object::Object;
+    void GetFirmwareVersion(uint32_t* version) override { Firmware(version); }
+    void SetBrightness(int32_t level) override { Op op(*this, "SetBrightness", Args(level)); }
+    void SetSystemStatusEffect(dev::StatusEffectRequest* r) override { StatusEffect(r); }
+    void GetProfile(int32_t* profile) override {
+        Op op(*this, "GetProfile", Args());
+        if (op.state() && profile) {
+            *profile = op.state()->profile;
+        }
+    }
+    void RegisterNotifyCallback(dev::KeyboardNotifyCallback cb) override { KeyboardCallback(cb); }
+};
+
+class Headset final : public Object<dev::HeadsetDevice> {
+  public:
+    using Object::Object;
+    void SetKeyNotify(int32_t* on) override { Op op(*this, "SetKeyNotify", Args(Maybe(on))); }
+    void RegisterKeyCallback(dev::HeadsetKeyCallback callback) override {
+        Op op(*this, "RegisterKeyCallback", Args(callback != nullptr));
+        headsetCallback = callback;
+    }
+};
+
+class Lq120 final : public Object<dev::LQ120Device> {
+  public:
+    using Object::Object;
+    void SetCycleMode(uint8_t mode) override { Op op(*this, "SetCycleMode", Args(mode)); }
+    void GetDisplayMode(uint8_t* mode) override {
+        Op op(*this, "GetDisplayMode", Args());
+        if (op.state() && mode) {
+            *mode = op.state()->displayMode;
+        }
+    }
+    void GetSaverSettings(dev::SaverSettings* settings) override {
+        Op op(*this, "GetSaverSettings", Args());
+        if (op.state() && settings) {
+            settings->screenSaveEnabled = op.state()->saverEnabled ? 1 : 0;
+        }
+    }
+    void SetMultiDisplay(dev::DisplayCycleRequest* r) override {
+        if (!r) {
+            Op op(*this, "SetMultiDisplay", Args(nullptr));
+            return;
+        }
+        const std::vector<uint8_t> modes(r->modes, r->modes + 5);
+        Op op(*this, "SetMultiDisplay", Args(r->duration, modes));
+    }
+    void SetSaverSwitchB(int32_t on) override { Op op(*this, "SetSaverSwitchB", Args(on)); }
+    void SetSaverSwitchA(int32_t on) override { Op op(*this, "SetSaverSwitchA", Args(on)); }
+    void SendSystemInfo(dev::SystemInfoRecord* r) override { SystemInfo(r); }
+    void SetDisplayMode(uint8_t* mode) override {
+        Op op(*this, "SetDisplayMode", mode ? Args(*mode) : Args(nullptr));
+        if (op.state() && mode) {
+            op.state()->displayMode = *mode;
+        }
+    }
+};
+
+class Cs900 final : public Object<dev::CS900Device> {
+  public:
+    using Object::Object;
+    void GetPanelMode(uint8_t* mode) override {
+        Op op(*this, "GetPanelMode", Args());
+        if (op.state() && mode) {
+            *mode = op.state()->panelMode;
+        }
+    }
+    void GetPingTarget(uint32_t* selector) override {
+        Op op(*this, "GetPingTarget", Args());
+        if (op.state() && selector) {
+            *selector = op.state()->pingTarget;
+        }
+    }
+    void GetPanelCycle(dev::PanelCycle* cycle) override {
+        Op op(*this, "GetPanelCycle", Args());
+        if (op.state() && cycle) {
+            cycle->count = op.state()->panelCycle.count;
+            std::memcpy(cycle->modes, op.state()->panelCycle.modes, sizeof cycle->modes);
+        }
+    }
+    void SendSystemInfo(dev::SystemInfoRecord* r) override { SystemInfo(r); }
+    void SendPanelData(dev::PanelData* d) override {
+        Op op(*this, "SendPanelData",
+              d ? Args(d->customValue, d->latencyMs, d->systemValue) : Args(nullptr));
+    }
+    void HandleHostCommand(const char* function, const char* parameter, char* reply,
+                           uint32_t replySize) override {
+        const std::string name = Bounded(function);
+        Op op(*this, "HandleHostCommand", Args(name, Bounded(parameter), replySize));
+        if (!op.state() || !reply || replySize == 0) {
+            return;
+        }
+        const auto found = op.state()->hostReplies.find(name);
+        if (found != op.state()->hostReplies.end()) {
+            const size_t n = std::min<size_t>(found->second.size(), replySize - 1);
+            std::memcpy(reply, found->second.data(), n);
+            reply[n] = '\0';
+        }
+    }
+};
+
+class Rx420 final : public Object<dev::RX420Device> {
+  public:
+    using Object::Object;
+    void GetEffectMode(uint8_t* mode) override {
+        Op op(*this, "GetEffectMode", Args());
+        if (op.state() && mode) {
+            *mode = op.state()->effectMode;
+        }
+    }
+    void ControlOff() override { Op op(*this, "ControlOff", Args()); }
+    void SetMusicPulse(int32_t on) override { Op op(*this, "SetMusicPulse", Args(on)); }
+    void RegisterEffectModeCallback(dev::EffectModeCallback callback) override {
+        Op op(*this, "RegisterEffectModeCallback", Args(callback != nullptr));
+        effectModeCallback = callback;
+    }
+};
+
+class Rx410 final : public Object<dev::RX410Device> {
+  public:
+    using Object::Object;
+    void GetProfile(int32_t* profile) override {
+        Op op(*this, "GetProfile", Args());
+        if (op.state() && profile) {
+            *profile = op.state()->profile;
+        }
+    }
+    void ReadSettings(int32_t selector, uint8_t settings[dev::kMouseSettingsSize]) override {
+        Op op(*this, "ReadSettings", Args(selector));
+        if (op.state() && settings) {
+            std::memcpy(settings, op.state()->settings.data(), dev::kMouseSettingsSize);
+        }
+    }
+    void ApplyChanges() override { Op op(*this, "ApplyChanges", Args()); }
+    void SetOled(int32_t* mode, uintptr_t data) override {
+        if (!mode || *mode != 3 || data == 0) {
+            Op op(*this, "SetOled", Args(Maybe(mode), data));
+            return;
+        }
+        dev::OledFrame frame;
+        std::memcpy(&frame, reinterpret_cast<const void*>(data), sizeof frame);
+        Op op(*this, "SetOled", Args(3, frame.frameId));
+        if (!op.state()) {
+            return;
+        }
+        const std::string file = op.sim().StoreFrame(frame);
+        op.Unlock();
+        if (!file.empty() && !WriteWholeFile(file, FramePng(frame.pixels))) {
+            Say("cannot write " + file);
+        }
+    }
+    void QueryInfo(int32_t* selector, int32_t zero, void* out) override {
+        Op op(*this, "QueryInfo", Args(Maybe(selector), zero));
+        if (!op.state() || !selector || !out) {
+            return;
+        }
+        const int32_t flag = 1;
+        switch (*selector) {
+            case 0:
+                std::memcpy(out, &flag, sizeof flag);
+                break;
+            case 4:
+                std::memcpy(out, op.state()->info.data(), dev::kMouseInfoSize);
+                break;
+            case 5:
+                std::memcpy(out, &op.state()->apm, sizeof op.state()->apm);
+                break;
+        }
+    }
+};
+
+class SystemInfoSourceObject final : public Object<dev::SystemInfoSource> {
+  public:
+    using Object::Object;
+    void RegisterSystemInfoCallback(dev::SystemInfoCallback callback) override {
+        Op op(*this, "RegisterSystemInfoCallback", Args(callback != nullptr));
+        op.sim().systemInfoCallback = callback;
+    }
+    void QuerySystemValue(uint32_t* value) override {
+        Op op(*this, "QuerySystemValue", Args());
+        if (value) {
+            *value = op.sim().systemValue;
+        }
+    }
+};
+
+// A factory: a new object for the attached device with this path, or null
+// when there is none, it is not opened by this export, or a failure is
+// pending for it.
+template <class T>
+typename T::Interface* Open(const char* factory, const std::string& path) {
+    Simulator& sim = Simulator::Get();
+    std::lock_guard<std::mutex> lock(sim.mu);
+    const std::shared_ptr<Device> device = sim.FindPath(path);
+    const char* refused = nullptr;
+    if (!device) {
+        refused = "no device attached with this path";
+    } else if (device->factory != factory) {
+        refused = "the device is not opened by this export";
+    } else if (device->state.failFactory > 0) {
+        --device->state.failFactory;
+        refused = "failFactory";
+    }
+    json outcome = {{"result", refused ? "null" : "object"}};
+    if (refused) {
+        outcome["reason"] = refused;
+    }
+    sim.Record(factory, device.get(), Args(path), outcome);
+    if (refused) {
+        return nullptr;
+    }
+    sim.objects.push_back(std::make_unique<T>(device));
+    return static_cast<T*>(sim.objects.back().get());
+}
+
+void Call(const char* call, json args) {
+    Simulator& sim = Simulator::Get();
+    std::lock_guard<std::mutex> lock(sim.mu);
+    sim.Record(call, nullptr, std::move(args));
+}
+
+}  // namespace
+
+}  // namespace twsim
+
+using namespace twsim;
+
+extern "C" {
+
+TWSIM_EXPORT void VT_CDECL twlink_background(int32_t on) {
+    Call("twlink_background", Args(on));
+}
+
+TWSIM_EXPORT void VT_CDECL twlink_init() {
+    Call("twlink_init", Args());
+}
+
+TWSIM_EXPORT int32_t VT_CDECL devInfo(dev::DevInfoRecord* buffer) {
+    Simulator& sim = Simulator::Get();
+    std::lock_guard<std::mutex> lock(sim.mu);
+    int32_t count = 0;
+    for (const auto& d : sim.devices) {
+        if (!buffer || count == dev::kDevInfoCapacity) {
+            break;
+        }
+        dev::DevInfoRecord& r = buffer[count++];
+        std::memset(&r, 0, sizeof r);
+        std::memcpy(r.path, d->path.data(), std::min(d->path.size(), sizeof r.path - 1));
+        r.productId = d->productId;
+        r.vendorId = d->vendorId;
+    }
+    sim.Record("devInfo", nullptr, Args(), {{"result", count}});
+    return count;
+}
+
+TWSIM_EXPORT void VT_CDECL registerDevNotify(dev::DevNotifyCallback callback) {
+    Simulator& sim = Simulator::Get();
+    std::lock_guard<std::mutex> lock(sim.mu);
+    sim.Record("registerDevNotify", nullptr, Args(callback != nullptr));
+    sim.devNotifyCallback = callback;
+}
+
+TWSIM_EXPORT dev::SystemInfoSource* VT_CDECL sysInfo() {
+    Simulator& sim = Simulator::Get();
+    std::lock_guard<std::mutex> lock(sim.mu);
+    sim.Record("sysInfo", nullptr, Args());
+    if (!sim.systemInfoSource) {
+        sim.objects.push_back(std::make_unique<SystemInfoSourceObject>(nullptr));
+        sim.systemInfoSource = sim.objects.back().get();
+    }
+    return static_cast<SystemInfoSourceObject*>(sim.systemInfoSource);
+}
+
+#define TWSIM_FACTORY(name, Class)                                   \
+    TWSIM_EXPORT Class::Interface* VT_CDECL name(const char* path) { \
+        return Open<Class>(#name, Bounded(path));                    \
+    }
+TWSIM_FACTORY(kb505, KeyboardV1)
+TWSIM_FACTORY(kb507, KeyboardV1)
+TWSIM_FACTORY(kb709, KeyboardV2)
+TWSIM_FACTORY(kb303, KeyboardV2)
+TWSIM_FACTORY(kb401, KeyboardV2)
+TWSIM_FACTORY(kb403, KeyboardV3)
+TWSIM_FACTORY(kb406, KeyboardV3)
+TWSIM_FACTORY(hv150, Headset)
+TWSIM_FACTORY(hv210, Headset)
+TWSIM_FACTORY(hv230, Headset)
+TWSIM_FACTORY(lq120, Lq120)
+TWSIM_FACTORY(cs900, Cs900)
+TWSIM_FACTORY(rx420, Rx420)
+#undef TWSIM_FACTORY
+
+TWSIM_EXPORT dev::RX410Device* VT_CDECL rx410(const dev::DevInfoRecord* record) {
+    return Open<Rx410>("rx410", record ? Bounded(record->path, sizeof record->path) : "");
+}
+
+}  // extern "C"
+
+// The exports must have exactly the types the service resolves them as.
+namespace twsim {
+[[maybe_unused]] constexpr dev::TwLinkApi kExportTypes{twlink_background,
+                                                       twlink_init,
+                                                       devInfo,
+                                                       registerDevNotify,
+                                                       sysInfo,
+                                                       kb505,
+                                                       kb507,
+                                                       kb709,
+                                                       kb303,
+                                                       kb401,
+                                                       kb403,
+                                                       kb406,
+                                                       hv150,
+                                                       hv210,
+                                                       hv230,
+                                                       lq120,
+                                                       cs900,
+                                                       rx420,
+                                                       rx410};
+}  // namespace twsim

@@ -1,0 +1,214 @@
+// The simulator's core: start-up, the call log, scenarios and the notifier
+// thread that calls the service back.
+#include "sim.h"
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+
+#include "host.h"
+
+namespace twsim {
+
+Simulator& Simulator::Get() {
+    // Never destroyed: the library's threads outlive static destruction, and
+    // the service holds our objects until the process ends.
+    static Simulator* const sim = new Simulator;
+    static std::once_flag once;
+    std::call_once(once, [] { sim->Start(); });
+    return *sim;
+}
+
+void Simulator::Start() {
+    LoadScenarioFile();
+    std::thread notifier([this] { NotifierLoop(); });
+    notifierId_ = notifier.get_id();
+    notifier.detach();
+    StartControlEndpoint(*this);
+}
+
+void Simulator::Record(const char* call, const Device* device, json args, json extra) {
+    json entry = {{"seq", ++seq_},
+                  {"call", call},
+                  {"model", device ? device->model : ""},
+                  {"path", device ? device->path : ""},
+                  {"args", std::move(args)}};
+    if (device && !device->attached) {
+        entry["detached"] = true;
+    }
+    entry.update(extra);
+    log_.push_back(std::move(entry));
+    if (log_.size() > kMaxLogEntries) {
+        log_.pop_front();
+    }
+}
+
+json Simulator::LogSince(uint64_t seq) const {
+    json out = json::array();
+    for (const json& entry : log_) {
+        if (entry["seq"].get<uint64_t>() > seq) {
+            out.push_back(entry);
+        }
+    }
+    return out;
+}
+
+std::shared_ptr<Device> Simulator::FindPath(std::string_view path) const {
+    for (const auto& d : devices) {
+        if (d->path == path) {
+            return d;
+        }
+    }
+    return nullptr;
+}
+
+std::string Simulator::StoreFrame(const dev::OledFrame& frame) {
+    lastFrame = frame;
+    ++frameCount;
+    if (frameDir.empty()) {
+        return "";
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame-%04llu.png",
+                  static_cast<unsigned long long>(frameCount));
+    return frameDir + name;
+}
+
+void Simulator::Install(Scenario s) {
+    for (const auto& d : devices) {
+        d->attached = false;
+    }
+    devices = std::move(s.devices);
+    systemInfo = s.systemInfo;
+    systemValue = s.systemValue;
+    const std::string envDir = EnvVar("TWSIM_FRAME_DIR");
+    frameDir = envDir.empty() ? s.frameDir : envDir;
+    frameCount = 0;
+    lastFrame = {};
+    log_.clear();
+    SetSystemInfoInterval(s.systemInfoIntervalMs);
+}
+
+std::string Simulator::LoadScenarioFile() {
+    std::string path = EnvVar("TWSIM_SCENARIO");
+    if (path.empty()) {
+        path = LibraryFolder() + "twlink_scenario.json";
+    }
+    Scenario scenario;
+    std::string error;
+    if (auto text = ReadWholeFile(path, 4 << 20)) {
+        try {
+            scenario = ParseScenario(json::parse(*text), false);
+        } catch (const std::exception& e) {
+            error = "scenario " + path + ": " + e.what() + "; running with no devices";
+            Say(error);
+            scenario = Scenario{};
+        }
+    } else {
+        Say("no scenario at " + path + ": no devices attached");
+    }
+    std::lock_guard<std::mutex> lock(mu);
+    Install(std::move(scenario));
+    return error;
+}
+
+bool Simulator::RunOnNotifier(std::function<void()> job) {
+    if (std::this_thread::get_id() == notifierId_) {
+        job();
+        return true;
+    }
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    {
+        std::lock_guard<std::mutex> lock(queueMu_);
+        queue_.push_back([job = std::move(job), done] {
+            job();
+            done->set_value();
+        });
+    }
+    queueCv_.notify_one();
+    return finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
+
+void Simulator::SetSystemInfoInterval(uint32_t milliseconds) {
+    {
+        std::lock_guard<std::mutex> lock(queueMu_);
+        intervalMs_ = milliseconds;
+        intervalChanged_ = true;
+    }
+    queueCv_.notify_one();
+}
+
+bool Simulator::FireSystemInfo() {
+    dev::SystemInfoCallback callback;
+    dev::SystemInfoRecord record;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        callback = systemInfoCallback;
+        record = systemInfo;
+    }
+    if (callback) {
+        callback(record);
+    }
+    return callback != nullptr;
+}
+
+void Simulator::NotifierLoop() {
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> lock(queueMu_);
+    Clock::time_point next = Clock::now();
+    for (;;) {
+        if (!queue_.empty()) {
+            auto job = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+            continue;
+        }
+        if (intervalMs_ == 0) {
+            queueCv_.wait(lock);
+            continue;
+        }
+        const auto interval = std::chrono::milliseconds(intervalMs_);
+        if (intervalChanged_) {
+            intervalChanged_ = false;
+            next = Clock::now() + interval;
+        }
+        if (queueCv_.wait_until(lock, next) == std::cv_status::timeout) {
+            next = std::max(next + interval, Clock::now());
+            lock.unlock();
+            FireSystemInfo();
+            lock.lock();
+        }
+    }
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, size_t limit) {
+    std::FILE* f = OpenFile(path, false);
+    if (!f) {
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while (text.size() <= limit && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        text.append(buffer, n);
+    }
+    std::fclose(f);
+    if (text.size() > limit) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+    std::FILE* f = OpenFile(path, true);
+    if (!f) {
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && written;
+}
+
+}  // namespace twsim

@@ -1,0 +1,699 @@
+// The device library stand-in, loaded the way the service loads it (dlopen,
+// exports by name) and steered through its control socket. Every test
+// installs its own scenario with the "load" request; the library itself is
+// loaded once per process.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "devices/twlink.h"
+#include "png_reader.h"
+
+namespace twsim::test {
+namespace {
+
+namespace dev = vt::devices;
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+struct Library {
+    dev::TwLinkApi api;
+    fs::path dir;  // scenario, control socket, frames
+    std::string control;
+    std::vector<dev::DevInfoRecord> atStart;  // devInfo right after twlink_init
+};
+
+template <class Fn>
+void Resolve(void* handle, Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(dlsym(handle, name));
+    if (!fn) {
+        std::fprintf(stderr, "%s missing from %s\n", name, TWLINK_LIBRARY);
+        std::abort();
+    }
+}
+
+std::vector<dev::DevInfoRecord> List(const dev::TwLinkApi& api) {
+    std::vector<dev::DevInfoRecord> records(dev::kDevInfoCapacity);
+    records.resize(size_t(api.devInfo(records.data())));
+    return records;
+}
+
+void WriteText(const fs::path& file, const std::string& text) {
+    std::ofstream(file) << text;
+}
+
+const Library& Lib() {
+    static const Library* lib = [] {
+        auto* l = new Library;
+        char tmpl[] = "/tmp/twlink-test.XXXXXX";
+        l->dir = mkdtemp(tmpl);
+        l->control = (l->dir / "control.sock").string();
+        setenv("TWSIM_CONTROL", l->control.c_str(), 1);
+        setenv("TWSIM_SCENARIO", (l->dir / "scenario.json").c_str(), 1);
+        unsetenv("TWSIM_FRAME_DIR");
+        WriteText(l->dir / "scenario.json",
+                  R"({"devices":[{"model":"KB505","path":"start-kb505"},{"model":"HV210"}]})");
+        void* handle = dlopen(TWLINK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            std::fprintf(stderr, "%s\n", dlerror());
+            std::abort();
+        }
+        dev::TwLinkApi& a = l->api;
+#define RESOLVE(name) Resolve(handle, a.name, #name)
+        RESOLVE(twlink_background), RESOLVE(twlink_init), RESOLVE(devInfo);
+        RESOLVE(registerDevNotify), RESOLVE(sysInfo), RESOLVE(kb505), RESOLVE(kb507);
+        RESOLVE(kb709), RESOLVE(kb303), RESOLVE(kb401), RESOLVE(kb403), RESOLVE(kb406);
+        RESOLVE(hv150), RESOLVE(hv210), RESOLVE(hv230), RESOLVE(lq120), RESOLVE(cs900);
+        RESOLVE(rx420), RESOLVE(rx410);
+#undef RESOLVE
+        a.twlink_init();
+        l->atStart = List(a);
+        return l;
+    }();
+    return *lib;
+}
+
+class Cleanup : public ::testing::Environment {
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(Lib().dir, ignored);
+    }
+};
+const auto* const g_cleanup = ::testing::AddGlobalTestEnvironment(new Cleanup);
+
+// One control connection. Reads time out after 10 s, so a fault shows as a
+// failure and not as a hung test.
+class Client {
+  public:
+    explicit Client(const std::string& path) {
+        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        timeval timeout{10, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~Client() { close(fd_); }
+    bool connected() const { return connected_; }
+
+    void SendRaw(const std::string& text) {
+        ASSERT_EQ(send(fd_, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
+    }
+    // The next reply line, or "" when the connection ended.
+    std::string ReadLine() {
+        size_t nl;
+        while ((nl = pending_.find('\n')) == std::string::npos) {
+            char chunk[4096];
+            const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                return "";
+            }
+            pending_.append(chunk, size_t(n));
+        }
+        std::string line = pending_.substr(0, nl);
+        pending_.erase(0, nl + 1);
+        return line;
+    }
+    json Send(const json& request) {
+        SendRaw(request.dump() + "\n");
+        return json::parse(ReadLine());
+    }
+
+  private:
+    int fd_ = -1;
+    bool connected_ = false;
+    std::string pending_;
+};
+
+const json kScenario = R"({"devices": [
+    {"model": "KB709", "path": "kb709-path"},
+    {"model": "RX420", "path": "rx420-path", "state": {"effectMode": 216}},
+    {"model": "LQ120", "path": "lq120-path", "displayMode": 3, "saverEnabled": true},
+    {"model": "CS900", "path": "cs900-path", "panelMode": 7,
+     "panelCycle": {"count": 2, "modes": [7, 14, 255, 255, 255]},
+     "hostReplies": {"GetVersion": "1.2.3-beta"}},
+    {"model": "RX410", "path": "rx410-path", "info": [1, 2, 3, 4, 5, 6, 7, 8], "apm": 3},
+    {"model": "HV230", "path": "hv230-path"}],
+    "systemValue": 42})"_json;
+
+class TwLink : public ::testing::Test {
+  protected:
+    TwLink() : api(Lib().api), client(Lib().control) {}
+    void SetUp() override {
+        ASSERT_TRUE(client.connected());
+        Ok({{"cmd", "load"}, {"scenario", kScenario}});
+        api.registerDevNotify(nullptr);
+    }
+    // A request that must succeed.
+    json Ok(const json& request) {
+        json reply = client.Send(request);
+        EXPECT_EQ(reply["ok"], true) << request << " -> " << reply;
+        return reply;
+    }
+    std::string Error(const json& request) {
+        json reply = client.Send(request);
+        EXPECT_EQ(reply["ok"], false) << request << " -> " << reply;
+        return reply.value("error", "");
+    }
+    // Log entries of one call, in order.
+    std::vector<json> Calls(const std::string& call) {
+        std::vector<json> out;
+        const json reply = Ok({{"cmd", "log"}});
+        for (const json& e : reply["log"]) {
+            if (e["call"] == call) {
+                out.push_back(e);
+            }
+        }
+        return out;
+    }
+
+    const dev::TwLinkApi& api;
+    Client client;
+};
+
+// ---- scenarios and devInfo
+
+TEST_F(TwLink, StartUpReadsTheScenarioNamedByTheEnvironment) {
+    ASSERT_EQ(Lib().atStart.size(), 2u);
+    EXPECT_STREQ(Lib().atStart[0].path, "start-kb505");
+    EXPECT_EQ(Lib().atStart[0].productId, 0x0147);
+    EXPECT_EQ(Lib().atStart[1].productId, 0x0111);
+    EXPECT_EQ(Lib().atStart[1].vendorId, dev::kMakerVendorId);
+}
+
+TEST_F(TwLink, DevInfoListsModelDefaultsAndDongles) {
+    WriteText(Lib().dir / "scenario.json", R"({"devices": [
+        {"model": "KB709"}, {"model": "KB709_DONGLE"}, {"model": "KB709_DONGLE"},
+        {"model": "RX420", "path": "my-mouse"},
+        {"model": "QT500G", "vendorId": "0x3A7C", "productId": 301}]})");
+    EXPECT_EQ(Ok({{"cmd", "reset"}})["devices"], 5);
+    const auto records = List(api);
+    ASSERT_EQ(records.size(), 5u);
+    for (int i : {0, 1, 2}) {
+        EXPECT_EQ(records[i].productId, 0x016D);
+        EXPECT_EQ(records[i].vendorId, 0x3A7C);
+    }
+    EXPECT_EQ(std::string(records[0].path).find("&ISDONGLE"), std::string::npos);
+    EXPECT_NE(std::string(records[1].path).find("&ISDONGLE"), std::string::npos);
+    EXPECT_NE(std::string(records[1].path), std::string(records[2].path));
+    EXPECT_STREQ(records[3].path, "my-mouse");
+    EXPECT_EQ(records[3].productId, 0x011B);
+    EXPECT_EQ(records[4].productId, 0x012D);
+    EXPECT_EQ(records[4].vendorId, 0x3A7C);
+}
+
+TEST_F(TwLink, DevInfoFillsAtMostFiftyRecords) {
+    json many = json::array();
+    for (int i = 0; i < 60; ++i) {
+        many.push_back({{"model", "HV150"}});
+    }
+    Ok({{"cmd", "load"}, {"scenario", {{"devices", many}}}});
+    std::vector<dev::DevInfoRecord> buffer(dev::kDevInfoCapacity + 1);
+    std::memset(&buffer.back(), 0x5A, sizeof buffer.back());
+    EXPECT_EQ(api.devInfo(buffer.data()), 50);
+    EXPECT_EQ(buffer.back().productId, 0x5A5A);  // the record after the 50th untouched
+    EXPECT_EQ(buffer[49].productId, 0x01C7);
+}
+
+TEST_F(TwLink, BadScenarioFilesLeaveNoDevices) {
+    const fs::path file = Lib().dir / "scenario.json";
+    for (const char* text : {"{\"devices\": [", "[1, 2]", R"({"devices": [{"model": "NOPE"}]})",
+                             R"({"devices": [{"model": "KB709", "effectMode": 300}]})",
+                             R"({"devices": [{"model": "RX420", "faultOn": "GetEffectMode"}]})",
+                             R"({"devices": [], "colour": 1})"}) {
+        WriteText(file, text);
+        EXPECT_NE(Error({{"cmd", "reset"}}).find("no devices"), std::string::npos) << text;
+        EXPECT_TRUE(List(api).empty()) << text;
+    }
+    fs::remove(file);
+    EXPECT_EQ(Ok({{"cmd", "reset"}})["devices"], 0);
+}
+
+TEST_F(TwLink, DefaultScenarioIsFoundBesideTheLibrary) {
+    const std::string saved = std::getenv("TWSIM_SCENARIO");
+    unsetenv("TWSIM_SCENARIO");
+    const json reply = client.Send({{"cmd", "reset"}});
+    setenv("TWSIM_SCENARIO", saved.c_str(), 1);
+    ASSERT_EQ(reply["ok"], true) << reply;
+    std::ifstream in(TWLINK_DEFAULT_SCENARIO);
+    EXPECT_EQ(reply["devices"], json::parse(in)["devices"].size());
+    const auto records = List(api);
+    const auto has = [&](uint16_t pid, bool dongle) {
+        for (const auto& r : records) {
+            if (r.productId == pid && (std::strstr(r.path, "&ISDONGLE") != nullptr) == dongle) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(has(0x016D, false));  // KB709 wired
+    EXPECT_TRUE(has(0x016F, true));   // KB711 dongle
+    EXPECT_TRUE(has(0x012D, false));  // the companion device
+    for (uint16_t pid : {0x0113, 0x011B, 0x0155, 0x006B, 0x01C1}) {
+        EXPECT_TRUE(has(pid, false)) << std::hex << pid;
+    }
+}
+
+// ---- factories
+
+TEST_F(TwLink, FactoriesOpenOnlyTheirOwnAttachedDevices) {
+    auto* first = api.kb709("kb709-path");
+    auto* second = api.kb709("kb709-path");
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(first, second);  // a new object each time
+    EXPECT_EQ(api.rx420("kb709-path"), nullptr);
+    EXPECT_EQ(api.kb709("no-such-path"), nullptr);
+    EXPECT_EQ(api.kb709(nullptr), nullptr);
+    EXPECT_EQ(api.kb403("kb709-path"), nullptr);
+
+    dev::DevInfoRecord record{};
+    std::strcpy(record.path, "rx410-path");
+    EXPECT_NE(api.rx410(&record), nullptr);
+    EXPECT_EQ(api.rx410(nullptr), nullptr);
+
+    const auto opens = Calls("kb709");
+    ASSERT_EQ(opens.size(), 4u);
+    EXPECT_EQ(opens[0]["result"], "object");
+    EXPECT_EQ(opens[0]["model"], "KB709");
+    EXPECT_EQ(opens[2]["result"], "null");
+    EXPECT_EQ(opens[2]["args"], json::array({"no-such-path"}));
+}
+
+TEST_F(TwLink, PendingFactoryFailuresCountDown) {
+    Ok({{"cmd", "set"}, {"model", "LQ120"}, {"state", {{"failFactory", 2}}}});
+    EXPECT_EQ(api.lq120("lq120-path"), nullptr);
+    EXPECT_EQ(api.lq120("lq120-path"), nullptr);
+    EXPECT_NE(api.lq120("lq120-path"), nullptr);
+    Ok({{"cmd", "failFactory"}, {"path", "lq120-path"}, {"count", 1}});
+    EXPECT_EQ(api.lq120("lq120-path"), nullptr);
+    EXPECT_NE(api.lq120("lq120-path"), nullptr);
+    const auto opens = Calls("lq120");
+    ASSERT_EQ(opens.size(), 5u);
+    EXPECT_EQ(opens[0]["reason"], "failFactory");
+    EXPECT_EQ(opens[3]["reason"], "failFactory");
+    EXPECT_EQ(opens[4]["result"], "object");
+}
+
+// ---- hot plug
+
+struct HotPlug {
+    std::mutex mu;
+    std::vector<dev::DevNotifyRecord> records;
+    std::vector<std::thread::id> threads;
+    std::vector<size_t> listedDuringCallback;
+    const dev::TwLinkApi* api = nullptr;
+} g_hotPlug;
+
+void VT_STDCALL OnHotPlug(dev::DevNotifyRecord record) {
+    // Calls straight back into the library, as the service does.
+    const size_t listed = List(*g_hotPlug.api).size();
+    std::lock_guard<std::mutex> lock(g_hotPlug.mu);
+    g_hotPlug.records.push_back(record);
+    g_hotPlug.threads.push_back(std::this_thread::get_id());
+    g_hotPlug.listedDuringCallback.push_back(listed);
+}
+
+TEST_F(TwLink, AttachAndDetachNotifyFromALibraryThread) {
+    g_hotPlug.api = &api;
+    g_hotPlug.records.clear();
+    g_hotPlug.threads.clear();
+    g_hotPlug.listedDuringCallback.clear();
+    api.registerDevNotify(OnHotPlug);
+    const json attached = Ok({{"cmd", "attach"}, {"device", {{"model", "HV150"}}}});
+    EXPECT_EQ(attached["notified"], true);
+    const std::string path = attached["path"];
+    {
+        // The reply came after the callback returned.
+        std::lock_guard<std::mutex> lock(g_hotPlug.mu);
+        ASSERT_EQ(g_hotPlug.records.size(), 1u);
+        const auto& r = g_hotPlug.records[0];
+        EXPECT_EQ(r.eventCode, 1u);
+        EXPECT_EQ(r.vendorId, 0x3A7Cu);
+        EXPECT_EQ(r.productId, 0x01C7u);
+        EXPECT_EQ(path, r.path);
+        EXPECT_NE(g_hotPlug.threads[0], std::this_thread::get_id());
+        EXPECT_EQ(g_hotPlug.listedDuringCallback[0], kScenario["devices"].size() + 1);
+    }
+    EXPECT_NE(api.hv150(path.c_str()), nullptr);
+
+    EXPECT_EQ(Ok({{"cmd", "detach"}, {"path", path}})["notified"], true);
+    {
+        std::lock_guard<std::mutex> lock(g_hotPlug.mu);
+        ASSERT_EQ(g_hotPlug.records.size(), 2u);
+        EXPECT_EQ(g_hotPlug.records[1].eventCode, 0u);
+        EXPECT_EQ(path, g_hotPlug.records[1].path);
+        EXPECT_EQ(g_hotPlug.listedDuringCallback[1], kScenario["devices"].size());
+    }
+    EXPECT_EQ(api.hv150(path.c_str()), nullptr);
+    EXPECT_EQ(List(api).size(), kScenario["devices"].size());
+}
+
+TEST_F(TwLink, AttachAndDetachRejectWhatCannotBe) {
+    Error({{"cmd", "attach"}, {"device", {{"model", "KB709"}, {"path", "kb709-path"}}}});
+    Error({{"cmd", "attach"}, {"device", {{"model", "QT999"}}}});  // unknown, no ids
+    Error({{"cmd", "detach"}, {"path", "no-such-path"}});
+    Error({{"cmd", "detach"}, {"model", "KB505"}});
+    EXPECT_EQ(Ok({{"cmd", "attach"}, {"device", {{"model", "KB505"}}}})["notified"], false);
+    Ok({{"cmd", "detach"}, {"model", "KB505"}});
+    EXPECT_EQ(List(api).size(), kScenario["devices"].size());
+}
+
+// ---- device operations
+
+TEST_F(TwLink, Rx420ReportsItsEffectModeAndLogsCalls) {
+    auto* rx = api.rx420("rx420-path");
+    ASSERT_NE(rx, nullptr);
+    uint8_t mode = 0;
+    rx->GetEffectMode(&mode);
+    EXPECT_EQ(mode, 216);
+    Ok({{"cmd", "set"}, {"path", "rx420-path"}, {"state", {{"effectMode", 3}}}});
+    rx->GetEffectMode(&mode);
+    EXPECT_EQ(mode, 3);
+    Ok({{"cmd", "clearLog"}});
+    rx->SetMusicPulse(1);
+    rx->ControlOff();
+    const json log = Ok({{"cmd", "log"}})["log"];
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0]["call"], "SetMusicPulse");
+    EXPECT_EQ(log[0]["model"], "RX420");
+    EXPECT_EQ(log[0]["path"], "rx420-path");
+    EXPECT_EQ(log[0]["args"], json::array({1}));
+    EXPECT_EQ(log[1]["call"], "ControlOff");
+    EXPECT_GT(log[1]["seq"], log[0]["seq"]);
+    EXPECT_EQ(Ok({{"cmd", "log"}, {"since", log[0]["seq"]}})["log"].size(), 1u);
+}
+
+TEST_F(TwLink, Lq120WritesOnlyTheFieldsItOwns) {
+    auto* lq = api.lq120("lq120-path");
+    ASSERT_NE(lq, nullptr);
+    dev::SaverSettings saver;
+    std::memset(&saver, 0xAA, sizeof saver);
+    lq->GetSaverSettings(&saver);
+    EXPECT_EQ(saver.screenSaveEnabled, 1);
+    EXPECT_EQ(saver.reserved, 0xAA);
+    EXPECT_EQ(saver.valueA, 0xAAAAAAAAu);
+
+    dev::DisplayCycleRequest cycle{30, {1, 2, 0xFF, 0xFF, 0xFF}, 0};
+    lq->SetMultiDisplay(&cycle);
+    EXPECT_EQ(Calls("SetMultiDisplay").at(0)["args"], json::parse("[30, [1, 2, 255, 255, 255]]"));
+
+    uint8_t mode = 9;
+    lq->SetDisplayMode(&mode);
+    mode = 0;
+    lq->GetDisplayMode(&mode);
+    EXPECT_EQ(mode, 9);
+}
+
+TEST_F(TwLink, Cs900AnswersPanelQueries) {
+    auto* cs = api.cs900("cs900-path");
+    ASSERT_NE(cs, nullptr);
+    uint8_t mode = 0;
+    cs->GetPanelMode(&mode);
+    EXPECT_EQ(mode, 7);
+    dev::PanelCycle cycle;
+    std::memset(&cycle, 0x33, sizeof cycle);
+    cs->GetPanelCycle(&cycle);
+    EXPECT_EQ(cycle.count, 2);
+    EXPECT_EQ(cycle.modes[1], 14);
+    EXPECT_EQ(cycle.modes[4], 0xFF);
+    EXPECT_EQ(cycle.extra, 0x33);
+    dev::PanelData data{-5, 17, 42};
+    cs->SendPanelData(&data);
+    EXPECT_EQ(Calls("SendPanelData").at(0)["args"], json::parse("[-5, 17, 42]"));
+}
+
+TEST_F(TwLink, HostCommandReplyIsBoundedByReplySize) {
+    auto* cs = api.cs900("cs900-path");
+    ASSERT_NE(cs, nullptr);
+    char reply[16];
+    std::memset(reply, '#', sizeof reply);
+    cs->HandleHostCommand("GetVersion", "x", reply, 6);
+    EXPECT_EQ(std::string(reply, 7), std::string("1.2.3\0#", 7));
+
+    std::memset(reply, '#', sizeof reply);
+    cs->HandleHostCommand("GetVersion", "", reply, sizeof reply);
+    EXPECT_STREQ(reply, "1.2.3-beta");
+
+    for (uint32_t size : {0u, 16u}) {
+        std::memset(reply, '#', sizeof reply);
+        cs->HandleHostCommand(size ? "Unknown" : "GetVersion", "", reply, size);
+        EXPECT_EQ(std::string(reply, sizeof reply), std::string(16, '#')) << size;
+    }
+    std::memset(reply, '#', sizeof reply);
+    cs->HandleHostCommand("GetVersion", "", reply, 1);
+    EXPECT_EQ(reply[0], '\0');
+    EXPECT_EQ(reply[1], '#');
+    EXPECT_EQ(Calls("HandleHostCommand").at(0)["args"], json::parse(R"(["GetVersion", "x", 6])"));
+}
+
+TEST_F(TwLink, Rx410ReadsSettingsInfoAndApm) {
+    dev::DevInfoRecord record{};
+    std::strcpy(record.path, "rx410-path");
+    auto* mouse = api.rx410(&record);
+    ASSERT_NE(mouse, nullptr);
+    uint8_t settings[dev::kMouseSettingsSize];
+    mouse->ReadSettings(1, settings);
+    const uint8_t factory[dev::kMouseSettingsSize] = {
+        1,    0x90, 0x01, 0x90, 0x01, 0xB0, 0x04, 0xB0, 0x04, 0xA0, 0x0F, 0xA0, 0x0F, 0xE0, 0x2E,
+        0xE0, 0x2E, 0,    0,    0,    0,    0,    0,    0x0A, 0x10, 1,    6,    6,    3};
+    EXPECT_EQ(std::memcmp(settings, factory, sizeof factory), 0);
+
+    int32_t selector = 0, flag = 0, apm = 0;
+    mouse->QueryInfo(&selector, 0, &flag);
+    EXPECT_EQ(flag, 1);
+    uint8_t info[dev::kMouseInfoSize] = {};
+    selector = 4;
+    mouse->QueryInfo(&selector, 0, info);
+    EXPECT_EQ(info[0], 1);
+    EXPECT_EQ(info[7], 8);
+    selector = 5;
+    mouse->QueryInfo(&selector, 0, &apm);
+    EXPECT_EQ(apm, 3);
+    selector = 9;
+    int32_t untouched = -7;
+    mouse->QueryInfo(&selector, 0, &untouched);
+    EXPECT_EQ(untouched, -7);
+    EXPECT_EQ(Calls("ReadSettings").at(0)["args"], json::array({1}));
+}
+
+TEST_F(TwLink, ObjectOfADetachedDeviceWritesNothing) {
+    auto* rx = api.rx420("rx420-path");
+    ASSERT_NE(rx, nullptr);
+    Ok({{"cmd", "detach"}, {"model", "RX420"}});
+    uint8_t mode = 77;
+    rx->GetEffectMode(&mode);
+    EXPECT_EQ(mode, 77);
+    EXPECT_EQ(Calls("GetEffectMode").at(0)["detached"], true);
+}
+
+// ---- callbacks into the service
+
+struct Fired {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::vector<std::string> calls;
+    dev::SystemInfoRecord lastInfo{};
+    void Add(std::string call) {
+        std::lock_guard<std::mutex> lock(mu);
+        calls.push_back(std::move(call));
+        cv.notify_all();
+    }
+} g_fired;
+
+void VT_STDCALL KeyboardA(int32_t* code) {
+    g_fired.Add("A" + std::to_string(*code));
+}
+void VT_STDCALL KeyboardB(int32_t* code) {
+    g_fired.Add("B" + std::to_string(*code));
+}
+void VT_STDCALL HeadsetKey(int32_t key, int32_t extra) {
+    g_fired.Add("key" + std::to_string(key) + "/" + std::to_string(extra));
+}
+void VT_STDCALL EffectMode(int32_t code) {
+    g_fired.Add("effect" + std::to_string(code));
+}
+void VT_STDCALL SystemInfo(dev::SystemInfoRecord record) {
+    {
+        std::lock_guard<std::mutex> lock(g_fired.mu);
+        g_fired.lastInfo = record;
+    }
+    g_fired.Add("info");
+}
+
+TEST_F(TwLink, FireCallsTheNewestObjectsCallback) {
+    g_fired.calls.clear();
+    api.kb709("kb709-path")->RegisterNotifyCallback(KeyboardA);
+    api.kb709("kb709-path")->RegisterNotifyCallback(KeyboardB);
+    api.kb709("kb709-path");  // newest, but without a callback
+    api.hv230("hv230-path")->RegisterKeyCallback(HeadsetKey);
+    api.rx420("rx420-path")->RegisterEffectModeCallback(EffectMode);
+
+    Ok({{"cmd", "fire"}, {"what", "keyboard"}, {"model", "KB709"}, {"code", 1}});
+    Ok({{"cmd", "fire"}, {"what", "headset"}, {"path", "hv230-path"}, {"code", 5}, {"extra", 7}});
+    Ok({{"cmd", "fire"}, {"what", "rx420"}, {"model", "RX420"}, {"code", 2}});
+    EXPECT_EQ(g_fired.calls, (std::vector<std::string>{"B1", "key5/7", "effect2"}));
+
+    Error({{"cmd", "fire"}, {"what", "keyboard"}, {"model", "RX420"}});
+    Error({{"cmd", "fire"}, {"what", "lights"}, {"model", "KB709"}});
+}
+
+TEST_F(TwLink, SystemReadingsReachTheService) {
+    dev::SystemInfoSource* source = api.sysInfo();
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(api.sysInfo(), source);  // one per process
+    uint32_t value = 0;
+    source->QuerySystemValue(&value);
+    EXPECT_EQ(value, 42u);
+
+    Error({{"cmd", "fire"}, {"what", "systemInfo"}});  // nothing registered yet
+    source->RegisterSystemInfoCallback(SystemInfo);
+    Ok({{"cmd", "setSystem"}, {"systemInfo", {{"cpuTemperature", 77}, {"netDownKbps", 9}}}});
+    g_fired.calls.clear();
+    Ok({{"cmd", "fire"}, {"what", "systemInfo"}});
+    ASSERT_EQ(g_fired.calls, std::vector<std::string>{"info"});
+    EXPECT_EQ(g_fired.lastInfo.cpuTemperature, 77u);
+    EXPECT_EQ(g_fired.lastInfo.netDownKbps, 9u);
+
+    // A timer, when set, delivers readings on its own.
+    Ok({{"cmd", "setSystem"}, {"systemInfoIntervalMs", 1}});
+    std::unique_lock<std::mutex> lock(g_fired.mu);
+    EXPECT_TRUE(g_fired.cv.wait_for(lock, std::chrono::seconds(10),
+                                    [] { return g_fired.calls.size() >= 3; }));
+    lock.unlock();
+    Ok({{"cmd", "setSystem"}, {"systemInfoIntervalMs", 0}});
+    source->RegisterSystemInfoCallback(nullptr);
+}
+
+// ---- the control endpoint
+
+TEST_F(TwLink, MalformedRequestsAreAnsweredAndTheConnectionStays) {
+    for (const char* line : {"not json", "[1, 2]", R"({"cmd": "nope"})", R"({"nocmd": 1})",
+                             R"({"cmd": "set", "model": "RX420", "state": {"effectMode": 999}})",
+                             R"({"cmd": "set", "model": "RX420", "state": {"colour": 1}})"}) {
+        client.SendRaw(std::string(line) + "\n");
+        const json reply = json::parse(client.ReadLine());
+        EXPECT_EQ(reply["ok"], false) << line;
+        EXPECT_FALSE(reply.value("error", "").empty()) << line;
+    }
+    EXPECT_EQ(Ok({{"cmd", "ping"}})["pong"], true);
+    const json devices = Ok({{"cmd", "devices"}})["devices"];
+    EXPECT_EQ(devices[1]["state"]["effectMode"], 216);  // the rejected set changed nothing
+}
+
+TEST_F(TwLink, OverlongLineIsRefusedAndTheConnectionClosed) {
+    client.SendRaw(std::string(70000, 'x'));
+    const json reply = json::parse(client.ReadLine());
+    EXPECT_EQ(reply["ok"], false);
+    EXPECT_EQ(client.ReadLine(), "");  // closed
+    Client again(Lib().control);
+    EXPECT_EQ(again.Send({{"cmd", "ping"}})["ok"], true);
+}
+
+// Runs the twsim tool; returns its exit status, with its output in `out`.
+int RunTool(const std::string& args, std::string& out) {
+    const fs::path file = Lib().dir / "tool.out";
+    const int status = std::system(
+        (std::string(TWSIM_TOOL) + " " + args + " >" + file.string() + " 2>&1").c_str());
+    std::ifstream in(file);
+    out.assign(std::istreambuf_iterator<char>(in), {});
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(TwLink, ToolSendsRequestsAndReportsAnUnreachableEndpoint) {
+    std::string out;
+    EXPECT_EQ(RunTool("--endpoint " + Lib().control +
+                          R"( '{"cmd":"ping"}' '{"cmd":"set","model":"RX420","state":{"apm":1}}')",
+                      out),
+              0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    EXPECT_EQ(json::parse(out.substr(0, out.find('\n')))["pid"], getpid());
+    EXPECT_EQ(RunTool("--endpoint " + Lib().control + R"( '{"cmd":"bogus"}')", out), 1);
+    EXPECT_EQ(RunTool("--endpoint " + (Lib().dir / "nobody.sock").string() + " '{}'", out), 2);
+    EXPECT_NE(out.find("cannot reach the control endpoint"), std::string::npos) << out;
+}
+
+// ---- frames and faults
+
+TEST_F(TwLink, UploadedFramesAreKeptAndDrawn) {
+    const fs::path frames = Lib().dir / "frames";
+    fs::create_directory(frames);
+    json scenario = kScenario;
+    scenario["frameDir"] = frames.string();
+    Ok({{"cmd", "load"}, {"scenario", scenario}});
+    dev::DevInfoRecord record{};
+    std::strcpy(record.path, "rx410-path");
+    auto* mouse = api.rx410(&record);
+    ASSERT_NE(mouse, nullptr);
+
+    dev::OledFrame frame{};
+    frame.frameId = dev::kOledFrameId;
+    frame.pixels[0] = 1;                     // top left
+    frame.pixels[dev::kOledPixels - 1] = 1;  // bottom right
+    int32_t mode = 3;
+    mouse->SetOled(&mode, reinterpret_cast<uintptr_t>(&frame));
+    mode = 0;
+    mouse->SetOled(&mode, dev::kOledFrameId);  // shows it; no upload
+
+    const json reply = Ok({{"cmd", "frames"}});
+    EXPECT_EQ(reply["count"], 1);
+    EXPECT_EQ(reply["frameId"], dev::kOledFrameId);
+    std::string expected(dev::kOledPixels, '0');
+    expected.front() = expected.back() = '1';
+    EXPECT_EQ(reply["pixels"], expected);
+
+    std::ifstream in(frames / "frame-0001.png", std::ios::binary);
+    const std::string png{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GT(png.size(), 33u);
+    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(png.substr(12, 4), "IHDR");
+    EXPECT_EQ(Be32(png, 16), 768u);
+    EXPECT_EQ(Be32(png, 20), 192u);
+    const auto picture = ReadPicture(png);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->at(0, 0), 255);
+    EXPECT_EQ(picture->at(767, 191), 255);
+    EXPECT_EQ(picture->at(400, 100), 0);
+    EXPECT_EQ(Calls("SetOled").at(1)["args"], json::array({0, dev::kOledFrameId}));
+}
+
+void CrashThroughTheLibrary(dev::RX420Device* rx) {
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    uint8_t mode;
+    rx->GetEffectMode(&mode);
+}
+
+TEST_F(TwLink, ArmedFaultIsARealAccessViolation) {
+    auto* rx = api.rx420("rx420-path");
+    ASSERT_NE(rx, nullptr);
+    Ok({{"cmd", "set"}, {"model", "RX420"}, {"state", {{"faultOn", "GetEffectMode"}}}});
+    rx->SetMusicPulse(1);  // other operations still work
+    GTEST_FLAG_SET(death_test_style, "fast");
+#ifdef __SANITIZE_ADDRESS__
+    EXPECT_DEATH(CrashThroughTheLibrary(rx), "SEGV");
+#else
+    EXPECT_EXIT(CrashThroughTheLibrary(rx), ::testing::KilledBySignal(SIGSEGV), "");
+#endif
+    Ok({{"cmd", "set"}, {"model", "RX420"}, {"state", {{"faultOn", nullptr}}}});
+    uint8_t mode = 0;
+    rx->GetEffectMode(&mode);
+    EXPECT_EQ(mode, 216);
+}
+
+}  // namespace
+}  // namespace twsim::test
