@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""The native daemon end to end: it starts in the foreground, writes its
-entries, answers SIGTERM within the stop watch's period and exits 0; the
-installer options point at the unit file."""
+"""The native daemon end to end: it starts in the foreground with the device
+simulator beside it, writes its entries, follows hot-plug, answers SIGTERM
+within the stop watch's period and exits 0; the installer options point at
+the unit file."""
+import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -11,6 +14,7 @@ import time
 import unittest
 
 EXE = None
+TWSIM = None
 
 
 def read_entries(path):
@@ -33,7 +37,13 @@ class Daemon(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
         self.log = os.path.join(self.dir.name, "events.tsv")
-        self.env = dict(os.environ, VTSERVICE_EVENTLOG_FILE=self.log)
+        self.control = os.path.join(self.dir.name, "twsim.sock")
+        self.empty = os.path.join(self.dir.name, "empty.json")
+        with open(self.empty, "w") as f:
+            f.write('{"devices": []}')
+        # Each run gets its own simulator endpoint; by default no devices.
+        self.env = dict(os.environ, VTSERVICE_EVENTLOG_FILE=self.log,
+                        TWSIM_CONTROL=self.control, TWSIM_SCENARIO=self.empty)
 
     def tearDown(self):
         self.dir.cleanup()
@@ -41,8 +51,19 @@ class Daemon(unittest.TestCase):
     def messages(self):
         return [e[5] for e in read_entries(self.log)]
 
-    def start(self):
-        proc = subprocess.Popen([EXE], env=self.env, stdout=subprocess.PIPE,
+    def twsim(self, *requests):
+        r = subprocess.run([TWSIM, "--endpoint", self.control] +
+                           [json.dumps(q) for q in requests],
+                           capture_output=True, timeout=20, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
+        return [json.loads(line) for line in r.stdout.splitlines()]
+
+    def wait_messages(self, wanted, timeout=10):
+        ok = wait_for(lambda: all(w in self.messages() for w in wanted), timeout)
+        self.assertTrue(ok, f"missing {wanted} in {self.messages()}")
+
+    def start(self, exe=None):
+        proc = subprocess.Popen([exe or EXE], env=self.env, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
         ok = wait_for(lambda: "TWservice ServiceWorkerThread" in self.messages(), 10)
@@ -67,6 +88,55 @@ class Daemon(unittest.TestCase):
                     self.assertEqual(entry[:5], ["4", "0", "0", "VTService", "VTService"])
                 self.assertTrue(out.decode().startswith("Parameters:\n"))
 
+    def stop(self, proc):
+        proc.send_signal(signal.SIGTERM)
+        proc.communicate(timeout=10)
+        self.assertEqual(proc.returncode, 0)
+
+    def test_default_scenario_devices_and_hot_plug(self):
+        del self.env["TWSIM_SCENARIO"]  # the scenario beside the library, as the demo runs
+        proc = self.start()
+        created = ["CreateKB709", "CreateKB709Dongle", "CreateHV230", "CreateRX420",
+                   "CreateLQ120", "CreateCS900"]
+        self.wait_messages(created)
+        # Start-up enumeration runs before the stop watch is queued.
+        msgs = self.messages()
+        self.assertEqual(msgs[0], "TWService in OnStart")
+        self.assertLess(max(msgs.index(c) for c in created),
+                        msgs.index("TWservice ServiceWorkerThread"))
+        calls = [e["call"] for e in self.twsim({"cmd": "log"})[0]["log"]]
+        self.assertEqual(calls[:3], ["twlink_background", "twlink_init", "devInfo"])
+        self.assertIn("registerDevNotify", calls)
+        self.assertLess(calls.index("SetMusicPulse"), calls.index("registerDevNotify"))
+
+        self.twsim({"cmd": "clearLog"}, {"cmd": "detach", "model": "HV230"})
+        self.wait_messages(["del HV230"])
+        self.twsim({"cmd": "attach", "device": {"model": "HV230"}})
+        self.wait_messages(["CreateHV230 "])
+        tail = self.messages()[self.messages().index("del HV230"):]
+        self.assertEqual(tail, ["del HV230", "CreateHV230", "CreateHV230 "])
+        log = self.twsim({"cmd": "log"})[0]["log"]
+        self.assertEqual([(e["call"], e["model"]) for e in log if not e.get("detached")],
+                         [("hv230", "HV230"), ("RegisterKeyCallback", "HV230"),
+                          ("SetKeyNotify", "HV230")])
+        self.assertEqual(log[-1]["args"], [1])
+
+        # A key press on the new headset reaches the event log.
+        self.twsim({"cmd": "fire", "what": "headset", "model": "HV230", "code": 5})
+        self.wait_messages(["HV230 mute press"])
+        self.stop(proc)
+
+    def test_missing_library_runs_on_without_devices(self):
+        exe = os.path.join(self.dir.name, "VTService")
+        shutil.copy(EXE, exe)  # alone: no libtwlink.so beside it
+        proc = self.start(exe)
+        self.stop(proc)
+        self.assertEqual(self.messages(), ["TWService in OnStart",
+                                           "Load libtwlink.so failed w/err 0x0000007e",
+                                           "TWservice ServiceWorkerThread",
+                                           "TWservice in OnStop"])
+        self.assertEqual(read_entries(self.log)[1][0], "1")  # an error entry
+
     def test_installer_options_point_at_the_unit_file(self):
         for option in ("-install", "/REMOVE", "-run"):
             r = subprocess.run([EXE, option], env=self.env, capture_output=True, timeout=10)
@@ -80,4 +150,5 @@ class Daemon(unittest.TestCase):
 
 if __name__ == "__main__":
     EXE = sys.argv.pop(1)
+    TWSIM = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -29,7 +29,8 @@ else
 fi
 exe=$build/VTService.exe
 canary=$build/tests/vt_canary.exe
-for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe"; do
+for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe" "$build/TWLINK.dll" \
+         "$build/twsim.exe" "$build/twlink_scenario.json"; do
     [ -f "$f" ] || { echo "missing $f: build the Windows targets first"; exit 1; }
 done
 
@@ -98,6 +99,10 @@ drive=$WINEPREFIX/drive_c
 dir="$drive/Program Files/Tarnwick Veltrace"
 mkdir -p "$dir"
 cp "$exe" "$dir/VTService.exe"
+# The device simulator and its default scenario sit beside the service, as
+# the real device library would.
+cp "$build/TWLINK.dll" "$build/twlink_scenario.json" "$dir/"
+twsim() { w "$build/twsim.exe" "$@" | tr -d '\r'; }
 cp "$canary" "$drive/Program.exe"
 win_exe='C:\Program Files\Tarnwick Veltrace\VTService.exe'
 
@@ -126,8 +131,32 @@ for i in $(seq 50); do trace_has "TWservice ServiceWorkerThread" && break; sleep
 trace_has "TWService in OnStart" && ok "entry: TWService in OnStart" || bad "entry: TWService in OnStart"
 trace_has "TWservice ServiceWorkerThread" && ok "entry: TWservice ServiceWorkerThread" ||
     bad "entry: TWservice ServiceWorkerThread"
-check "every entry names the source first" \
-    "$(grep -a -c 'ReportEventW L"VTService"' "$trace")" "2"
+for m in CreateKB709 CreateKB709Dongle CreateHV230 CreateRX420 CreateLQ120 CreateCS900; do
+    trace_has "$m" && ok "entry: $m" || bad "entry: $m"
+done
+entries=$(grep -a -c 'ReportEventW L"' "$trace")
+sources=$(grep -a -c 'ReportEventW L"VTService"' "$trace")
+check "every entry is the source name and one message" "$((sources * 2))" "$entries"
+log=$(twsim '{"cmd":"log"}')
+case "$log" in
+    *'"call":"twlink_background"'*'"call":"devInfo"'*'"call":"SetMusicPulse"'*'"call":"registerDevNotify"'*)
+        ok "library calls in start-up order" ;;
+    *) bad "library calls in start-up order"; echo "$log" | head -c 600; echo ;;
+esac
+
+# Hot-plug through the simulator's control pipe.
+twsim '{"cmd":"clearLog"}' '{"cmd":"detach","model":"HV230"}' >/dev/null
+twsim '{"cmd":"attach","device":{"model":"HV230"}}' >/dev/null
+for i in $(seq 25); do trace_has "CreateHV230 " && break; sleep 0.2; done
+order=$(grep -a -o 'ReportEventW L"\(del HV230\|CreateHV230 \?\)"' "$trace" | tail -3 |
+        sed 's/ReportEventW //' | tr '\n' '|')
+check "detach and re-attach of the HV230" "$order" 'L"del HV230"|L"CreateHV230"|L"CreateHV230 "|'
+log=$(twsim '{"cmd":"log"}')
+case "$log" in
+    *'"call":"hv230"'*'"call":"RegisterKeyCallback"'*'"call":"SetKeyNotify"'*)
+        ok "the new HV230 object is set up" ;;
+    *) bad "the new HV230 object is set up"; echo "$log" | head -c 600; echo ;;
+esac
 
 # Stop through the service manager.
 t0=$(date +%s.%N)
