@@ -6,6 +6,7 @@
 #include "platform/console.h"
 #include "platform/event_log.h"
 #include "platform/library.h"
+#include "platform/pipe.h"
 #include "platform/process.h"
 #include "platform/scm.h"
 #include "platform/service_host.h"
@@ -21,6 +22,7 @@ struct Platform {
     Processes& processes;
     Console& console;
     Libraries& libraries;
+    Pipes& pipes;
     // Null where the operating system has no service manager of its own to
     // register with; the service is then installed by the system's init.
     ServiceControlManager* scm;

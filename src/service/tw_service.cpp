@@ -1,5 +1,7 @@
 #include "service/tw_service.h"
 
+#include "pipe/pipe_server.h"
+
 namespace vt::service {
 
 using platform::EventType;
@@ -29,6 +31,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
         devices.EnumerateAttached();
     }
     QueueMemberWorkItem(&TWService::ServiceWorkerThread, this);
+    QueueMemberWorkItem(&TWService::PipeWorkerThread, this);
     // Hot-plug only once the start-up enumeration is done and the work
     // items that read the slots are queued.
     devices.RegisterHotPlug();
@@ -54,6 +57,14 @@ void TWService::ServiceWorkerThread() {
     while (ServiceWorkerPass()) {
     }
     stoppedEvent->Set();
+}
+
+void TWService::PipeWorkerThread() {
+    // The pipe thread's own state lives here for as long as it serves.
+    pipe::PipeCommands commands({enabled, disabled, lastHeartbeat}, devices, platform_.clock,
+                                platform_.eventLog, nullptr);
+    pipe::PipeServer server(platform_.pipes, platform_.eventLog, platform_.clock, commands);
+    server.Run(stopping);
 }
 
 bool TWService::ServiceWorkerPass() {

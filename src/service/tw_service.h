@@ -38,6 +38,8 @@ class TWService : public TWServiceBase {
     void ServiceWorkerThread();
     // One look at `stopping`: false once it is set, else sleeps one period.
     bool ServiceWorkerPass();
+    // Serves the desktop application's pipe for the life of the process.
+    void PipeWorkerThread();
 
     static constexpr uint32_t kStopPollMs = 2000;
 

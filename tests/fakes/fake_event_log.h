@@ -15,6 +15,10 @@ class FakeEventLog final : public platform::EventLog {
         std::lock_guard<std::mutex> lock(mutex_);
         records_.push_back(record);
     }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        records_.clear();
+    }
     std::vector<platform::EventRecord> records() {
         std::lock_guard<std::mutex> lock(mutex_);
         return records_;

@@ -4,6 +4,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_console.h"
 #include "fakes/fake_event_log.h"
+#include "fakes/fake_pipes.h"
 #include "fakes/fake_processes.h"
 #include "fakes/fake_scm.h"
 #include "fakes/fake_service_host.h"
@@ -23,11 +24,19 @@ struct FakePlatform {
     FakeConsole console;
     FakeScm scm;
     FakeLibraries libraries;
+    FakePipes pipes;
     bool withScm = true;
 
     platform::Platform get() {
-        return platform::Platform{clock,     eventLog, serviceHost, threads,
-                                  processes, console,  libraries,   withScm ? &scm : nullptr};
+        return platform::Platform{.clock = clock,
+                                  .eventLog = eventLog,
+                                  .serviceHost = serviceHost,
+                                  .threads = threads,
+                                  .processes = processes,
+                                  .console = console,
+                                  .libraries = libraries,
+                                  .pipes = pipes,
+                                  .scm = withScm ? &scm : nullptr};
     }
 };
 

@@ -10,8 +10,16 @@ const Platform& System() {
     static posix::PosixProcesses processes;
     static posix::PosixConsole console;
     static posix::PosixLibraries libraries;
-    static const Platform platform{clock,     eventLog, serviceHost, threads,
-                                   processes, console,  libraries,   nullptr};
+    static posix::PosixPipes pipes;
+    static const Platform platform{.clock = clock,
+                                   .eventLog = eventLog,
+                                   .serviceHost = serviceHost,
+                                   .threads = threads,
+                                   .processes = processes,
+                                   .console = console,
+                                   .libraries = libraries,
+                                   .pipes = pipes,
+                                   .scm = nullptr};
     return platform;
 }
 

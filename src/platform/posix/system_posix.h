@@ -71,6 +71,15 @@ class PosixLibraries final : public Libraries {
     std::wstring DisplayName(const LibraryName& name) override;
 };
 
+// The pipe as a Unix stream socket named after the pipe's last component,
+// in the run folder (VTSERVICE_RUN_DIR, default /run/vtservice).
+class PosixPipes final : public Pipes {
+  public:
+    std::unique_ptr<PipeEndpoint> CreateServer(const PipeSpec& spec, uint32_t& error) override;
+};
+
+std::string RunFolder();
+
 // SIGTERM and SIGINT are taken synchronously by the dispatcher; every thread
 // must have them blocked, so this runs first in main, before any thread.
 void BlockStopSignals();

@@ -10,9 +10,17 @@ const Platform& System() {
     static win32::WinProcesses processes;
     static win32::WinConsole console;
     static win32::WinLibraries libraries;
+    static win32::WinPipes pipes;
     static win32::WinScm scm;
-    static const Platform platform{clock,     eventLog, serviceHost, threads,
-                                   processes, console,  libraries,   &scm};
+    static const Platform platform{.clock = clock,
+                                   .eventLog = eventLog,
+                                   .serviceHost = serviceHost,
+                                   .threads = threads,
+                                   .processes = processes,
+                                   .console = console,
+                                   .libraries = libraries,
+                                   .pipes = pipes,
+                                   .scm = &scm};
     return platform;
 }
 

@@ -66,4 +66,9 @@ class WinLibraries final : public Libraries {
     std::wstring DisplayName(const LibraryName& name) override;
 };
 
+class WinPipes final : public Pipes {
+  public:
+    std::unique_ptr<PipeEndpoint> CreateServer(const PipeSpec& spec, uint32_t& error) override;
+};
+
 }  // namespace vt::platform::win32

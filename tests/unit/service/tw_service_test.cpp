@@ -55,7 +55,7 @@ TEST_F(TWServiceTest, StartsWithNothingSharedSet) {
 TEST_F(TWServiceTest, StartLogsAndQueuesTheStopWatchFirst) {
     service.Start(0, nullptr);
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart"));
-    EXPECT_EQ(fp.threads.pendingCount(), 1u);
+    EXPECT_EQ(fp.threads.pendingCount(), 2u);
     EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning));
 }
 
@@ -80,8 +80,13 @@ TEST_F(TWServiceTest, StopWatchSleepsInTwoSecondStepsUntilTheFlagRises) {
 TEST_F(TWServiceTest, FullStartAndStopWritesTheEntriesInOrder) {
     service.Start(0, nullptr);
     service.Stop();  // the blocked wait runs the queued stop watch
-    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart", L"TWservice in OnStop",
-                                                    L"TWservice ServiceWorkerThread"));
+    // The queued work items run once the stop waits: the watch, then the pipe
+    // server, which sees the stop and ends after its start.
+    EXPECT_THAT(
+        fp.eventLog.messages(),
+        ElementsAre(L"TWService in OnStart", L"TWservice in OnStop",
+                    L"TWservice ServiceWorkerThread", L"TWservice PipeWorkerThread",
+                    L"TWservice PipeWorkerThread OK", L"VTService is Readly,Will While(1)"));
     EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopPending,
                                       kServiceStopped));
     EXPECT_TRUE(service.stopping);
@@ -99,6 +104,7 @@ TEST_F(TWServiceTest, StopWaitsForTheWatchsNextCheck) {
         cv.notify_all();
         cv.wait(lock, [&] { return release; });
     };
+    fp.pipes.createError = 5;  // the pipe thread ends at once and never sleeps
     service.Start(0, nullptr);
     fp.threads.RunPendingOnThreads();
     {
@@ -178,7 +184,7 @@ TEST_F(TWServiceTest, StartBringsUpTheLibraryThenQueuesThenRegistersHotPlug) {
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart", L"CreateHV230"));
     EXPECT_EQ(service.devices.companionDeviceCount, 1);
     EXPECT_EQ(devices::DeviceLayer::Active(), &service.devices);
-    EXPECT_EQ(fp.threads.pendingCount(), 1u);
+    EXPECT_EQ(fp.threads.pendingCount(), 2u);
 
     service.Stop();
     EXPECT_EQ(service.devices.companionDeviceCount, 0);
@@ -198,7 +204,7 @@ TEST_F(TWServiceTest, WithoutTheDeviceLibraryTheServiceRunsOn) {
                 ElementsAre(L"TWService in OnStart", L"Load TWLINK.dll failed w/err 0x0000007e"));
     EXPECT_TRUE(fakes::TwLink().calls.empty());
     EXPECT_EQ(States().back(), kServiceRunning);
-    EXPECT_EQ(fp.threads.pendingCount(), 1u);
+    EXPECT_EQ(fp.threads.pendingCount(), 2u);
 }
 
 TEST(TWServiceFaults, FailedStopWaitReturnsToRunning) {

@@ -1,0 +1,203 @@
+// The request handling: keyword table, JSON stage, control and status
+// keywords, fake temperatures.
+#include "pipe/pipe_commands.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "fakes/fake_platform.h"
+
+namespace vt::pipe {
+namespace {
+
+using fakes::FakePlatform;
+using fakes::TwLink;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// Records what reached it; throws when told to, as a malformed request
+// makes the JSON commands do.
+class RecordingJson final : public JsonCommands {
+  public:
+    void Dispatch(const Json& request, std::string& reply) override {
+        seen.push_back(request.dump());
+        if (throwOnDispatch) {
+            reply = "half-done";
+            if (throwNonStandard) {
+                throw 42;
+            }
+            throw std::runtime_error("wrong type");
+        }
+        reply = kReplyOk;
+    }
+    std::vector<std::string> seen;
+    bool throwOnDispatch = false;
+    bool throwNonStandard = false;
+};
+
+class PipeCommandsTest : public ::testing::Test {
+  protected:
+    PipeCommandsTest() { layer.Load(fp.libraries); }
+    std::vector<std::wstring> Events() { return fp.eventLog.messages(); }
+
+    FakePlatform fp;
+    devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
+    std::atomic<int32_t> enabled{0}, disabled{0};
+    std::atomic<uint64_t> heartbeat{0};
+    RecordingJson json;
+    PipeCommands commands{{enabled, disabled, heartbeat}, layer, fp.clock, fp.eventLog, &json};
+};
+
+TEST_F(PipeCommandsTest, KeywordsArePrefixesComparedByteForByte) {
+    EXPECT_EQ(commands.Handle("enable"), "TW_OK");
+    EXPECT_EQ(commands.Handle("enable!"), "TW_OK");
+    EXPECT_EQ(commands.Handle("Enable"), "TW_FAIL");
+    EXPECT_EQ(commands.Handle("enabl"), "TW_FAIL");
+    EXPECT_EQ(commands.Handle(""), "TW_FAIL");
+    EXPECT_EQ(commands.Handle(" hello"), "TW_FAIL");
+    EXPECT_EQ(commands.Handle("temperature"), "0;0");  // served as "temp"
+    EXPECT_THAT(Events(), ElementsAre(L"TWservice PipeWorkerThread enable",
+                                      L"TWservice PipeWorkerThread enable",
+                                      L"TWservice PipeWorkerThread receiver error command",
+                                      L"TWservice PipeWorkerThread receiver error command",
+                                      L"TWservice PipeWorkerThread receiver error command",
+                                      L"TWservice PipeWorkerThread receiver error command"));
+}
+
+TEST_F(PipeCommandsTest, EnableDisableStatusAndHeartbeat) {
+    EXPECT_EQ(commands.Handle("status"), "off");
+    fp.clock.Set(1000);
+    EXPECT_EQ(commands.Handle("enable"), "TW_OK");
+    EXPECT_EQ(commands.Handle("status"), "on");
+    EXPECT_EQ(heartbeat, 0u);  // enable does not refresh it
+    fp.clock.Set(5000);
+    EXPECT_EQ(commands.Handle("disable"), "TW_OK");
+    EXPECT_EQ(commands.Handle("status"), "off");
+    EXPECT_EQ(enabled, 0);
+    EXPECT_EQ(disabled, 1);
+    EXPECT_EQ(heartbeat, 5000u);
+    fp.clock.Set(1ull << 33);  // past 32 bits: the heartbeat keeps the whole time
+    EXPECT_EQ(commands.Handle("heartbeat"), "TW_OK");
+    EXPECT_EQ(heartbeat, 1ull << 33);
+    EXPECT_EQ(commands.Handle("enable"), "TW_OK");
+    EXPECT_EQ(disabled, 0);
+    EXPECT_THAT(
+        Events(),
+        ElementsAre(L"TWservice PipeWorkerThread get status", L"TWservice PipeWorkerThread enable",
+                    L"TWservice PipeWorkerThread get status", L"TWservice PipeWorkerThread disable",
+                    L"TWservice PipeWorkerThread get status",
+                    L"TWservice PipeWorkerThread get heartbeat",
+                    L"TWservice PipeWorkerThread enable"));
+}
+
+TEST_F(PipeCommandsTest, HelloAndVersion) {
+    EXPECT_EQ(commands.Handle("hello"), "TW_OK");
+    EXPECT_EQ(commands.Handle("version"), "0.400000");
+    EXPECT_EQ(commands.Handle("version").size(), 8u);
+    EXPECT_THAT(Events(), ElementsAre(L"TWservice PipeWorkerThread hello",
+                                      L"TWservice PipeWorkerThread get version",
+                                      L"TWservice PipeWorkerThread get version"));
+}
+
+TEST_F(PipeCommandsTest, FakeModeTogglesAndStepsThroughEveryLevel) {
+    EXPECT_EQ(commands.Handle("temp"), "0;0");
+    commands.Handle("fake_temp");
+    EXPECT_EQ(commands.Handle("temp"), "100;100");  // step 0
+    std::vector<std::string> levels;
+    for (int i = 0; i < 6; ++i) {
+        commands.Handle("fake_step");
+        levels.push_back(commands.Handle("temp"));
+    }
+    EXPECT_THAT(levels, ElementsAre("20;20", "50;50", "70;70", "90;90", "100;100", "100;100"));
+    commands.Handle("fake_temp");
+    EXPECT_EQ(commands.Handle("temp"), "0;0");
+    std::vector<std::wstring> fakeEntries;
+    for (const auto& e : Events()) {
+        if (e.rfind(L"Get the fake", 0) == 0) {
+            fakeEntries.push_back(e);
+        }
+    }
+    EXPECT_THAT(fakeEntries,
+                ElementsAre(L"Get the fake_temp  = 1", L"Get the fake_temp_step  = 1",
+                            L"Get the fake_temp_step  = 2", L"Get the fake_temp_step  = 3",
+                            L"Get the fake_temp_step  = 4", L"Get the fake_temp_step  = 5",
+                            L"Get the fake_temp_step  = 0", L"Get the fake_temp  = 0"));
+    // The fake mode never touches the count.
+    commands.Handle("fake_temp");
+    EXPECT_EQ(commands.Handle("getc"), "0;0");
+}
+
+TEST_F(PipeCommandsTest, TemperatureKeywordsAnswerZerosWithoutTheLibrary) {
+    EXPECT_EQ(commands.Handle("temp"), "0;0");
+    EXPECT_EQ(commands.Handle("getc"), "0;0");
+    EXPECT_EQ(commands.Handle("getsysinfo"), "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;");
+    EXPECT_THAT(Events(), IsEmpty());
+}
+
+TEST_F(PipeCommandsTest, RX420ControlHandsTheMusicPulseOverAndBack) {
+    TwLink().effectMode = 216;
+    TwLink().Attach(0x3A7C, 0x011B, "hid#rx420");
+    layer.EnumerateAttached();
+    TwLink().calls.clear();
+    fp.eventLog.clear();
+    EXPECT_EQ(commands.Handle("rx420_control_on"), "TW_OK");
+    EXPECT_EQ(commands.Handle("rx420_control_off"), "TW_OK");
+    EXPECT_THAT(TwLink().calls,
+                ElementsAre("rx420.GetEffectMode", "rx420.SetMusicPulse(1)", "rx420.GetEffectMode",
+                            "rx420.SetMusicPulse(0)", "rx420.ControlOff"));
+    EXPECT_THAT(Events(), ElementsAre(L"TWservice RX420 control on", L"RX420 music pulse start",
+                                      L"TWservice RX420 control off"));
+
+    TwLink().effectMode = 3;
+    TwLink().calls.clear();
+    commands.Handle("rx420_control_on");
+    commands.Handle("rx420_control_off");  // releases control in any mode
+    EXPECT_THAT(TwLink().calls,
+                ElementsAre("rx420.GetEffectMode", "rx420.GetEffectMode", "rx420.ControlOff"));
+}
+
+TEST_F(PipeCommandsTest, RX420KeywordsWithoutAMouseOnlyAcknowledge) {
+    EXPECT_EQ(commands.Handle("rx420_control_on"), "TW_OK");
+    EXPECT_EQ(commands.Handle("rx420_control_off"), "TW_OK");
+    EXPECT_THAT(TwLink().calls, IsEmpty());
+    EXPECT_THAT(Events(),
+                ElementsAre(L"TWservice RX420 control on", L"TWservice RX420 control off"));
+}
+
+TEST_F(PipeCommandsTest, OnlyObjectsReachTheJsonStageAndAlwaysEndAsUnrecognisedText) {
+    EXPECT_EQ(commands.Handle(R"(  {"mod":"kb709","func":"x","param":{"type":3}} )"), "TW_OK");
+    for (const char* notAnObject : {"[1,2]", "42", "\"enable\"", "true", "null",
+                                    R"({"mod":"kb709")", R"({"a":1} x)", "{\"a\":\"\xff\"}"}) {
+        EXPECT_EQ(commands.Handle(notAnObject), "TW_FAIL") << notAnObject;
+    }
+    EXPECT_EQ(json.seen.size(), 1u);
+    EXPECT_EQ(Events().size(), 9u);
+    for (const auto& e : Events()) {
+        EXPECT_EQ(e, L"TWservice PipeWorkerThread receiver error command");
+    }
+}
+
+TEST_F(PipeCommandsTest, AMalformedJsonCommandIsAFailureNotACrash) {
+    json.throwOnDispatch = true;
+    EXPECT_EQ(commands.Handle(R"({"mod":1})"), "TW_FAIL");
+    json.throwNonStandard = true;
+    EXPECT_EQ(commands.Handle(R"({"mod":2})"), "TW_FAIL");
+    json.throwOnDispatch = false;
+    EXPECT_EQ(commands.Handle(R"({"mod":"kb709"})"), "TW_OK");
+}
+
+TEST(PipeCommandsNoJson, ObjectsWithoutJsonCommandsAreUnrecognised) {
+    FakePlatform fp;
+    devices::DeviceLayer layer(fp.eventLog, fp.console, fp.clock);
+    std::atomic<int32_t> a{0}, b{0};
+    std::atomic<uint64_t> c{0};
+    PipeCommands commands({a, b, c}, layer, fp.clock, fp.eventLog, nullptr);
+    EXPECT_EQ(
+        commands.Handle(R"({"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}})"),
+        "TW_FAIL");
+}
+
+}  // namespace
+}  // namespace vt::pipe
