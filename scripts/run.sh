@@ -9,4 +9,9 @@ ensure_packages "${NATIVE_PACKAGES[@]}"
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/native --target VTService
 export VTSERVICE_EVENTLOG_FILE=${VTSERVICE_EVENTLOG_FILE:-/dev/stderr}
+# The pipe's socket: /run/vtservice where we may write there, else beside the build.
+if [ -z "${VTSERVICE_RUN_DIR:-}" ] && ! { mkdir -p /run/vtservice && [ -w /run/vtservice ]; } 2>/dev/null; then
+    export VTSERVICE_RUN_DIR=$PWD/build/native/run
+    echo "pipe socket in $VTSERVICE_RUN_DIR (set VTSERVICE_RUN_DIR for vtctl too)" >&2
+fi
 exec build/native/VTService "$@"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing (Debian packages, the i386
 # architecture, Wine), builds the native, sanitizer and both Windows builds,
-# runs the native tests with ctest, then the Windows build under Wine.
+# runs the native tests with ctest, fuzzes the pipe requests for 30 s, runs
+# the pipe benchmark briefly, then the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -25,6 +26,33 @@ echo "== sanitizer build (address, undefined)"
 configure build/asan -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=ON
 cmake --build build/asan -j "$jobs"
 (cd build/asan && ctest --output-on-failure -j "$jobs")
+
+echo "== fuzzing the pipe requests (libFuzzer, 30 s)"
+# -O1 keeps the fuzzer fast enough to matter; no NDEBUG, so asserts stay in.
+configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVT_FUZZ=ON
+cmake --build build/fuzz -j "$jobs" --target vt_pipe_fuzz vt_fuzz_replay
+# New inputs go to a scratch folder, never into the seed corpus; a failing
+# input lands in build/fuzz/artifacts/.
+fuzz_new=$(mktemp -d)
+mkdir -p build/fuzz/artifacts
+if ! build/fuzz/tests/fuzz/vt_pipe_fuzz -max_total_time=30 -timeout=5 -rss_limit_mb=2048 \
+        -dict=tests/fuzz/pipe.dict -artifact_prefix=build/fuzz/artifacts/ -print_final_stats=1 \
+        "$fuzz_new" tests/fuzz/corpus/pipe >build/fuzz/fuzz.log 2>&1; then
+    rm -rf "$fuzz_new"
+    tail -n 60 build/fuzz/fuzz.log
+    echo "fuzzing failed (crash, leak, time-out or out of memory); the input is in" \
+         "build/fuzz/artifacts/, replay it with build/fuzz/tests/fuzz/vt_fuzz_replay FILE"
+    exit 1
+fi
+rm -rf "$fuzz_new"
+grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units)' build/fuzz/fuzz.log
+
+echo "== benchmark: pipe round trips, service against a bare echo (figures only)"
+configure build/bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_BUILD_TESTS=OFF
+cmake --build build/bench -j "$jobs" --target vt_pipe_bench
+# No figure is judged; only a benchmark that cannot run fails the script.
+build/bench/vt_pipe_bench --benchmark_min_time=0.2
 
 echo "== Windows builds (32-bit product, 64-bit for kernels without 32-bit support)"
 configure build/win32 -DCMAKE_BUILD_TYPE=Release \

@@ -6,6 +6,7 @@ the unit file."""
 import json
 import os
 import shutil
+import socket
 import signal
 import subprocess
 import sys
@@ -15,6 +16,7 @@ import unittest
 
 EXE = None
 TWSIM = None
+VTCTL = None
 
 
 def read_entries(path):
@@ -42,8 +44,10 @@ class Daemon(unittest.TestCase):
         with open(self.empty, "w") as f:
             f.write('{"devices": []}')
         # Each run gets its own simulator endpoint; by default no devices.
+        self.run_dir = os.path.join(self.dir.name, "run")
         self.env = dict(os.environ, VTSERVICE_EVENTLOG_FILE=self.log,
-                        TWSIM_CONTROL=self.control, TWSIM_SCENARIO=self.empty)
+                        TWSIM_CONTROL=self.control, TWSIM_SCENARIO=self.empty,
+                        VTSERVICE_RUN_DIR=self.run_dir)
 
     def tearDown(self):
         self.dir.cleanup()
@@ -66,7 +70,8 @@ class Daemon(unittest.TestCase):
         proc = subprocess.Popen([exe or EXE], env=self.env, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
-        ok = wait_for(lambda: "TWservice ServiceWorkerThread" in self.messages(), 10)
+        ok = wait_for(lambda: "TWservice ServiceWorkerThread" in self.messages() and
+                      "VTService is Readly,Will While(1)" in self.messages(), 10)
         self.assertTrue(ok, f"service did not start: {self.messages()}")
         return proc
 
@@ -81,9 +86,14 @@ class Daemon(unittest.TestCase):
                 elapsed = time.monotonic() - t0
                 self.assertEqual(proc.returncode, 0)
                 self.assertLess(elapsed, 3.0)
-                self.assertEqual(self.messages(), ["TWService in OnStart",
-                                                   "TWservice ServiceWorkerThread",
-                                                   "TWservice in OnStop"])
+                msgs = self.messages()
+                self.assertEqual(msgs[0], "TWService in OnStart")
+                self.assertEqual(msgs[-1], "TWservice in OnStop")
+                self.assertEqual(sorted(msgs[1:-1]),
+                                 sorted(["TWservice ServiceWorkerThread",
+                                         "TWservice PipeWorkerThread",
+                                         "TWservice PipeWorkerThread OK",
+                                         "VTService is Readly,Will While(1)"]))
                 for entry in read_entries(self.log):
                     self.assertEqual(entry[:5], ["4", "0", "0", "VTService", "VTService"])
                 self.assertTrue(out.decode().startswith("Parameters:\n"))
@@ -126,15 +136,81 @@ class Daemon(unittest.TestCase):
         self.wait_messages(["HV230 mute press"])
         self.stop(proc)
 
+    def vtctl(self, *args, check=True):
+        r = subprocess.run([VTCTL, "--pipe", os.path.join(self.run_dir, "twvtservicepipe")] +
+                           list(args), capture_output=True, timeout=20, text=True)
+        if check:
+            self.assertEqual(r.returncode, 0, r.stderr)
+        return r
+
+    def test_pipe_requests_on_one_connection(self):
+        del self.env["TWSIM_SCENARIO"]
+        proc = self.start()
+        self.wait_messages(["VTService is Readly,Will While(1)", "CreateKB709"])
+        r = self.vtctl("hello", "status", "enable", "status", "version", "Enable",
+                       "fake_temp", "fake_step", "fake_step", "fake_step", "fake_step", "temp",
+                       "getc", "getsysinfo", "rx420_control_off")
+        self.assertEqual(r.stdout.splitlines(),
+                         ["TW_OK", "off", "TW_OK", "on", "0.400000", "TW_FAIL", "TW_OK",
+                          "TW_OK", "TW_OK", "TW_OK", "TW_OK", "90;90", "0;0",
+                          "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;", "TW_OK"])
+        calls = [e["call"] for e in self.twsim({"cmd": "log"})[0]["log"]]
+        self.assertEqual(calls[-3:], ["GetEffectMode", "SetMusicPulse", "ControlOff"])
+
+        # The road of one request: a JSON command, not yet handled by any
+        # device command, is logged as unrecognised and answered TW_FAIL.
+        before = len(self.messages())
+        r = self.vtctl('{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}')
+        self.assertEqual(r.stdout, "TW_FAIL\n")
+        self.wait_messages(["TWservice PipeWorkerThread receiver error command"])
+        self.assertEqual(self.messages()[before:],
+                         ["TWservice PipeWorkerThread receiver error command"])
+
+        # Framing: 200 bytes are two requests with two replies.
+        r = self.vtctl("--raw", "x" * 127 + "hello" + "y" * 68)
+        self.assertEqual(r.stdout, "TW_FAILTW_OK\n")
+        self.stop(proc)
+
+    def test_a_client_that_leaves_before_its_reply(self):
+        proc = self.start()
+        self.wait_messages(["VTService is Readly,Will While(1)"])
+        path = os.path.join(self.run_dir, "twvtservicepipe")
+        # The server serves one client at a time: while the first holds it,
+        # the second writes and leaves; its reply then has nowhere to go.
+        first = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        first.connect(path)
+        first.sendall(b"hello")
+        self.assertEqual(first.recv(64), b"TW_OK")
+        second = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        second.connect(path)
+        second.sendall(b"status")
+        second.close()
+        first.close()
+        self.wait_messages(["TWservice PipeWorkerThread error send ??"])
+        r = self.vtctl("hello")
+        self.assertEqual(r.stdout, "TW_OK\n")
+        errors = [e for e in read_entries(self.log) if e[5].endswith("error send ??")]
+        self.assertEqual(len(errors), 1)
+        self.assertEqual(errors[0][0], "1")
+        self.stop(proc)
+
+    def test_vtctl_without_a_service(self):
+        r = self.vtctl("hello", check=False)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("cannot reach the service", r.stderr)
+
     def test_missing_library_runs_on_without_devices(self):
         exe = os.path.join(self.dir.name, "VTService")
         shutil.copy(EXE, exe)  # alone: no libtwlink.so beside it
         proc = self.start(exe)
         self.stop(proc)
-        self.assertEqual(self.messages(), ["TWService in OnStart",
-                                           "Load libtwlink.so failed w/err 0x0000007e",
-                                           "TWservice ServiceWorkerThread",
-                                           "TWservice in OnStop"])
+        msgs = self.messages()
+        self.assertEqual(msgs[:2], ["TWService in OnStart",
+                                    "Load libtwlink.so failed w/err 0x0000007e"])
+        # The pipe and the stop watch run all the same.
+        for m in ["TWservice ServiceWorkerThread", "VTService is Readly,Will While(1)",
+                  "TWservice in OnStop"]:
+            self.assertIn(m, msgs)
         self.assertEqual(read_entries(self.log)[1][0], "1")  # an error entry
 
     def test_installer_options_point_at_the_unit_file(self):
@@ -151,4 +227,5 @@ class Daemon(unittest.TestCase):
 if __name__ == "__main__":
     EXE = sys.argv.pop(1)
     TWSIM = sys.argv.pop(1)
+    VTCTL = sys.argv.pop(1)
     unittest.main(verbosity=2)

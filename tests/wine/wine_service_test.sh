@@ -29,8 +29,9 @@ else
 fi
 exe=$build/VTService.exe
 canary=$build/tests/vt_canary.exe
-for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe" "$build/TWLINK.dll" \
-         "$build/twsim.exe" "$build/twlink_scenario.json"; do
+for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe" "$build/tests/fuzz/vt_fuzz_replay.exe" \
+         "$build/TWLINK.dll" \
+         "$build/twsim.exe" "$build/twlink_scenario.json" "$build/vtctl.exe"; do
     [ -f "$f" ] || { echo "missing $f: build the Windows targets first"; exit 1; }
 done
 
@@ -144,6 +145,23 @@ case "$log" in
     *) bad "library calls in start-up order"; echo "$log" | head -c 600; echo ;;
 esac
 
+# The desktop application's pipe, through the real Wine named pipe.
+for i in $(seq 25); do trace_has "VTService is Readly,Will While(1)" && break; sleep 0.2; done
+twsim '{"cmd":"clearLog"}' >/dev/null
+out=$(w "$build/vtctl.exe" hello status enable status version Enable rx420_control_on | tr -d '\r')
+check "pipe keywords on one connection" "$out" $'TW_OK\noff\nTW_OK\non\n0.400000\nTW_FAIL\nTW_OK'
+out=$(w "$build/vtctl.exe" '{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}' |
+      tr -d '\r')
+check "a JSON command no device command handles yet" "$out" "TW_FAIL"
+out=$(w "$build/vtctl.exe" --raw "$(printf 'x%.0s' $(seq 127))hello$(printf 'y%.0s' $(seq 68))" |
+      tr -d '\r')
+check "200 bytes are two requests" "$out" "TW_FAILTW_OK"
+log=$(twsim '{"cmd":"log"}')
+case "$log" in
+    *'"call":"GetEffectMode"'*'"call":"SetMusicPulse","model":"RX420"'*) ok "rx420_control_on reaches the mouse" ;;
+    *) bad "rx420_control_on reaches the mouse" ;;
+esac
+
 # Hot-plug through the simulator's control pipe.
 twsim '{"cmd":"clearLog"}' '{"cmd":"detach","model":"HV230"}' >/dev/null
 twsim '{"cmd":"attach","device":{"model":"HV230"}}' >/dev/null
@@ -213,6 +231,14 @@ if w "$build/tests/vt_unit_tests.exe" --gtest_brief=1 >"$work/unit.log"; then
     ok "unit tests pass on the Windows build ($(grep -a -o '[0-9]* tests' "$work/unit.log" | tail -1))"
 else
     bad "unit tests pass on the Windows build"; tail -30 "$work/unit.log"
+fi
+
+# Wine's drive Z: is the Linux root.
+corpus="Z:$(pwd | tr / '\\')\\tests\\fuzz\\corpus\\pipe"
+if w "$build/tests/fuzz/vt_fuzz_replay.exe" "$corpus" >"$work/replay.log" 2>&1; then
+    ok "fuzz corpus replays on the Windows build"
+else
+    bad "fuzz corpus replays on the Windows build"; tail -5 "$work/replay.log"
 fi
 
 echo "$passed passed, $failed failed"

@@ -1,0 +1,276 @@
+// What the service's request handling costs on top of the transport: the
+// round trip (write a request, read the whole reply) through the real pipe
+// server stack, against a bare echo server on the same kind of socket,
+// created by the same call, in the same run.
+//
+// The service side is the daemon's own: PipeServer and PipeCommands on the
+// real Linux platform (socket endpoint, clock, event log), no device
+// library, no JSON commands, exactly as the pipe thread runs today. Its
+// event entries go to a file in the temporary run folder rather than to
+// syslog, so a benchmark run leaves nothing behind.
+//
+// The last lines printed are the median round trips and their ratio.
+#include <benchmark/benchmark.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devices/device_layer.h"
+#include "pipe/pipe_commands.h"
+#include "pipe/pipe_server.h"
+#include "platform/platform.h"
+#include "platform/posix/system_posix.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using vt::platform::System;
+
+constexpr char kHello[] = "hello";
+constexpr char kJson[] = R"({"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}})";
+constexpr char kEchoPipeName[] = "\\\\.\\pipe\\vtbench_echo";
+
+[[noreturn]] void Die(const std::string& what) {
+    std::fprintf(stderr, "vt_pipe_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// The client end, as the desktop application holds it: one connection,
+// request after request.
+class Client {
+  public:
+    explicit Client(const std::string& path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.size() >= sizeof address.sun_path) {
+            Die("socket path too long: " + path);
+        }
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            Die("cannot connect to " + path + ": " + std::strerror(errno));
+        }
+    }
+    ~Client() { close(fd_); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    void Send(const std::string& request) {
+        if (send(fd_, request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size())) {
+            Die("send failed");
+        }
+    }
+
+    // Replies have no length: the benchmark learns each reply once (what
+    // arrives until 100 ms of quiet) and afterwards reads exactly that many
+    // bytes, so no quiet period is ever part of a timed round trip.
+    std::string Learn(const std::string& request) {
+        Send(request);
+        std::string reply;
+        char buffer[256];
+        pollfd p{fd_, POLLIN, 0};
+        while (poll(&p, 1, reply.empty() ? 5000 : 100) > 0) {
+            const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                break;
+            }
+            reply.append(buffer, static_cast<size_t>(n));
+        }
+        if (reply.empty()) {
+            Die("no reply to " + request);
+        }
+        return reply;
+    }
+
+    void RoundTrip(const std::string& request, size_t replySize) {
+        Send(request);
+        char buffer[256];
+        for (size_t got = 0; got < replySize;) {
+            const ssize_t n = recv(fd_, buffer, std::min(sizeof buffer, replySize - got), 0);
+            if (n <= 0) {
+                Die("connection lost");
+            }
+            got += static_cast<size_t>(n);
+        }
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+std::string SocketPath(const char* pipeName) {
+    const std::string name = pipeName;
+    return vt::platform::posix::RunFolder() + "/" + name.substr(name.find_last_of('\\') + 1);
+}
+
+// The service's pipe thread: PipeServer serving one client after another.
+class ServiceSide {
+  public:
+    ServiceSide() {
+        if (!server_.Start()) {
+            Die("the service pipe could not be created");
+        }
+        thread_ = std::thread([this] {
+            while (!stopping_) {
+                server_.ServeOneConnection();
+            }
+        });
+    }
+    // After the benchmark's client has left: one more connection wakes the
+    // thread from its wait for the next client.
+    ~ServiceSide() {
+        stopping_ = true;
+        { Client wake(SocketPath(vt::pipe::kPipeName)); }
+        thread_.join();
+    }
+    ServiceSide(const ServiceSide&) = delete;
+    ServiceSide& operator=(const ServiceSide&) = delete;
+
+  private:
+    const vt::platform::Platform& sys_ = System();
+    vt::devices::DeviceLayer layer_{sys_.eventLog, sys_.console, sys_.clock};
+    std::atomic<int32_t> enabled_{0};
+    std::atomic<int32_t> disabled_{0};
+    std::atomic<uint64_t> heartbeat_{0};
+    vt::pipe::PipeCommands commands_{
+        {enabled_, disabled_, heartbeat_}, layer_, sys_.clock, sys_.eventLog, nullptr};
+    vt::pipe::PipeServer server_{sys_.pipes, sys_.eventLog, sys_.clock, commands_};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+// The same endpoint, created by the same call with the same spec, serving
+// each read straight back: the transport alone.
+class EchoSide {
+  public:
+    EchoSide() {
+        vt::platform::PipeSpec spec = vt::pipe::ServicePipeSpec();
+        spec.name = kEchoPipeName;
+        uint32_t error = 0;
+        endpoint_ = System().pipes.CreateServer(spec, error);
+        if (!endpoint_) {
+            Die("the echo pipe could not be created (error " + std::to_string(error) + ")");
+        }
+        thread_ = std::thread([this] {
+            while (!stopping_) {
+                uint32_t error = 0;
+                if (!endpoint_->Connect(error)) {
+                    continue;
+                }
+                char buffer[vt::pipe::kBufferSize];
+                uint32_t read = 0;
+                while (endpoint_->Read(buffer, vt::pipe::kReadSize, read) &&
+                       endpoint_->Write(buffer, read)) {
+                }
+                endpoint_->Disconnect();
+            }
+        });
+    }
+    ~EchoSide() {
+        stopping_ = true;
+        { Client wake(SocketPath(kEchoPipeName)); }
+        thread_.join();
+    }
+    EchoSide(const EchoSide&) = delete;
+    EchoSide& operator=(const EchoSide&) = delete;
+
+  private:
+    std::unique_ptr<vt::platform::PipeEndpoint> endpoint_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+// Every round trip of the last run of each benchmark, for the medians.
+std::map<std::string, std::vector<double>> g_samples;
+
+void RoundTrips(benchmark::State& state, Client* client, std::string request, size_t replySize,
+                std::string key) {
+    std::vector<double>& samples = g_samples[key];
+    samples.clear();
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        client->RoundTrip(request, replySize);
+        samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 2;
+    }
+    char folder[] = "/tmp/vtbench-XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+        Die("cannot make a temporary run folder");
+    }
+    setenv("VTSERVICE_RUN_DIR", folder, 1);
+    setenv("VTSERVICE_EVENTLOG_FILE", (std::string(folder) + "/events.tsv").c_str(), 1);
+
+    struct Case {
+        const char* label;
+        std::string request;
+    };
+    const Case cases[] = {{"hello", kHello}, {"json", kJson}};
+    {
+        ServiceSide service;
+        EchoSide echo;
+        // Destroyed before the servers, so each sees its client leave.
+        Client serviceClient(SocketPath(vt::pipe::kPipeName));
+        Client echoClient(SocketPath(kEchoPipeName));
+        for (const Case& c : cases) {
+            const std::string reply = serviceClient.Learn(c.request);
+            if (echoClient.Learn(c.request) != c.request) {
+                Die("the echo server did not echo");
+            }
+            const std::string serviceKey = "service/" + std::string(c.label);
+            const std::string echoKey = "echo/" + std::string(c.label);
+            benchmark::RegisterBenchmark(serviceKey.c_str(), RoundTrips, &serviceClient, c.request,
+                                         reply.size(), serviceKey)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(echoKey.c_str(), RoundTrips, &echoClient, c.request,
+                                         c.request.size(), echoKey)
+                ->UseRealTime();
+        }
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
+
+    std::printf("\nmedian round trip (write request, read whole reply):\n");
+    for (const Case& c : cases) {
+        const double service = Median(g_samples["service/" + std::string(c.label)]);
+        const double bare = Median(g_samples["echo/" + std::string(c.label)]);
+        if (service == 0 || bare == 0) {
+            continue;  // filtered out on the command line
+        }
+        std::printf("  %-6s service %.2f us, echo %.2f us, ratio service/echo %.2f\n", c.label,
+                    service, bare, service / bare);
+    }
+    std::filesystem::remove_all(folder);
+    return 0;
+}
