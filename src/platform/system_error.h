@@ -21,12 +21,9 @@ class SystemError : public std::exception {
 // Well-known system error codes the core refers to by value.
 inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;
-inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
 inline constexpr uint32_t kErrorServiceNotActive = 1062;
 inline constexpr uint32_t kErrorServiceDoesNotExist = 1060;
 inline constexpr uint32_t kErrorServiceExists = 1073;
-inline constexpr uint32_t kErrorFailedServiceControllerConnect = 1063;
-inline constexpr uint32_t kErrorServiceMarkedForDelete = 1072;
 
 }  // namespace vt
