@@ -156,8 +156,12 @@ void DeviceLayer::RegisterHotPlug() {
 }
 
 void VT_STDCALL DeviceLayer::OnDeviceNotify(DevNotifyRecord record) {
-    if (DeviceLayer* layer = Active()) {
-        layer->HandleNotify(record);
+    // Nothing may unwind into the library's own frames.
+    try {
+        if (DeviceLayer* layer = Active()) {
+            layer->HandleNotify(record);
+        }
+    } catch (...) {
     }
 }
 

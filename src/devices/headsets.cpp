@@ -28,10 +28,13 @@ void VT_STDCALL HeadsetKey(int32_t keyCode, int32_t) {
     if (layer == nullptr) {
         return;
     }
-    if (keyCode == kKey71) {
-        layer->LogInformation(kTexts[I].key71);
-    } else if (keyCode == kKeyMute) {
-        layer->LogInformation(kTexts[I].mute);
+    try {  // nothing may unwind into the library's frames
+        if (keyCode == kKey71) {
+            layer->LogInformation(kTexts[I].key71);
+        } else if (keyCode == kKeyMute) {
+            layer->LogInformation(kTexts[I].mute);
+        }
+    } catch (...) {
     }
 }
 

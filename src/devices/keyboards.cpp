@@ -50,13 +50,16 @@ void VT_STDCALL KeyboardNotify(int32_t* code) {
         return;
     }
     const KeyboardTexts& t = kTexts[I];
-    layer->PrintLine(t.firstLine);
-    if (*code == 0) {
-        layer->PrintLine(t.profileChanged);
-    } else if (*code == 1) {
-        layer->PrintLine(t.effectChanged);
-    } else if (t.reportsWrongMessage) {
-        layer->PrintLine("wrong message ?");
+    try {  // nothing may unwind into the library's frames
+        layer->PrintLine(t.firstLine);
+        if (*code == 0) {
+            layer->PrintLine(t.profileChanged);
+        } else if (*code == 1) {
+            layer->PrintLine(t.effectChanged);
+        } else if (t.reportsWrongMessage) {
+            layer->PrintLine("wrong message ?");
+        }
+    } catch (...) {
     }
 }
 

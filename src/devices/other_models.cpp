@@ -11,7 +11,10 @@ constexpr int32_t kEffectModeChanged = 2;
 void VT_STDCALL RX420EffectMode(int32_t code) {
     DeviceLayer* layer = DeviceLayer::Active();
     if (layer != nullptr && code == kEffectModeChanged) {
-        layer->LogInformation(L"RX420 effect mode notify");
+        try {  // nothing may unwind into the library's frames
+            layer->LogInformation(L"RX420 effect mode notify");
+        } catch (...) {
+        }
     }
 }
 

@@ -31,10 +31,24 @@ void TWService::OnStart(uint32_t, wchar_t**) {
         devices.EnumerateAttached();
     }
     QueueMemberWorkItem(&TWService::ServiceWorkerThread, this);
-    QueueMemberWorkItem(&TWService::PipeWorkerThread, this);
+    try {
+        QueueMemberWorkItem(&TWService::PipeWorkerThread, this);
+    } catch (const SystemError&) {
+        // The service reports stopped and the object goes away with the
+        // dispatcher: the stop watch already running must not outlive it.
+        stopping = true;
+        stoppedEvent->Wait(platform::kInfinite);
+        throw;
+    }
     // Hot-plug only once the start-up enumeration is done and the work
     // items that read the slots are queued.
     devices.RegisterHotPlug();
+}
+
+// A system shutdown ends the service as a stop does: the companion program
+// is ended and the stop watch has finished before the object goes away.
+void TWService::OnShutdown() {
+    OnStop();
 }
 
 void TWService::OnStop() {

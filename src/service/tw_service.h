@@ -56,6 +56,7 @@ class TWService : public TWServiceBase {
   protected:
     void OnStart(uint32_t argc, wchar_t** argv) override;
     void OnStop() override;
+    void OnShutdown() override;
 
   private:
     const platform::Platform platform_;
@@ -69,7 +70,12 @@ void TWService::QueueMemberWorkItem(void (T::*fn)(), T* object) {
     };
     auto trampoline = [](void* context) {
         std::unique_ptr<Record> record(static_cast<Record*>(context));
-        (record->object->*record->fn)();
+        // Nothing may leave a work item: it would end the process, or unwind
+        // through the system's thread-pool frames.
+        try {
+            (record->object->*record->fn)();
+        } catch (...) {
+        }
     };
     auto record = std::make_unique<Record>(Record{fn, object});
     if (!platform_.threads.QueueLongRunning(trampoline, record.get())) {

@@ -19,13 +19,15 @@ struct FakePlatform {
     FakeClock clock;
     FakeEventLog eventLog;
     FakeServiceHost serviceHost;
-    FakeThreads threads{clock};
     FakeProcesses processes;
     FakeConsole console;
     FakeScm scm;
     FakeLibraries libraries;
     FakePipes pipes;
     bool withScm = true;
+    // Last, so it is destroyed first: the threads it started are joined
+    // while every other fake they may use still exists.
+    FakeThreads threads{clock};
 
     platform::Platform get() {
         return platform::Platform{.clock = clock,

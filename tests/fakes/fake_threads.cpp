@@ -47,7 +47,16 @@ uint32_t FakeEvent::Wait(uint32_t milliseconds) {
 }
 
 FakeThreads::~FakeThreads() {
-    for (auto& t : threads_) {
+    JoinAll();
+}
+
+void FakeThreads::JoinAll() {
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        threads.swap(threads_);
+    }
+    for (auto& t : threads) {
         t.join();
     }
 }

@@ -52,6 +52,8 @@ class FakeThreads final : public platform::Threads {
     void RunPending();
     // Starts every queued item on a real thread of its own.
     void RunPendingOnThreads();
+    // Waits for every thread RunPendingOnThreads started.
+    void JoinAll();
     size_t pendingCount();
     size_t queuedCount() const { return queued_; }
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <system_error>
 #include <thread>
 
 #include "platform/posix/system_posix.h"
@@ -39,26 +40,39 @@ bool PosixServiceHost::RunDispatcher(const wchar_t* serviceName, ServiceMainFunc
     BlockStopSignals();
     sigset_t set = StopSignals();
     const int signalFd = signalfd(-1, &set, SFD_CLOEXEC);
-    wakeFd_ = eventfd(0, EFD_CLOEXEC);
-    if (signalFd < 0 || wakeFd_ < 0) {
+    if (signalFd < 0) {
         t_lastError = static_cast<uint32_t>(errno);
-        if (signalFd >= 0) {
-            close(signalFd);
-        }
+        return false;
+    }
+    const int wakeFd = eventfd(0, EFD_CLOEXEC);
+    if (wakeFd < 0) {
+        t_lastError = static_cast<uint32_t>(errno);
+        close(signalFd);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wakeFd_ = wakeFd;
+    }
+
+    std::thread serviceThread;
+    try {
+        serviceThread = std::thread([this, serviceName, serviceMain] {
+            wchar_t* argv[] = {const_cast<wchar_t*>(serviceName), nullptr};
+            serviceMain(1, argv);
+            std::lock_guard<std::mutex> lock(mutex_);
+            mainReturned_ = true;
+            Wake();
+        });
+    } catch (const std::system_error& e) {
+        t_lastError = static_cast<uint32_t>(e.code().value());
+        CloseFds(signalFd);
         return false;
     }
 
-    std::thread serviceThread([this, serviceName, serviceMain] {
-        wchar_t* argv[] = {const_cast<wchar_t*>(serviceName), nullptr};
-        serviceMain(1, argv);
-        std::lock_guard<std::mutex> lock(mutex_);
-        mainReturned_ = true;
-        Wake();
-    });
-
     bool stopWanted = false;
     for (;;) {
-        pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -73,7 +87,7 @@ bool PosixServiceHost::RunDispatcher(const wchar_t* serviceName, ServiceMainFunc
         }
         if (fds[1].revents & POLLIN) {
             uint64_t count = 0;
-            const ssize_t got = read(wakeFd_, &count, sizeof count);
+            const ssize_t got = read(wakeFd, &count, sizeof count);
             (void)got;
         }
 
@@ -99,10 +113,20 @@ bool PosixServiceHost::RunDispatcher(const wchar_t* serviceName, ServiceMainFunc
     }
 
     serviceThread.join();
-    close(signalFd);
-    close(wakeFd_);
-    wakeFd_ = -1;
+    CloseFds(signalFd);
     return true;
+}
+
+void PosixServiceHost::CloseFds(int signalFd) {
+    close(signalFd);
+    int wakeFd = -1;
+    {
+        // SetStatus may look at it from the service thread.
+        std::lock_guard<std::mutex> lock(mutex_);
+        wakeFd = wakeFd_;
+        wakeFd_ = -1;
+    }
+    close(wakeFd);
 }
 
 StatusHandle PosixServiceHost::RegisterControlHandler(const wchar_t*,

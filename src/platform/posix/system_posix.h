@@ -39,6 +39,7 @@ class PosixServiceHost final : public ServiceHost {
 
   private:
     void Wake();
+    void CloseFds(int signalFd);
 
     std::mutex mutex_;
     ControlHandlerFunction handler_ = nullptr;

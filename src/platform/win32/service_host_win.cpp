@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <atomic>
+
 #include "platform/win32/status_win.h"
 #include "platform/win32/system_win.h"
 
@@ -10,14 +12,17 @@ namespace {
 // One service per process: the dispatcher and the handler reach the core's
 // functions through these, so the core needs no Windows calling convention.
 ServiceMainFunction g_serviceMain = nullptr;
-ControlHandlerFunction g_controlHandler = nullptr;
+// Written on the service thread, read on the dispatcher thread.
+std::atomic<ControlHandlerFunction> g_controlHandler{nullptr};
 
 void WINAPI ServiceMainTrampoline(DWORD argc, LPWSTR* argv) {
     g_serviceMain(static_cast<uint32_t>(argc), argv);
 }
 
 void WINAPI ControlHandlerTrampoline(DWORD control) {
-    g_controlHandler(static_cast<uint32_t>(control));
+    if (ControlHandlerFunction handler = g_controlHandler.load()) {
+        handler(static_cast<uint32_t>(control));
+    }
 }
 
 }  // namespace

@@ -24,8 +24,10 @@ class TWServiceTest : public ::testing::Test {
   protected:
     void SetUp() override { TWServiceBase::s_current = &service; }
     void TearDown() override {
-        // Let any work item still queued run to its end, as a process would.
+        // Let any work item still queued or running come to its end, as a
+        // process would, before the service and the fakes go away.
         service.stopping = true;
+        fp.threads.JoinAll();
         fp.threads.RunPending();
         TWServiceBase::s_current = nullptr;
     }
@@ -195,6 +197,27 @@ TEST_F(TWServiceTest, HotPlugIsNotRegisteredWhenAWorkItemCannotBeQueued) {
     service.Start(0, nullptr);
     EXPECT_THAT(fakes::TwLink().calls, Not(Contains("registerDevNotify")));
     EXPECT_EQ(States().back(), kServiceStopped);
+}
+
+TEST_F(TWServiceTest, AFailedSecondQueueWaitsForTheStopWatchBeforeStopping) {
+    fp.threads.failQueueAt = 2;
+    fp.threads.queueError = 8;
+    service.Start(0, nullptr);
+    EXPECT_EQ(States().back(), kServiceStopped);
+    EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 8u);
+    EXPECT_THAT(fakes::TwLink().calls, Not(Contains("registerDevNotify")));
+    // The watch that was queued has seen the stop and ended.
+    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitObject0);
+    EXPECT_EQ(fp.threads.pendingCount(), 0u);
+}
+
+TEST_F(TWServiceTest, ASystemShutdownStopsLikeAStop) {
+    service.companionProcess = 4242;
+    service.Start(0, nullptr);
+    service.Shutdown();
+    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitObject0);
+    ASSERT_EQ(fp.processes.terminated.size(), 1u);
+    EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopped));
 }
 
 TEST_F(TWServiceTest, WithoutTheDeviceLibraryTheServiceRunsOn) {
