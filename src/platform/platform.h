@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/event_log.h"
+#include "platform/folders.h"
 #include "platform/library.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
@@ -23,6 +24,7 @@ struct Platform {
     Console& console;
     Libraries& libraries;
     Pipes& pipes;
+    Folders& folders;
     // Null where the operating system has no service manager of its own to
     // register with; the service is then installed by the system's init.
     ServiceControlManager* scm;

@@ -4,6 +4,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_console.h"
 #include "fakes/fake_event_log.h"
+#include "fakes/fake_folders.h"
 #include "fakes/fake_pipes.h"
 #include "fakes/fake_processes.h"
 #include "fakes/fake_scm.h"
@@ -24,6 +25,7 @@ struct FakePlatform {
     FakeScm scm;
     FakeLibraries libraries;
     FakePipes pipes;
+    FakeFolders folders;
     bool withScm = true;
     // Last, so it is destroyed first: the threads it started are joined
     // while every other fake they may use still exists.
@@ -38,6 +40,7 @@ struct FakePlatform {
                                   .console = console,
                                   .libraries = libraries,
                                   .pipes = pipes,
+                                  .folders = folders,
                                   .scm = withScm ? &scm : nullptr};
     }
 };

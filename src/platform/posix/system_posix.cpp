@@ -11,6 +11,7 @@ const Platform& System() {
     static posix::PosixConsole console;
     static posix::PosixLibraries libraries;
     static posix::PosixPipes pipes;
+    static posix::PosixFolders folders;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
                                    .serviceHost = serviceHost,
@@ -19,6 +20,7 @@ const Platform& System() {
                                    .console = console,
                                    .libraries = libraries,
                                    .pipes = pipes,
+                                   .folders = folders,
                                    .scm = nullptr};
     return platform;
 }

@@ -65,6 +65,13 @@ class PosixConsole final : public Console {
     void Print(std::wstring_view text) override;
 };
 
+// The data folder is VTSERVICE_DATA_DIR when set, else /var/lib/vtservice.
+class PosixFolders final : public Folders {
+  public:
+    std::string DataFolder() override;
+    char Separator() override;
+};
+
 class PosixLibraries final : public Libraries {
   public:
     std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,

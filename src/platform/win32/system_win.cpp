@@ -11,6 +11,7 @@ const Platform& System() {
     static win32::WinConsole console;
     static win32::WinLibraries libraries;
     static win32::WinPipes pipes;
+    static win32::WinFolders folders;
     static win32::WinScm scm;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
@@ -20,6 +21,7 @@ const Platform& System() {
                                    .console = console,
                                    .libraries = libraries,
                                    .pipes = pipes,
+                                   .folders = folders,
                                    .scm = &scm};
     return platform;
 }

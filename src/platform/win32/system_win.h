@@ -59,6 +59,12 @@ class WinConsole final : public Console {
     void Print(std::wstring_view text) override;
 };
 
+class WinFolders final : public Folders {
+  public:
+    std::string DataFolder() override;
+    char Separator() override;
+};
+
 class WinLibraries final : public Libraries {
   public:
     std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
