@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "devices/cooler.h"
 #include "devices/twlink.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -91,6 +92,10 @@ class DeviceLayer {
     DeviceSlots slots;
     std::atomic<int32_t> rx410Present{0};
     std::atomic<int32_t> companionDeviceCount{0};
+    // The cooler's display cycle and flags; they outlive any one cooler.
+    CoolerDisplay cooler{slots.lq120};
+    // The system-information object that feeds the cooler, obtained once.
+    std::atomic<SystemInfoSource*> lq120SystemInfo{nullptr};
 
   private:
     void CountCompanionRemoval();

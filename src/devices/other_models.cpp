@@ -1,5 +1,6 @@
 // The RX420 mouse, the LQ120 cooler and the CS900 case.
 #include "devices/models.h"
+#include "devices/system_info.h"
 
 namespace vt::devices {
 
@@ -29,13 +30,33 @@ void SetUpRX420(DeviceLayer&, RX420Device& device) {
     }
 }
 
+// The cooler reports whether it is to follow the screen saver and which
+// mode it shows. Found in the multi-display mode, it gets an empty cycle,
+// so nothing is stepped until the desktop application sends one.
+void SetUpLQ120(DeviceLayer& layer, LQ120Device& device) {
+    CoolerDisplay& cooler = layer.cooler;
+    SaverSettings settings{0, 1, 100, 100};
+    device.GetSaverSettings(&settings);
+    cooler.screenSaveEnabled = settings.screenSaveEnabled;
+    uint8_t mode = 0;
+    device.GetDisplayMode(&mode);
+    if (mode == kMultiDisplayMode) {
+        DisplayCycleRequest empty{5, {kNoMode, kNoMode, kNoMode, kNoMode, kNoMode}, 0};
+        device.SetMultiDisplay(&empty);
+        cooler.SetDisplayCycle(empty);
+    }
+    cooler.cycleActive = mode == kMultiDisplayMode ? 1 : 0;
+    ConnectSystemInfo(layer, layer.lq120SystemInfo,
+                      &ForwardSystemInfo<LQ120Device, &DeviceSlots::lq120>);
+}
+
 // The RX420 retries at once.
 constexpr ModelSpec<RX420Device> kSpecRX420{
     &TwLinkApi::rx420, &DeviceSlots::rx420, 0,
     &SetUpRX420,       L"CreateRX420",      L"CreateRX420 : Fail to create the RX420"};
 constexpr ModelSpec<LQ120Device> kSpecLQ120{
     &TwLinkApi::lq120, &DeviceSlots::lq120, 3000,
-    nullptr,           L"CreateLQ120",      L"CreateLQ120 : Fail to create the LQ120"};
+    &SetUpLQ120,       L"CreateLQ120",      L"CreateLQ120 : Fail to create the LQ120"};
 constexpr ModelSpec<CS900Device> kSpecCS900{
     &TwLinkApi::cs900, &DeviceSlots::cs900, 3000,
     nullptr,           L"CreateCS900",      L"CreateCS900 : Fail to create the CS900"};

@@ -1,5 +1,6 @@
 #include "service/tw_service.h"
 
+#include "pipe/device_commands.h"
 #include "pipe/pipe_server.h"
 
 namespace vt::service {
@@ -43,6 +44,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
     // Hot-plug only once the start-up enumeration is done and the work
     // items that read the slots are queued.
     devices.RegisterHotPlug();
+    QueueMemberWorkItem(&TWService::CycleWorkItem, this);
 }
 
 // A system shutdown ends the service as a stop does: the companion program
@@ -75,10 +77,17 @@ void TWService::ServiceWorkerThread() {
 
 void TWService::PipeWorkerThread() {
     // The pipe thread's own state lives here for as long as it serves.
+    pipe::DeviceCommands deviceCommands(devices);
     pipe::PipeCommands commands({enabled, disabled, lastHeartbeat}, devices, platform_.clock,
-                                platform_.eventLog, nullptr);
+                                platform_.eventLog, &deviceCommands);
     pipe::PipeServer server(platform_.pipes, platform_.eventLog, platform_.clock, commands);
     server.Run(stopping);
+}
+
+void TWService::CycleWorkItem() {
+    while (!stopping) {
+        devices.cooler.CyclePass(platform_.clock);
+    }
 }
 
 bool TWService::ServiceWorkerPass() {

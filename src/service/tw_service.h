@@ -40,6 +40,9 @@ class TWService : public TWServiceBase {
     bool ServiceWorkerPass();
     // Serves the desktop application's pipe for the life of the process.
     void PipeWorkerThread();
+    // Steps the cooler's display through its saved cycle, one pass about a
+    // second, until the service stops.
+    void CycleWorkItem();
 
     static constexpr uint32_t kStopPollMs = 2000;
 

@@ -157,14 +157,18 @@ class Daemon(unittest.TestCase):
         calls = [e["call"] for e in self.twsim({"cmd": "log"})[0]["log"]]
         self.assertEqual(calls[-3:], ["GetEffectMode", "SetMusicPulse", "ControlOff"])
 
-        # The road of one request: a JSON command, not yet handled by any
-        # device command, is logged as unrecognised and answered TW_FAIL.
+        # The road of one request: the JSON stage reaches the keyboard and
+        # answers TW_OK; the text table then finds no keyword and logs it.
         before = len(self.messages())
+        self.twsim({"cmd": "clearLog"})
         r = self.vtctl('{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}')
-        self.assertEqual(r.stdout, "TW_FAIL\n")
+        self.assertEqual(r.stdout, "TW_OK\n")
         self.wait_messages(["TWservice PipeWorkerThread receiver error command"])
         self.assertEqual(self.messages()[before:],
                          ["TWservice PipeWorkerThread receiver error command"])
+        log = self.twsim({"cmd": "log"})[0]["log"]
+        self.assertEqual([(e["call"], e["model"], e["args"]) for e in log],
+                         [("SetSystemStatusEffect", "KB709", [3, 0])])
 
         # Framing: 200 bytes are two requests with two replies.
         r = self.vtctl("--raw", "x" * 127 + "hello" + "y" * 68)

@@ -1,6 +1,7 @@
 #include "fakes/fake_twlink.h"
 
 #include <cstring>
+#include <stdexcept>
 
 namespace vt::fakes {
 
@@ -44,7 +45,7 @@ void VT_CDECL FakeRegisterDevNotify(DevNotifyCallback cb) {
 }
 SystemInfoSource* VT_CDECL FakeSysInfo() {
     g_state.calls.push_back("sysInfo");
-    return nullptr;
+    return g_state.sysInfoNull ? nullptr : &g_state.systemInfo;
 }
 KeyboardDevice* VT_CDECL FakeKb505(const char* p) {
     return Make<KeyboardDevice>("kb505", p);
@@ -111,6 +112,18 @@ class FakeLibrary final : public platform::DynamicLibrary {
 
 void FakeDevice::Log(const std::string& operation) {
     g_state.calls.push_back(factory + "." + operation);
+    if (!g_state.throwOn.empty() && operation.rfind(g_state.throwOn, 0) == 0) {
+        throw std::runtime_error("device fault: " + operation);
+    }
+}
+
+void FakeSystemInfoSource::RegisterSystemInfoCallback(SystemInfoCallback callback) {
+    g_state.calls.push_back("sysInfo.RegisterSystemInfoCallback");
+    g_state.systemInfoCallback = callback;
+}
+void FakeSystemInfoSource::QuerySystemValue(uint32_t* value) {
+    g_state.calls.push_back("sysInfo.QuerySystemValue");
+    *value = g_state.systemValue;
 }
 
 void FakeDevice::SetSystemStatusEffect(StatusEffectRequest* r) {
@@ -142,14 +155,22 @@ void FakeDevice::SetCycleMode(uint8_t mode) {
     Log("SetCycleMode(" + Arg(mode) + ")");
 }
 void FakeDevice::GetDisplayMode(uint8_t* mode) {
-    *mode = 0;
+    *mode = g_state.displayMode;
     Log("GetDisplayMode");
 }
-void FakeDevice::GetSaverSettings(SaverSettings*) {
+void FakeDevice::GetSaverSettings(SaverSettings* settings) {
+    g_state.saverSeen = *settings;
+    if (g_state.saverReport >= 0) {
+        settings->screenSaveEnabled = static_cast<uint8_t>(g_state.saverReport);
+    }
     Log("GetSaverSettings");
 }
-void FakeDevice::SetMultiDisplay(DisplayCycleRequest*) {
-    Log("SetMultiDisplay");
+void FakeDevice::SetMultiDisplay(DisplayCycleRequest* r) {
+    std::string modes;
+    for (uint8_t m : r->modes) {
+        modes += "," + Arg(m);
+    }
+    Log("SetMultiDisplay(" + Arg(r->duration) + modes + ")");
 }
 void FakeDevice::SetSaverSwitchB(int32_t on) {
     Log("SetSaverSwitchB(" + Arg(on) + ")");
@@ -157,8 +178,8 @@ void FakeDevice::SetSaverSwitchB(int32_t on) {
 void FakeDevice::SetSaverSwitchA(int32_t on) {
     Log("SetSaverSwitchA(" + Arg(on) + ")");
 }
-void FakeDevice::SendSystemInfo(SystemInfoRecord*) {
-    Log("SendSystemInfo");
+void FakeDevice::SendSystemInfo(SystemInfoRecord* record) {
+    Log("SendSystemInfo(" + Arg(record->cpuTemperature) + ")");
 }
 void FakeDevice::SetDisplayMode(uint8_t* mode) {
     Log("SetDisplayMode(" + Arg(*mode) + ")");
@@ -177,8 +198,14 @@ void FakeDevice::GetPanelCycle(PanelCycle*) {
 void FakeDevice::SendPanelData(PanelData*) {
     Log("SendPanelData");
 }
-void FakeDevice::HandleHostCommand(const char* function, const char* parameter, char*, uint32_t) {
+void FakeDevice::HandleHostCommand(const char* function, const char* parameter, char* reply,
+                                   uint32_t replySize) {
     Log(std::string("HandleHostCommand(") + function + "," + parameter + ")");
+    if (!g_state.hostReply.empty() && replySize > 0) {
+        const size_t n = std::min<size_t>(g_state.hostReply.size(), replySize - 1);
+        std::memcpy(reply, g_state.hostReply.data(), n);
+        reply[n] = '\0';
+    }
 }
 void FakeDevice::GetEffectMode(uint8_t* mode) {
     *mode = g_state.effectMode;

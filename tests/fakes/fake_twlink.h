@@ -69,12 +69,27 @@ class FakeDevice final : public KeyboardDevice,
     void Log(const std::string& operation);
 };
 
+class FakeSystemInfoSource final : public SystemInfoSource {
+  public:
+    void RegisterSystemInfoCallback(SystemInfoCallback callback) override;
+    void QuerySystemValue(uint32_t* value) override;
+};
+
 struct FakeTwLinkState {
     std::vector<DevInfoRecord> attached;
     bool overrideCount = false;  // devInfo returns `count` instead of attached.size()
     int32_t count = 0;
     std::map<std::string, int> failNext;  // factory -> calls that still return null
     uint8_t effectMode = 0;               // what RX420 objects report
+    uint8_t displayMode = 0;              // what LQ120 objects report
+    int saverReport = -1;                 // LQ120 saver flag written back; -1: none
+    SaverSettings saverSeen{};            // the record as the service pre-set it
+    std::string hostReply;                // CS900 host-command reply; empty: none
+    std::string throwOn;                  // a device operation that throws
+    bool sysInfoNull = false;             // sysInfo returns no object
+    FakeSystemInfoSource systemInfo;
+    SystemInfoCallback systemInfoCallback = nullptr;
+    uint32_t systemValue = 0;
     DevNotifyCallback notify = nullptr;
     std::vector<std::unique_ptr<FakeDevice>> objects;
     std::vector<std::string> calls;

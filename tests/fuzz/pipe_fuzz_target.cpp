@@ -19,6 +19,7 @@
 
 #include "devices/device_layer.h"
 #include "fakes/fake_platform.h"
+#include "pipe/device_commands.h"
 #include "pipe/json_read.h"
 #include "pipe/pipe_commands.h"
 #include "pipe/pipe_server.h"
@@ -49,25 +50,17 @@ void CheckNumberReaders(const Json* value) {
     }
 }
 
-// Stands in for the device commands: reads the fields they read, with the
-// same helpers, so odd numbers and types (1e300, strings for numbers, nested
-// objects) reach them. A request without "mod" throws, as a malformed
-// request does; the half-written reply it leaves must never reach the client.
-class FieldReadingJson final : public JsonCommands {
+// The real device commands, after a check that the number readers agree on
+// every field they read, so odd numbers and types (1e300, strings for
+// numbers, nested objects) reach both.
+class CheckedDeviceCommands final : public JsonCommands {
   public:
+    explicit CheckedDeviceCommands(devices::DeviceLayer& layer) : real_(layer) {}
     void Dispatch(const Json& request, std::string& reply) override {
-        reply = "half-done";
-        const auto mod = ReadString(Member(request, "mod"));
-        if (!mod) {
-            throw std::runtime_error("request without mod");
-        }
-        const auto func = ReadString(Member(request, "func"));
         const Json* param = Member(request, "param");
-        for (const char* key : {"type", "duration", "bsave", "mode", "count", "value"}) {
+        for (const char* key : {"type", "duration", "bsave", "mode"}) {
             const Json* field = param != nullptr ? Member(*param, key) : nullptr;
             CheckNumberReaders(field);
-            ReadBool(field);
-            ReadString(field);
         }
         const Json* modes = param != nullptr ? Member(*param, "modes") : nullptr;
         if (modes != nullptr && modes->is_array()) {
@@ -75,10 +68,15 @@ class FieldReadingJson final : public JsonCommands {
                 CheckNumberReaders(&(*modes)[i]);
             }
         }
-        ReadString(param);  // the string-parameter form
-        reply = func ? kReplyOk : kReplyFail;
+        real_.Dispatch(request, reply);
     }
+
+  private:
+    DeviceCommands real_;
 };
+
+// What the case panel answers to every host command.
+constexpr char kPanelReply[] = "PANEL-1.0";
 
 // What the requests so far imply for the ones that report state.
 struct Expected {
@@ -124,7 +122,11 @@ struct Expected {
             return;
         } else if (!(is("hello") || is("heartbeat") || is("rx420_control_on") ||
                      is("rx420_control_off") || is("fake_step"))) {
-            // Not a keyword: a JSON command's verdict, or a refusal.
+            // Not a keyword: a JSON command's verdict, the case panel's
+            // answer, or a refusal.
+            if (reply == kPanelReply && request.find("cs900") != std::string_view::npos) {
+                return;
+            }
             if (reply != kReplyOk && reply != kReplyFail) {
                 Fail("unrecognised request got neither TW_OK nor TW_FAIL", request, reply);
             }
@@ -143,9 +145,9 @@ struct Expected {
     }
 };
 
-// The fake system with an RX420 in music-pulse mode attached, so the RX420
-// keywords reach a device. Built once: enumeration is by far the dearest
-// part, and the commands only read the device slots. What the commands do
+// The fake system with an RX420 in music-pulse mode, a KB709, the cooler and
+// the case attached, so the keywords and the JSON commands reach devices. Built once: enumeration
+// is by far the dearest part, and the commands only read the device slots. What the commands do
 // change (the device library's call log, the event log, the switches, the
 // pipe-thread state) is fresh for every input, so a crash replays from its
 // input alone.
@@ -153,13 +155,18 @@ struct Devices {
     Devices() {
         fakes::TwLink().effectMode = 216;
         fakes::TwLink().Attach(0x3A7C, 0x011B, "hid#rx420");
+        fakes::TwLink().Attach(0x3A7C, 0x016D, "hid#kb709");
+        fakes::TwLink().Attach(0x3A7C, 0x0155, "hid#lq120");
+        fakes::TwLink().Attach(0x3A7C, 0x01C1, "hid#cs900");
+        fakes::TwLink().hostReply = kPanelReply;
         devices::DeviceLayer::SetActive(&layer);
         if (!layer.Load(fp.libraries)) {
             Fail("the fake device library did not load", "", "");
         }
         layer.EnumerateAttached();
-        if (layer.slots.rx420.load() == nullptr) {
-            Fail("no RX420 after enumeration", "", "");
+        if (layer.slots.rx420.load() == nullptr || layer.slots.kb709.load() == nullptr ||
+            layer.slots.lq120.load() == nullptr || layer.slots.cs900.load() == nullptr) {
+            Fail("a device is missing after enumeration", "", "");
         }
     }
 
@@ -170,6 +177,11 @@ struct Devices {
 struct Session {
     explicit Session(Devices& devices) : layer(devices.layer), clock(devices.fp.clock) {
         fakes::TwLink().calls.clear();
+        // The cooler's cycle and flags start afresh too.
+        layer.cooler.cycleActive = 0;
+        layer.cooler.screenSaveEnabled = 0;
+        layer.cooler.SetDisplayCycle(
+            devices::DisplayCycleRequest{0, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0});
     }
 
     devices::DeviceLayer& layer;
@@ -178,7 +190,7 @@ struct Session {
     std::atomic<int32_t> enabled{0};
     std::atomic<int32_t> disabled{0};
     std::atomic<uint64_t> heartbeat{0};
-    FieldReadingJson json;
+    CheckedDeviceCommands json{layer};
     PipeCommands commands{{enabled, disabled, heartbeat}, layer, clock, eventLog, &json};
     Expected expected;
 };

@@ -1,0 +1,83 @@
+#include "devices/cooler.h"
+
+namespace vt::devices {
+
+void CoolerDisplay::SetDisplayCycle(const DisplayCycleRequest& request) {
+    if (slot_.load() == nullptr) {
+        return;
+    }
+    int32_t count = 0;
+    while (count < 5 && request.modes[count] != kNoMode) {
+        ++count;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    cycle_.request = request;
+    cycle_.modeCount = count;
+    cycle_.cycleIndex = 0;
+    cycle_.tickCount = 0;
+}
+
+CoolerDisplay::Step CoolerDisplay::Advance(uint8_t& mode) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Looked at under the lock: the pipe thread may be storing a cycle.
+    if (cycleActive.load() == 0 || cycle_.modeCount <= 0 || cycle_.request.duration == 0) {
+        return Step::Idle;
+    }
+    const uint32_t tick = cycle_.tickCount++;
+    if (tick % cycle_.request.duration != 0) {
+        return Step::Wait;
+    }
+    if (cycle_.modeCount == 1 && cycle_.cycleIndex > 0) {
+        // A single mode is shown once; repeating it would only make the
+        // display flicker.
+        ++cycle_.cycleIndex;
+        return Step::Wait;
+    }
+    const int32_t i = cycle_.cycleIndex % cycle_.modeCount;
+    mode = cycle_.request.modes[i];
+    cycle_.cycleIndex = i + 1;
+    return Step::Apply;
+}
+
+void CoolerDisplay::CyclePass(platform::Clock& clock) {
+    LQ120Device* device = slot_.load();
+    if (device == nullptr) {
+        clock.Sleep(kNoCoolerPollMs);
+        return;
+    }
+    uint8_t mode = 0;
+    const Step step = Advance(mode);
+    if (step == Step::Idle) {
+        clock.Sleep(kIdlePollMs);
+        return;
+    }
+    if (step == Step::Apply) {
+        try {
+            device->SetCycleMode(mode);
+            device->SetDisplayMode(&mode);
+        } catch (...) {
+            // A failing cooler must not end the cycle: the next step retries.
+        }
+    }
+    clock.Sleep(kStepMs);
+}
+
+void CoolerDisplay::SwitchForScreenSaver(int32_t value) {
+    LQ120Device* device = slot_.load();
+    if (device == nullptr || screenSaveEnabled.load() == 0) {
+        return;
+    }
+    try {
+        device->SetSaverSwitchA(value);
+        device->SetSaverSwitchB(value);
+    } catch (...) {
+        // The notification comes from the system; nothing to report it to.
+    }
+}
+
+SavedCycle CoolerDisplay::Saved() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cycle_;
+}
+
+}  // namespace vt::devices

@@ -1,0 +1,48 @@
+// The device library's system readings (temperatures, loads, fans) reach a
+// model with a display through a system-information object of the model's
+// own: obtained once per process, at the model's first successful creation,
+// and kept for good, since the library calls the registered callback for as
+// long as the process runs.
+#pragma once
+
+#include <atomic>
+
+#include "devices/device_layer.h"
+
+namespace vt::devices {
+
+// The callback for the model in `Slot`: hands the record, unchanged, to the
+// attached device, or drops it when none is attached.
+template <class Device, std::atomic<Device*> DeviceSlots::*Slot>
+void VT_STDCALL ForwardSystemInfo(SystemInfoRecord record) {
+    DeviceLayer* layer = DeviceLayer::Active();
+    if (layer == nullptr) {
+        return;
+    }
+    Device* device = (layer->slots.*Slot).load();
+    if (device == nullptr) {
+        return;
+    }
+    try {  // nothing may unwind into the library's frames
+        device->SendSystemInfo(&record);
+    } catch (...) {
+    }
+}
+
+// Obtains the object into `source` unless that was done before, and
+// registers `callback` with it. A library that gives no object is asked
+// again at the next creation.
+inline void ConnectSystemInfo(DeviceLayer& layer, std::atomic<SystemInfoSource*>& source,
+                              SystemInfoCallback callback) {
+    if (source.load() != nullptr || layer.api().sysInfo == nullptr) {
+        return;
+    }
+    SystemInfoSource* object = layer.api().sysInfo();
+    if (object == nullptr) {
+        return;
+    }
+    source = object;
+    object->RegisterSystemInfoCallback(callback);
+}
+
+}  // namespace vt::devices

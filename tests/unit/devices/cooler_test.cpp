@@ -1,0 +1,247 @@
+// The LQ120 cooler: its set-up, the display cycle on the fake clock, the
+// system-information feed and the screen-saver switches.
+#include "devices/cooler.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "devices/device_layer.h"
+#include "fakes/fake_platform.h"
+
+namespace vt::devices {
+namespace {
+
+using fakes::FakePlatform;
+using fakes::TwLink;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr uint16_t kVid = 0x3A7C;
+constexpr uint16_t kLQ120 = 0x0155;
+
+DisplayCycleRequest Cycle(uint32_t duration, std::vector<uint8_t> modes) {
+    DisplayCycleRequest r{duration, {kNoMode, kNoMode, kNoMode, kNoMode, kNoMode}, 0};
+    for (size_t i = 0; i < modes.size() && i < 5; ++i) {
+        r.modes[i] = modes[i];
+    }
+    return r;
+}
+
+class CoolerTest : public ::testing::Test {
+  protected:
+    CoolerTest() {
+        DeviceLayer::SetActive(&layer);
+        EXPECT_TRUE(layer.Load(fp.libraries));
+    }
+    ~CoolerTest() override { DeviceLayer::SetActive(nullptr); }
+
+    void Attach() {
+        layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
+        ASSERT_NE(layer.slots.lq120.load(), nullptr);
+        TwLink().calls.clear();
+    }
+    // The cooler's calls only, without the factory prefix.
+    std::vector<std::string> CoolerCalls() {
+        std::vector<std::string> out;
+        for (const auto& c : TwLink().calls) {
+            if (c.rfind("lq120.", 0) == 0) {
+                out.push_back(c.substr(6));
+            }
+        }
+        return out;
+    }
+    // Runs `n` passes; returns, per pass, the mode applied or -1.
+    std::vector<int> Passes(int n) {
+        std::vector<int> applied;
+        for (int i = 0; i < n; ++i) {
+            TwLink().calls.clear();
+            layer.cooler.CyclePass(fp.clock);
+            const auto calls = CoolerCalls();
+            if (calls.empty()) {
+                applied.push_back(-1);
+                continue;
+            }
+            // Both calls carry the same mode, the cycle mode first.
+            EXPECT_EQ(calls.size(), 2u);
+            const std::string mode = calls[0].substr(calls[0].find('(') + 1);
+            EXPECT_EQ(calls[1], "SetDisplayMode(" + mode);
+            applied.push_back(std::stoi(mode));
+        }
+        return applied;
+    }
+
+    FakePlatform fp;
+    DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
+    CoolerDisplay& cooler = layer.cooler;
+};
+
+TEST_F(CoolerTest, SetUpReadsOnlyTheSaverFlagFromThePresetRecord) {
+    TwLink().saverReport = 0;
+    TwLink().displayMode = 3;
+    cooler.cycleActive = 1;
+    Attach();
+    const SaverSettings& seen = TwLink().saverSeen;
+    EXPECT_EQ(seen.reserved, 0);
+    EXPECT_EQ(seen.screenSaveEnabled, 1);
+    EXPECT_EQ(seen.valueA, 100u);
+    EXPECT_EQ(seen.valueB, 100u);
+    EXPECT_EQ(cooler.screenSaveEnabled, 0);
+    EXPECT_EQ(cooler.cycleActive, 0);  // any mode but 11 stops the cycling
+    EXPECT_EQ(fp.eventLog.messages().back(), L"CreateLQ120");
+
+    // A library that leaves the record alone keeps the pre-set "on".
+    TwLink().saverReport = -1;
+    Attach();
+    EXPECT_EQ(cooler.screenSaveEnabled, 1);
+}
+
+TEST_F(CoolerTest, FoundInMultiDisplayModeItStoresAnEmptyCycle) {
+    cooler.cycleActive = 0;
+    Attach();
+    cooler.SetDisplayCycle(Cycle(2, {4, 5}));
+    cooler.cycleActive = 0;
+
+    TwLink().displayMode = kMultiDisplayMode;
+    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
+    EXPECT_THAT(CoolerCalls(), ElementsAre("GetSaverSettings", "GetDisplayMode",
+                                           "SetMultiDisplay(5,255,255,255,255,255)"));
+    EXPECT_EQ(cooler.cycleActive, 1);
+    const SavedCycle saved = cooler.Saved();
+    EXPECT_EQ(saved.modeCount, 0);
+    EXPECT_EQ(saved.request.duration, 5u);
+    // Nothing is stepped until a cycle arrives.
+    EXPECT_THAT(Passes(3), ElementsAre(-1, -1, -1));
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(100u, 100u, 100u));
+}
+
+TEST_F(CoolerTest, SystemInformationObjectIsObtainedOnceAndFeedsTheAttachedCooler) {
+    for (int i = 0; i < 2; ++i) {  // arrival, removal, arrival
+        layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", i == 0 ? 1 : 2));
+    }
+    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
+    const auto& calls = TwLink().calls;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "sysInfo"), 1);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "sysInfo.RegisterSystemInfoCallback"), 1);
+    EXPECT_EQ(layer.lq120SystemInfo.load(), &TwLink().systemInfo);
+
+    SystemInfoRecord record{};
+    record.cpuTemperature = 57;
+    ASSERT_NE(TwLink().systemInfoCallback, nullptr);
+    TwLink().calls.clear();
+    TwLink().systemInfoCallback(record);
+    EXPECT_THAT(CoolerCalls(), ElementsAre("SendSystemInfo(57)"));
+
+    // Removed: the readings are dropped.
+    layer.slots.lq120 = nullptr;
+    TwLink().calls.clear();
+    TwLink().systemInfoCallback(record);
+    EXPECT_THAT(TwLink().calls, IsEmpty());
+}
+
+TEST_F(CoolerTest, ALibraryWithoutSystemInformationIsAskedAgainNextTime) {
+    TwLink().sysInfoNull = true;
+    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
+    EXPECT_EQ(layer.lq120SystemInfo.load(), nullptr);
+    TwLink().sysInfoNull = false;
+    TwLink().calls.clear();
+    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
+    EXPECT_EQ(layer.lq120SystemInfo.load(), &TwLink().systemInfo);
+    EXPECT_NE(TwLink().systemInfoCallback, nullptr);
+}
+
+TEST_F(CoolerTest, TwoModesStepEveryDurationPassesFromTheStore) {
+    Attach();
+    cooler.cycleActive = 1;
+    cooler.SetDisplayCycle(Cycle(3, {1, 2}));
+    EXPECT_THAT(Passes(12), ElementsAre(1, -1, -1, 2, -1, -1, 1, -1, -1, 2, -1, -1));
+    EXPECT_THAT(fp.clock.sleeps(), ::testing::Each(1000u));
+
+    // A new cycle restarts from its first entry at once.
+    cooler.SetDisplayCycle(Cycle(1, {7, 8, 9}));
+    EXPECT_THAT(Passes(4), ElementsAre(7, 8, 9, 7));
+}
+
+TEST_F(CoolerTest, ASingleModeIsAppliedOnceOnly) {
+    Attach();
+    cooler.cycleActive = 1;
+    cooler.SetDisplayCycle(Cycle(1, {3, kNoMode, 5}));
+    EXPECT_EQ(cooler.Saved().modeCount, 1);
+    EXPECT_THAT(Passes(5), ElementsAre(3, -1, -1, -1, -1));
+}
+
+TEST_F(CoolerTest, ModesCountUpToTheFirstNoModeAndAtMostFive) {
+    Attach();
+    cooler.SetDisplayCycle(Cycle(1, {1, 2, kNoMode, 4, 5}));
+    EXPECT_EQ(cooler.Saved().modeCount, 2);
+    cooler.SetDisplayCycle(Cycle(1, {1, 2, 3, 4, 5}));
+    EXPECT_EQ(cooler.Saved().modeCount, 5);
+    cooler.SetDisplayCycle(Cycle(1, {kNoMode, 2}));
+    EXPECT_EQ(cooler.Saved().modeCount, 0);
+}
+
+TEST_F(CoolerTest, IdleCyclesPollEveryHundredMillisecondsWithoutDeviceCalls) {
+    Attach();
+    cooler.cycleActive = 1;
+    cooler.SetDisplayCycle(Cycle(0, {1, 2}));  // no duration
+    EXPECT_THAT(Passes(2), ElementsAre(-1, -1));
+    cooler.SetDisplayCycle(Cycle(3, {}));  // no modes
+    EXPECT_THAT(Passes(2), ElementsAre(-1, -1));
+    cooler.SetDisplayCycle(Cycle(3, {1}));
+    cooler.cycleActive = 0;  // not in the multi-display mode
+    EXPECT_THAT(Passes(2), ElementsAre(-1, -1));
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(100u, 100u, 100u, 100u, 100u, 100u));
+    // Idle passes do not count: switched on, the cycle starts at its first.
+    cooler.cycleActive = 1;
+    EXPECT_THAT(Passes(1), ElementsAre(1));
+}
+
+TEST_F(CoolerTest, WithoutACoolerItPollsEverySecondAndACycleIsDropped) {
+    cooler.cycleActive = 1;
+    cooler.SetDisplayCycle(Cycle(1, {1, 2}));
+    EXPECT_EQ(cooler.Saved().modeCount, 0);
+    for (int i = 0; i < 3; ++i) {
+        cooler.CyclePass(fp.clock);
+    }
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(1000u, 1000u, 1000u));
+    EXPECT_THAT(TwLink().calls, IsEmpty());
+}
+
+TEST_F(CoolerTest, TheCycleSurvivesRemovalAndAFailingCooler) {
+    Attach();
+    cooler.cycleActive = 1;
+    cooler.SetDisplayCycle(Cycle(1, {1, 2}));
+    TwLink().throwOn = "SetCycleMode";
+    EXPECT_NO_THROW(cooler.CyclePass(fp.clock));
+    TwLink().throwOn.clear();
+    layer.slots.lq120 = nullptr;
+    cooler.CyclePass(fp.clock);
+    layer.slots.lq120 = TwLink().Last("lq120");
+    EXPECT_THAT(Passes(2), ElementsAre(2, 1));
+}
+
+TEST_F(CoolerTest, ScreenSaverSwitchesAThenBOnlyWithTheFlagAndACooler) {
+    Attach();
+    cooler.screenSaveEnabled = 1;
+    cooler.SwitchForScreenSaver(0);
+    cooler.SwitchForScreenSaver(1);
+    EXPECT_THAT(CoolerCalls(), ElementsAre("SetSaverSwitchA(0)", "SetSaverSwitchB(0)",
+                                           "SetSaverSwitchA(1)", "SetSaverSwitchB(1)"));
+    TwLink().calls.clear();
+    cooler.screenSaveEnabled = 0;
+    cooler.SwitchForScreenSaver(1);
+    cooler.screenSaveEnabled = 1;
+    layer.slots.lq120 = nullptr;
+    cooler.SwitchForScreenSaver(0);
+    EXPECT_THAT(TwLink().calls, IsEmpty());
+
+    layer.slots.lq120 = TwLink().Last("lq120");
+    TwLink().throwOn = "SetSaverSwitchA";
+    EXPECT_NO_THROW(cooler.SwitchForScreenSaver(0));
+}
+
+}  // namespace
+}  // namespace vt::devices
