@@ -10,6 +10,7 @@
 #include "platform/pipe.h"
 #include "platform/process.h"
 #include "platform/scm.h"
+#include "platform/screen_saver.h"
 #include "platform/service_host.h"
 #include "platform/threads.h"
 
@@ -25,6 +26,7 @@ struct Platform {
     Libraries& libraries;
     Pipes& pipes;
     Folders& folders;
+    ScreenSaverEvents& screenSaver;
     // Null where the operating system has no service manager of its own to
     // register with; the service is then installed by the system's init.
     ServiceControlManager* scm;

@@ -15,10 +15,14 @@ TWService::TWService(const platform::Platform& platform)
     if (!stoppedEvent) {
         throw SystemError(platform_.threads.LastError());
     }
+    // Without the system's notification service the cooler simply does not
+    // follow the screen saver; nothing to report.
+    platform_.screenSaver.Subscribe(screenSaverReaction_);
 }
 
 TWService::~TWService() {
     stoppedEvent.reset();
+    platform_.screenSaver.Unsubscribe();
 }
 
 void TWService::OnStart(uint32_t, wchar_t**) {

@@ -62,7 +62,19 @@ class TWService : public TWServiceBase {
     void OnShutdown() override;
 
   private:
+    // The cooler follows the session's screen saver.
+    class ScreenSaverReaction final : public platform::ScreenSaverSink {
+      public:
+        explicit ScreenSaverReaction(devices::CoolerDisplay& cooler) : cooler_(cooler) {}
+        void ScreenSaverStarted() override { cooler_.SwitchForScreenSaver(0); }
+        void ScreenSaverStopped() override { cooler_.SwitchForScreenSaver(1); }
+
+      private:
+        devices::CoolerDisplay& cooler_;
+    };
+
     const platform::Platform platform_;
+    ScreenSaverReaction screenSaverReaction_{devices.cooler};
 };
 
 template <class T>

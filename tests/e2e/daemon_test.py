@@ -136,6 +136,49 @@ class Daemon(unittest.TestCase):
         self.wait_messages(["HV230 mute press"])
         self.stop(proc)
 
+    def calls(self, name):
+        return [e["args"] for e in self.twsim({"cmd": "log"})[0]["log"] if e["call"] == name]
+
+    def test_cooler_cycle_and_screen_saver(self):
+        del self.env["TWSIM_SCENARIO"]  # the default scenario's LQ120 follows the saver
+        proc = self.start()
+        self.wait_messages(["CreateLQ120"])
+        self.twsim({"cmd": "clearLog"})
+        r = self.vtctl('{"mod":"lq120","func":"setMultiDisplayMode",'
+                       '"param":{"duration":1,"modes":[3,4,255,255,255]}}',
+                       '{"mod":"lq120","func":"updateData","param":{"mode":11}}')
+        self.assertEqual(r.stdout, "TW_OK\nTW_OK\n")
+        # Mode 11 first (the request), then the cycle: 3, 4, 3, ... a second
+        # apart, each as the cycle mode and then the display mode.
+        self.assertTrue(wait_for(lambda: len(self.calls("SetCycleMode")) >= 3, 10))
+        log = [(e["call"], e["args"]) for e in self.twsim({"cmd": "log"})[0]["log"]
+               if e["model"] == "LQ120"]
+        self.assertEqual(log[:7], [("SetDisplayMode", [11]),
+                                   ("SetCycleMode", [3]), ("SetDisplayMode", [3]),
+                                   ("SetCycleMode", [4]), ("SetDisplayMode", [4]),
+                                   ("SetCycleMode", [3]), ("SetDisplayMode", [3])])
+        # Any other mode ends the cycling.
+        self.vtctl('{"mod":"lq120","func":"updateData","param":{"mode":3}}')
+
+        # The screen saver: SIGUSR1 starts, SIGUSR2 stops.
+        self.twsim({"cmd": "clearLog"})
+        proc.send_signal(signal.SIGUSR1)
+        self.assertTrue(wait_for(lambda: self.calls("SetSaverSwitchB") == [[0]], 10))
+        proc.send_signal(signal.SIGUSR2)
+        self.assertTrue(wait_for(lambda: self.calls("SetSaverSwitchB") == [[0], [1]], 10))
+        self.assertEqual(self.calls("SetSaverSwitchA"), [[0], [1]])
+        calls = [e["call"] for e in self.twsim({"cmd": "log"})[0]["log"]
+                 if e["call"].startswith("SetSaver")]
+        self.assertEqual(calls, ["SetSaverSwitchA", "SetSaverSwitchB"] * 2)
+
+        # Switched off from the desktop application: the saver changes nothing.
+        self.vtctl('{"mod":"lq120","func":"setScreenSave","param":{"bsave":false}}')
+        self.twsim({"cmd": "clearLog"})
+        proc.send_signal(signal.SIGUSR1)
+        time.sleep(0.5)
+        self.assertEqual(self.calls("SetSaverSwitchA"), [])
+        self.stop(proc)
+
     def vtctl(self, *args, check=True):
         r = subprocess.run([VTCTL, "--pipe", os.path.join(self.run_dir, "twvtservicepipe")] +
                            list(args), capture_output=True, timeout=20, text=True)

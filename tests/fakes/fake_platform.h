@@ -8,6 +8,7 @@
 #include "fakes/fake_pipes.h"
 #include "fakes/fake_processes.h"
 #include "fakes/fake_scm.h"
+#include "fakes/fake_screen_saver.h"
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_threads.h"
 #include "fakes/fake_twlink.h"
@@ -26,6 +27,7 @@ struct FakePlatform {
     FakeLibraries libraries;
     FakePipes pipes;
     FakeFolders folders;
+    FakeScreenSaver screenSaver;
     bool withScm = true;
     // Last, so it is destroyed first: the threads it started are joined
     // while every other fake they may use still exists.
@@ -41,6 +43,7 @@ struct FakePlatform {
                                   .libraries = libraries,
                                   .pipes = pipes,
                                   .folders = folders,
+                                  .screenSaver = screenSaver,
                                   .scm = withScm ? &scm : nullptr};
     }
 };

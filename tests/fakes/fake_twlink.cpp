@@ -166,11 +166,11 @@ void FakeDevice::GetSaverSettings(SaverSettings* settings) {
     Log("GetSaverSettings");
 }
 void FakeDevice::SetMultiDisplay(DisplayCycleRequest* r) {
-    std::string modes;
+    std::string text = "SetMultiDisplay(" + Arg(r->duration);
     for (uint8_t m : r->modes) {
-        modes += "," + Arg(m);
+        text.append(1, ',').append(Arg(m));
     }
-    Log("SetMultiDisplay(" + Arg(r->duration) + modes + ")");
+    Log(text.append(1, ')'));
 }
 void FakeDevice::SetSaverSwitchB(int32_t on) {
     Log("SetSaverSwitchB(" + Arg(on) + ")");

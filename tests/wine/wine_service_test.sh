@@ -30,6 +30,7 @@ fi
 exe=$build/VTService.exe
 canary=$build/tests/vt_canary.exe
 for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe" "$build/tests/fuzz/vt_fuzz_replay.exe" \
+         "$build/tests/vt_platform_win_tests.exe" \
          "$build/TWLINK.dll" \
          "$build/twsim.exe" "$build/twlink_scenario.json" "$build/vtctl.exe"; do
     [ -f "$f" ] || { echo "missing $f: build the Windows targets first"; exit 1; }
@@ -231,6 +232,12 @@ if w "$build/tests/vt_unit_tests.exe" --gtest_brief=1 >"$work/unit.log"; then
     ok "unit tests pass on the Windows build ($(grep -a -o '[0-9]* tests' "$work/unit.log" | tail -1))"
 else
     bad "unit tests pass on the Windows build"; tail -30 "$work/unit.log"
+fi
+
+if w "$build/tests/vt_platform_win_tests.exe" --gtest_brief=1 >"$work/platform.log"; then
+    ok "Windows platform tests pass ($(grep -a -o '[0-9]* tests' "$work/platform.log" | tail -1))"
+else
+    bad "Windows platform tests pass"; tail -30 "$work/platform.log"
 fi
 
 # Wine's drive Z: is the Linux root.

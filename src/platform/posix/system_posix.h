@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -77,6 +78,24 @@ class PosixLibraries final : public Libraries {
     std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
                                                           uint32_t& error) override;
     std::wstring DisplayName(const LibraryName& name) override;
+};
+
+// SIGUSR1 is the screen saver starting, SIGUSR2 stopping: the desktop's
+// screen-saver watcher (or a test) sends them to the service process. A
+// thread of its own reads them from a signalfd and calls the sink.
+class PosixScreenSaverEvents final : public ScreenSaverEvents {
+  public:
+    ~PosixScreenSaverEvents();
+    bool Subscribe(ScreenSaverSink& sink) override;
+    void Unsubscribe() override;
+
+  private:
+    void Deliver(ScreenSaverSink& sink);
+    void CloseFds();
+
+    int signalFd_ = -1;
+    int stopFd_ = -1;
+    std::thread thread_;
 };
 
 // The pipe as a Unix stream socket named after the pipe's last component,

@@ -3,6 +3,8 @@
 
 #include "platform/platform.h"
 
+struct IEventSystem;  // the COM event system, eventsys.h
+
 namespace vt::platform::win32 {
 
 class WinClock final : public Clock {
@@ -57,6 +59,23 @@ class WinProcesses final : public Processes {
 class WinConsole final : public Console {
   public:
     void Print(std::wstring_view text) override;
+};
+
+class TWISensLogon;
+
+// The two screen-saver subscriptions in the COM event system, delivered to
+// one TWISensLogon sink; COM is initialised for the multithreaded apartment
+// on the subscribing thread.
+class WinScreenSaverEvents final : public ScreenSaverEvents {
+  public:
+    ~WinScreenSaverEvents();
+    bool Subscribe(ScreenSaverSink& sink) override;
+    void Unsubscribe() override;
+
+  private:
+    bool comInitialised_ = false;
+    ::IEventSystem* eventSystem_ = nullptr;
+    TWISensLogon* sink_ = nullptr;
 };
 
 class WinFolders final : public Folders {

@@ -232,6 +232,41 @@ TEST_F(TWServiceTest, WithoutTheDeviceLibraryTheServiceRunsOn) {
     EXPECT_EQ(fp.threads.pendingCount(), 3u);
 }
 
+TEST_F(TWServiceTest, TheCoolerFollowsTheScreenSaverOnlyWithItsFlagOn) {
+    ASSERT_NE(fp.screenSaver.sink, nullptr);  // subscribed at construction
+    fakes::TwLink().Attach(0x3A7C, 0x0155, "hid#lq120");
+    fakes::TwLink().saverReport = 1;
+    service.Start(0, nullptr);
+    fakes::TwLink().calls.clear();
+
+    fp.screenSaver.Start();
+    fp.screenSaver.Stop();
+    EXPECT_THAT(fakes::TwLink().calls,
+                ElementsAre("lq120.SetSaverSwitchA(0)", "lq120.SetSaverSwitchB(0)",
+                            "lq120.SetSaverSwitchA(1)", "lq120.SetSaverSwitchB(1)"));
+    fakes::TwLink().calls.clear();
+    fp.screenSaver.Start();
+    service.devices.cooler.screenSaveEnabled = 0;  // as "setScreenSave" false does
+    fp.screenSaver.Stop();
+    EXPECT_THAT(fakes::TwLink().calls,
+                ElementsAre("lq120.SetSaverSwitchA(0)", "lq120.SetSaverSwitchB(0)"));
+}
+
+TEST(TWServiceScreenSaver, SubscribedForTheObjectsLifeAndOptional) {
+    FakePlatform fp;
+    fp.screenSaver.available = false;
+    {
+        TWService service(fp.get());
+        EXPECT_EQ(fp.screenSaver.subscribes, 1);
+        EXPECT_EQ(fp.screenSaver.unsubscribes, 0);
+        // Without the notification service everything else still runs.
+        service.Start(0, nullptr);
+        EXPECT_EQ(fp.serviceHost.reports().back().currentState, kServiceRunning);
+        service.Stop();
+    }
+    EXPECT_EQ(fp.screenSaver.unsubscribes, 1);
+}
+
 TEST(TWServiceFaults, FailedStopWaitReturnsToRunning) {
     FakePlatform fp;
     fp.threads.failEventWaits = true;

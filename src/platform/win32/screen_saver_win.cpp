@@ -1,0 +1,152 @@
+#include <windows.h>
+// After windows.h, which they need.
+#include <eventsys.h>
+#include <oleauto.h>
+
+#include "platform/win32/sens_sink_win.h"
+#include "platform/win32/system_win.h"
+
+namespace vt::platform::win32 {
+
+// The published identifiers, spelled out here so no import library has to
+// carry them.
+const IID kIIDISensLogon = {
+    0xD597BAB3, 0x5B9F, 0x11D1, {0x8D, 0xD2, 0x00, 0xAA, 0x00, 0x4A, 0xBD, 0x5E}};
+
+namespace {
+
+const CLSID kCLSIDEventSystem = {
+    0x4E14FBA2, 0x2E22, 0x11D1, {0x99, 0x64, 0x00, 0xC0, 0x4F, 0xBB, 0xB3, 0x45}};
+const IID kIIDEventSystem = {
+    0x4E14FB9F, 0x2E22, 0x11D1, {0x99, 0x64, 0x00, 0xC0, 0x4F, 0xBB, 0xB3, 0x45}};
+const CLSID kCLSIDEventSubscription = {
+    0x7542E960, 0x79C7, 0x11D1, {0x88, 0xF9, 0x00, 0x80, 0xC7, 0xD7, 0x71, 0xBF}};
+const IID kIIDEventSubscription = {
+    0x4A6B0E15, 0x2E38, 0x11D1, {0x99, 0x65, 0x00, 0xC0, 0x4F, 0xBB, 0xB3, 0x45}};
+
+constexpr wchar_t kLogonEventClass[] = L"{D5978630-5B9F-11D1-8DD2-00AA004ABD5E}";
+constexpr wchar_t kSubscriptionProgId[] = L"EventSystem.EventSubscription";
+
+struct Subscription {
+    const wchar_t* method;
+    const wchar_t* name;
+    const wchar_t* id;
+};
+constexpr Subscription kSubscriptions[] = {
+    {L"StartScreenSaver", L"CC_StartScreenSaver", L"{31912B7D-2AA3-45FA-8068-EC75B99E74E1}"},
+    {L"StopScreenSaver", L"CC_StopScreenSaver", L"{548BCAD5-A07D-46BA-8901-FD539081E81F}"},
+};
+
+// A BSTR for the length of one call.
+class Bstr {
+  public:
+    explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
+    explicit Bstr(const std::wstring& text) : value_(SysAllocString(text.c_str())) {}
+    ~Bstr() { SysFreeString(value_); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    operator BSTR() const { return value_; }
+
+  private:
+    BSTR value_;
+};
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE TWISensLogon::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+        IsEqualIID(riid, kIIDISensLogon)) {
+        *object = static_cast<ISensLogon*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE TWISensLogon::AddRef() {
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
+}
+
+ULONG STDMETHODCALLTYPE TWISensLogon::Release() {
+    return static_cast<ULONG>(InterlockedDecrement(&references_));
+}
+
+// The event system's threads must never see an exception.
+HRESULT STDMETHODCALLTYPE TWISensLogon::StartScreenSaver(BSTR) {
+    try {
+        sink_.ScreenSaverStarted();
+    } catch (...) {
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TWISensLogon::StopScreenSaver(BSTR) {
+    try {
+        sink_.ScreenSaverStopped();
+    } catch (...) {
+    }
+    return S_OK;
+}
+
+WinScreenSaverEvents::~WinScreenSaverEvents() = default;
+
+bool WinScreenSaverEvents::Subscribe(ScreenSaverSink& sink) {
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    comInitialised_ = SUCCEEDED(init);
+    if (init != S_OK) {
+        return false;
+    }
+    IEventSystem* eventSystem = nullptr;
+    if (FAILED(CoCreateInstance(kCLSIDEventSystem, nullptr, CLSCTX_SERVER, kIIDEventSystem,
+                                reinterpret_cast<void**>(&eventSystem))) ||
+        eventSystem == nullptr) {
+        return false;  // no event system (Wine has none): no reaction
+    }
+    eventSystem_ = eventSystem;
+    sink_ = new TWISensLogon(sink);
+    for (const Subscription& row : kSubscriptions) {
+        IEventSubscription* subscription = nullptr;
+        if (FAILED(CoCreateInstance(kCLSIDEventSubscription, nullptr, CLSCTX_SERVER,
+                                    kIIDEventSubscription,
+                                    reinterpret_cast<void**>(&subscription))) ||
+            subscription == nullptr) {
+            continue;
+        }
+        // Failures here only cost the reaction; nothing to do about them.
+        subscription->put_EventClassID(Bstr(kLogonEventClass));
+        subscription->put_SubscriberInterface(static_cast<ISensLogon*>(sink_));
+        subscription->put_MethodName(Bstr(row.method));
+        subscription->put_SubscriptionName(Bstr(row.name));
+        subscription->put_SubscriptionID(Bstr(row.id));
+        subscription->put_PerUser(TRUE);
+        eventSystem->Store(Bstr(kSubscriptionProgId), subscription);
+        subscription->Release();
+    }
+    return true;
+}
+
+void WinScreenSaverEvents::Unsubscribe() {
+    if (eventSystem_ != nullptr) {
+        for (const Subscription& row : kSubscriptions) {
+            int errorIndex = 0;
+            eventSystem_->Remove(Bstr(kSubscriptionProgId),
+                                 Bstr(std::wstring(L"SubscriptionID=") + row.id), &errorIndex);
+        }
+        eventSystem_->Release();
+        eventSystem_ = nullptr;
+    }
+    delete sink_;
+    sink_ = nullptr;
+    // Balanced with the initialisation only: uninitialising a thread whose
+    // initialisation failed would end someone else's.
+    if (comInitialised_) {
+        CoUninitialize();
+        comInitialised_ = false;
+    }
+}
+
+}  // namespace vt::platform::win32

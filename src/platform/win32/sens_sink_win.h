@@ -1,0 +1,64 @@
+// The object the system event notification service calls when the
+// session's screen saver starts or stops. It answers for IUnknown,
+// IDispatch and ISensLogon; every logon event but the two screen-saver
+// ones is accepted and ignored.
+//
+// Its reference count rises and falls with the event system's use but never
+// frees it: the subscriptions hold a raw pointer for as long as the process
+// runs, and its owner deletes it outright after removing them.
+#pragma once
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <sensevts.h>
+
+#include "platform/screen_saver.h"
+
+namespace vt::platform::win32 {
+
+// COM interfaces have no virtual destructor, and must not get one (it would
+// add a slot to the interface's table); the class is final and its owner
+// deletes it as what it is.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class TWISensLogon final : public ISensLogon {
+  public:
+    explicit TWISensLogon(ScreenSaverSink& sink) : sink_(sink) {}
+    ~TWISensLogon() = default;
+    TWISensLogon(const TWISensLogon&) = delete;
+    TWISensLogon& operator=(const TWISensLogon&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        return E_NOTIMPL;
+    }
+
+    HRESULT STDMETHODCALLTYPE Logon(BSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Logoff(BSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE StartShell(BSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE DisplayLock(BSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE DisplayUnlock(BSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE StartScreenSaver(BSTR) override;
+    HRESULT STDMETHODCALLTYPE StopScreenSaver(BSTR) override;
+
+    LONG references() const { return references_; }
+
+  private:
+    ScreenSaverSink& sink_;
+    volatile LONG references_ = 1;
+};
+#pragma GCC diagnostic pop
+
+// The interface identifiers the sink answers for.
+extern const IID kIIDISensLogon;
+
+}  // namespace vt::platform::win32

@@ -1,0 +1,81 @@
+// The screen-saver sink as the COM event system sees it.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/win32/sens_sink_win.h"
+
+namespace vt::platform::win32 {
+namespace {
+
+class RecordingSink final : public ScreenSaverSink {
+  public:
+    void ScreenSaverStarted() override {
+        seen.push_back("started");
+        if (fail) {
+            throw std::runtime_error("cooler gone");
+        }
+    }
+    void ScreenSaverStopped() override { seen.push_back("stopped"); }
+    std::vector<std::string> seen;
+    bool fail = false;
+};
+
+TEST(TWISensLogon, AnswersForItsThreeInterfacesOnly) {
+    RecordingSink sink;
+    TWISensLogon sens(sink);
+    EXPECT_EQ(sens.references(), 1);
+    for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &kIIDISensLogon}) {
+        void* object = nullptr;
+        EXPECT_EQ(sens.QueryInterface(*iid, &object), S_OK);
+        EXPECT_EQ(object, static_cast<ISensLogon*>(&sens));
+    }
+    EXPECT_EQ(sens.references(), 4);
+
+    void* object = &sens;
+    EXPECT_EQ(sens.QueryInterface(IID_IClassFactory, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(sens.references(), 4);
+}
+
+TEST(TWISensLogon, ReleaseCountsDownButNeverFrees) {
+    RecordingSink sink;
+    TWISensLogon sens(sink);
+    EXPECT_EQ(sens.AddRef(), 2u);
+    EXPECT_EQ(sens.Release(), 1u);
+    EXPECT_EQ(sens.Release(), 0u);
+    // Still alive and answering: its owner deletes it, not the last Release.
+    EXPECT_EQ(sens.StopScreenSaver(nullptr), S_OK);
+    EXPECT_EQ(sink.seen, (std::vector<std::string>{"stopped"}));
+}
+
+TEST(TWISensLogon, OnlyTheScreenSaverEventsReachTheService) {
+    RecordingSink sink;
+    TWISensLogon sens(sink);
+    BSTR user = SysAllocString(L"someone");
+    EXPECT_EQ(sens.Logon(user), S_OK);
+    EXPECT_EQ(sens.Logoff(user), S_OK);
+    EXPECT_EQ(sens.StartShell(user), S_OK);
+    EXPECT_EQ(sens.DisplayLock(user), S_OK);
+    EXPECT_EQ(sens.DisplayUnlock(user), S_OK);
+    EXPECT_TRUE(sink.seen.empty());
+    EXPECT_EQ(sens.StartScreenSaver(user), S_OK);
+    EXPECT_EQ(sens.StopScreenSaver(user), S_OK);
+    EXPECT_EQ(sink.seen, (std::vector<std::string>{"started", "stopped"}));
+    SysFreeString(user);
+
+    // Nothing of a failure reaches the event system's thread.
+    sink.fail = true;
+    EXPECT_EQ(sens.StartScreenSaver(nullptr), S_OK);
+
+    UINT count = 7;
+    EXPECT_EQ(sens.GetTypeInfoCount(&count), E_NOTIMPL);
+    EXPECT_EQ(sens.GetTypeInfo(0, 0, nullptr), E_NOTIMPL);
+    EXPECT_EQ(sens.GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr), E_NOTIMPL);
+    EXPECT_EQ(sens.Invoke(0, IID_NULL, 0, 0, nullptr, nullptr, nullptr, nullptr), E_NOTIMPL);
+}
+
+}  // namespace
+}  // namespace vt::platform::win32
