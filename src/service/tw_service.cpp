@@ -38,17 +38,18 @@ void TWService::OnStart(uint32_t, wchar_t**) {
     QueueMemberWorkItem(&TWService::ServiceWorkerThread, this);
     try {
         QueueMemberWorkItem(&TWService::PipeWorkerThread, this);
+        // Hot-plug only once the start-up enumeration is done and the pipe,
+        // which reads the slots, is served.
+        devices.RegisterHotPlug();
+        QueueMemberWorkItem(&TWService::CycleWorkItem, this);
     } catch (const SystemError&) {
         // The service reports stopped and the object goes away with the
-        // dispatcher: the stop watch already running must not outlive it.
+        // dispatcher: the work items already running see the stop (the
+        // watch at once) and must not outlive it.
         stopping = true;
         stoppedEvent->Wait(platform::kInfinite);
         throw;
     }
-    // Hot-plug only once the start-up enumeration is done and the work
-    // items that read the slots are queued.
-    devices.RegisterHotPlug();
-    QueueMemberWorkItem(&TWService::CycleWorkItem, this);
 }
 
 // A system shutdown ends the service as a stop does: the companion program

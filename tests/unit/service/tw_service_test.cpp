@@ -213,6 +213,17 @@ TEST_F(TWServiceTest, AFailedSecondQueueWaitsForTheStopWatchBeforeStopping) {
     EXPECT_EQ(fp.threads.pendingCount(), 0u);
 }
 
+// The cooler's cycle comes after the hot-plug registration.
+TEST_F(TWServiceTest, AFailedThirdQueueHasRegisteredHotPlugAndStops) {
+    fp.threads.failQueueAt = 3;
+    fp.threads.queueError = 1450;
+    service.Start(0, nullptr);
+    EXPECT_THAT(fakes::TwLink().calls, Contains("registerDevNotify"));
+    EXPECT_EQ(States().back(), kServiceStopped);
+    EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 1450u);
+    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitObject0);  // the watch has ended
+}
+
 TEST_F(TWServiceTest, ASystemShutdownStopsLikeAStop) {
     service.companionProcess = 4242;
     service.Start(0, nullptr);
