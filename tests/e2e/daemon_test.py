@@ -143,6 +143,14 @@ class Daemon(unittest.TestCase):
         del self.env["TWSIM_SCENARIO"]  # the default scenario's LQ120 follows the saver
         proc = self.start()
         self.wait_messages(["CreateLQ120"])
+        # The library's system readings reach the cooler unchanged.
+        self.twsim({"cmd": "clearLog"}, {"cmd": "setSystem", "systemInfo": {"cpuTemperature": 61}},
+                   {"cmd": "fire", "what": "systemInfo"})
+        sent = [e for e in self.twsim({"cmd": "log"})[0]["log"] if e["call"] == "SendSystemInfo"]
+        self.assertIn("LQ120", [e["model"] for e in sent])
+        self.assertEqual([e["args"][0]["cpuTemperature"] for e in sent if e["model"] == "LQ120"],
+                         [61])
+
         self.twsim({"cmd": "clearLog"})
         r = self.vtctl('{"mod":"lq120","func":"setMultiDisplayMode",'
                        '"param":{"duration":1,"modes":[3,4,255,255,255]}}',
