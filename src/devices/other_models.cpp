@@ -29,6 +29,12 @@ void SetUpRX420(DeviceLayer&, RX420Device& device) {
     }
 }
 
+void SetUpCS900(DeviceLayer& layer, CS900Device&) {
+    if (CS900Panel* panel = layer.cs900Panel()) {
+        panel->SetUp();
+    }
+}
+
 // The RX420 retries at once.
 constexpr ModelSpec<RX420Device> kSpecRX420{
     &TwLinkApi::rx420, &DeviceSlots::rx420, 0,
@@ -38,7 +44,7 @@ constexpr ModelSpec<LQ120Device> kSpecLQ120{
     nullptr,           L"CreateLQ120",      L"CreateLQ120 : Fail to create the LQ120"};
 constexpr ModelSpec<CS900Device> kSpecCS900{
     &TwLinkApi::cs900, &DeviceSlots::cs900, 3000,
-    nullptr,           L"CreateCS900",      L"CreateCS900 : Fail to create the CS900"};
+    &SetUpCS900,       L"CreateCS900",      L"CreateCS900 : Fail to create the CS900"};
 
 }  // namespace
 

@@ -5,8 +5,10 @@
 #include "fakes/fake_console.h"
 #include "fakes/fake_event_log.h"
 #include "fakes/fake_folders.h"
+#include "fakes/fake_icmp.h"
 #include "fakes/fake_pipes.h"
 #include "fakes/fake_processes.h"
+#include "fakes/fake_profiles.h"
 #include "fakes/fake_scm.h"
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_threads.h"
@@ -26,6 +28,8 @@ struct FakePlatform {
     FakeLibraries libraries;
     FakePipes pipes;
     FakeFolders folders;
+    FakeProfileFiles profiles;
+    FakeIcmp icmp{clock};
     bool withScm = true;
     // Last, so it is destroyed first: the threads it started are joined
     // while every other fake they may use still exists.
@@ -41,6 +45,8 @@ struct FakePlatform {
                                   .libraries = libraries,
                                   .pipes = pipes,
                                   .folders = folders,
+                                  .profiles = profiles,
+                                  .icmp = icmp,
                                   .scm = withScm ? &scm : nullptr};
     }
 };

@@ -1,6 +1,7 @@
 #include "fakes/fake_twlink.h"
 
 #include <cstring>
+#include <stdexcept>
 
 namespace vt::fakes {
 
@@ -44,7 +45,7 @@ void VT_CDECL FakeRegisterDevNotify(DevNotifyCallback cb) {
 }
 SystemInfoSource* VT_CDECL FakeSysInfo() {
     g_state.calls.push_back("sysInfo");
-    return nullptr;
+    return g_state.hasSystemInfo ? &g_state.systemInfo : nullptr;
 }
 KeyboardDevice* VT_CDECL FakeKb505(const char* p) {
     return Make<KeyboardDevice>("kb505", p);
@@ -157,25 +158,38 @@ void FakeDevice::SetSaverSwitchB(int32_t on) {
 void FakeDevice::SetSaverSwitchA(int32_t on) {
     Log("SetSaverSwitchA(" + Arg(on) + ")");
 }
-void FakeDevice::SendSystemInfo(SystemInfoRecord*) {
+void FakeDevice::SendSystemInfo(SystemInfoRecord* record) {
+    systemInfos.push_back(*record);
     Log("SendSystemInfo");
 }
 void FakeDevice::SetDisplayMode(uint8_t* mode) {
     Log("SetDisplayMode(" + Arg(*mode) + ")");
 }
 void FakeDevice::GetPanelMode(uint8_t* mode) {
-    *mode = 0;
     Log("GetPanelMode");
+    if (faultInPanelMode) {
+        throw std::runtime_error("panel fault");
+    }
+    *mode = panelMode;
 }
 void FakeDevice::GetPingTarget(uint32_t* selector) {
-    *selector = 0;
+    *selector = pingTarget;
     Log("GetPingTarget");
 }
-void FakeDevice::GetPanelCycle(PanelCycle*) {
-    Log("GetPanelCycle");
+void FakeDevice::GetPanelCycle(PanelCycle* c) {
+    // Logs what the service handed in before filling in the panel's cycle.
+    std::string args;
+    for (uint8_t m : c->modes) {
+        args += "," + Arg(m);
+    }
+    Log("GetPanelCycle(" + Arg(c->count) + args + "," + Arg(c->extra) + ")");
+    c->count = cycleCount;
+    std::memcpy(c->modes, cycleModes, sizeof c->modes);
 }
-void FakeDevice::SendPanelData(PanelData*) {
-    Log("SendPanelData");
+void FakeDevice::SendPanelData(PanelData* d) {
+    panelData.push_back(*d);
+    Log("SendPanelData(" + Arg(d->customValue) + "," + Arg(d->latencyMs) + "," +
+        Arg(d->systemValue) + ")");
 }
 void FakeDevice::HandleHostCommand(const char* function, const char* parameter, char*, uint32_t) {
     Log(std::string("HandleHostCommand(") + function + "," + parameter + ")");
@@ -205,6 +219,15 @@ void FakeDevice::SetOled(int32_t* mode, uintptr_t) {
 }
 void FakeDevice::QueryInfo(int32_t* selector, int32_t, void*) {
     Log("QueryInfo(" + Arg(*selector) + ")");
+}
+
+void FakeSystemInfo::RegisterSystemInfoCallback(SystemInfoCallback cb) {
+    callback = cb;
+    g_state.calls.push_back("systemInfo.RegisterSystemInfoCallback");
+}
+void FakeSystemInfo::QuerySystemValue(uint32_t* value) {
+    *value = systemValue;
+    g_state.calls.push_back("systemInfo.QuerySystemValue");
 }
 
 FakeDevice* FakeTwLinkState::Last(const std::string& factory) {

@@ -61,6 +61,14 @@ class FakeDevice final : public KeyboardDevice,
 
     const std::string factory;
     const std::string path;
+    // The case panel as the test sets it.
+    uint8_t panelMode = 0;
+    uint32_t pingTarget = 0;
+    uint8_t cycleCount = 0;
+    uint8_t cycleModes[5] = {0, 0, 0, 0, 0};
+    bool faultInPanelMode = false;  // GetPanelMode throws
+    std::vector<PanelData> panelData;
+    std::vector<SystemInfoRecord> systemInfos;
     KeyboardNotifyCallback keyboardCallback = nullptr;
     HeadsetKeyCallback keyCallback = nullptr;
     EffectModeCallback effectCallback = nullptr;
@@ -69,12 +77,24 @@ class FakeDevice final : public KeyboardDevice,
     void Log(const std::string& operation);
 };
 
+// The library's system-information object.
+class FakeSystemInfo final : public SystemInfoSource {
+  public:
+    void RegisterSystemInfoCallback(SystemInfoCallback callback) override;
+    void QuerySystemValue(uint32_t* value) override;
+
+    SystemInfoCallback callback = nullptr;
+    uint32_t systemValue = 0;
+};
+
 struct FakeTwLinkState {
     std::vector<DevInfoRecord> attached;
     bool overrideCount = false;  // devInfo returns `count` instead of attached.size()
     int32_t count = 0;
     std::map<std::string, int> failNext;  // factory -> calls that still return null
     uint8_t effectMode = 0;               // what RX420 objects report
+    FakeSystemInfo systemInfo;
+    bool hasSystemInfo = true;  // sysInfo returns null when false
     DevNotifyCallback notify = nullptr;
     std::vector<std::unique_ptr<FakeDevice>> objects;
     std::vector<std::string> calls;

@@ -12,6 +12,8 @@ const Platform& System() {
     static posix::PosixLibraries libraries;
     static posix::PosixPipes pipes;
     static posix::PosixFolders folders;
+    static posix::PosixProfileFiles profiles;
+    static posix::PosixIcmp icmp;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
                                    .serviceHost = serviceHost,
@@ -21,6 +23,8 @@ const Platform& System() {
                                    .libraries = libraries,
                                    .pipes = pipes,
                                    .folders = folders,
+                                   .profiles = profiles,
+                                   .icmp = icmp,
                                    .scm = nullptr};
     return platform;
 }
