@@ -135,10 +135,13 @@ TEST_F(PingTest, SkipsOtherRepliesAndTakesTheMatchingOne) {
     fp.icmp.onSend = [this](const FakeIcmp::Sent& request) {
         const uint32_t t = TimeIn(request);
         auto& in = fp.icmp.incoming;
-        in.push_back({30, Datagram(0, kOurId + 1, 1, t)});      // another identifier
-        in.push_back({0, Datagram(0, kOurId, 7, t)});           // another sequence
-        in.push_back({150, Datagram(8, kOurId, 1, t)});         // our own request, looped back
-        in.push_back({10, {0x4F, 1, 2, 3}});                    // too short to be an echo
+        in.push_back({30, Datagram(0, kOurId + 1, 1, t)});  // another identifier
+        in.push_back({0, Datagram(0, kOurId, 7, t)});       // another sequence
+        in.push_back({150, Datagram(8, kOurId, 1, t)});     // our own request, looped back
+        // A datagram too short for an echo is not read past its end: here
+        // the stale bytes behind it would pass for our reply.
+        in.push_back({0, Datagram(8, 0, 0, 0x0001BEEF)});
+        in.push_back({10, {0x46, 1, 2, 3}});
         in.push_back({20, Datagram(0, kOurId, 1, t, 24, 57)});  // ours
     };
     LatencyProbe probe(fp.icmp, state);
