@@ -12,6 +12,8 @@ const Platform& System() {
     static win32::WinLibraries libraries;
     static win32::WinPipes pipes;
     static win32::WinFolders folders;
+    static win32::WinProfileFiles profiles;
+    static win32::WinIcmp icmp;
     static win32::WinScm scm;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
@@ -22,6 +24,8 @@ const Platform& System() {
                                    .libraries = libraries,
                                    .pipes = pipes,
                                    .folders = folders,
+                                   .profiles = profiles,
+                                   .icmp = icmp,
                                    .scm = &scm};
     return platform;
 }
