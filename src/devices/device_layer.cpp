@@ -104,6 +104,17 @@ void DeviceLayer::Attach(const TwLinkApi& api) {
     loaded_ = true;
 }
 
+void DeviceLayer::OnServiceStop() {
+    companionDeviceCount = 0;
+    if (cs900Panel_) {
+        cs900Panel_->stopping = true;
+    }
+}
+
+void DeviceLayer::AttachPanel(const PanelSystem& system) {
+    cs900Panel_ = std::make_unique<CS900Panel>(*this, system);
+}
+
 void DeviceLayer::ClearStartSlots() {
     slots.hv230 = nullptr;
     slots.hv210 = nullptr;

@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "devices/cooler.h"
+#include "devices/panel.h"
 #include "devices/twlink.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -78,7 +79,12 @@ class DeviceLayer {
     void RegisterHotPlug();
 
     // What the service's stop does to the device state.
-    void OnServiceStop() { companionDeviceCount = 0; }
+    void OnServiceStop();
+
+    // Gives the CS900 its panel feed; without it (tests of other models)
+    // a CS900 is opened and kept but its panel is not fed.
+    void AttachPanel(const PanelSystem& system);
+    CS900Panel* cs900Panel() { return cs900Panel_.get(); }
 
     // The hot-plug callback handed to the library.
     static void VT_STDCALL OnDeviceNotify(DevNotifyRecord record);
@@ -104,6 +110,7 @@ class DeviceLayer {
     platform::Console& console_;
     platform::Clock& clock_;
     std::unique_ptr<platform::DynamicLibrary> library_;
+    std::unique_ptr<CS900Panel> cs900Panel_;
     TwLinkApi api_;
     bool loaded_ = false;
 };

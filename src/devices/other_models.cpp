@@ -50,6 +50,13 @@ void SetUpLQ120(DeviceLayer& layer, LQ120Device& device) {
                       &ForwardSystemInfo<LQ120Device, &DeviceSlots::lq120>);
 }
 
+// The case panel's settings path, system readings and panel feed.
+void SetUpCS900(DeviceLayer& layer, CS900Device&) {
+    if (CS900Panel* panel = layer.cs900Panel()) {
+        panel->SetUp();
+    }
+}
+
 // The RX420 retries at once.
 constexpr ModelSpec<RX420Device> kSpecRX420{
     &TwLinkApi::rx420, &DeviceSlots::rx420, 0,
@@ -59,7 +66,7 @@ constexpr ModelSpec<LQ120Device> kSpecLQ120{
     &SetUpLQ120,       L"CreateLQ120",      L"CreateLQ120 : Fail to create the LQ120"};
 constexpr ModelSpec<CS900Device> kSpecCS900{
     &TwLinkApi::cs900, &DeviceSlots::cs900, 3000,
-    nullptr,           L"CreateCS900",      L"CreateCS900 : Fail to create the CS900"};
+    &SetUpCS900,       L"CreateCS900",      L"CreateCS900 : Fail to create the CS900"};
 
 }  // namespace
 

@@ -13,6 +13,9 @@ class Clock {
     virtual uint32_t TickCount() = 0;
     virtual uint64_t TickCount64() = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;
+    // The local wall-clock time in milliseconds since an epoch of the
+    // system's choosing; it may jump when the clock is set.
+    virtual uint64_t LocalTimeMs() = 0;
 
   protected:
     ~Clock() = default;

@@ -12,6 +12,12 @@ class Folders {
     // application writes to; on Linux VTSERVICE_DATA_DIR when set, else
     // /var/lib/vtservice. Not created here.
     virtual std::string DataFolder() = 0;
+    // The product's folder inside the system's common application-data
+    // folder as the system reports it now (Windows: the looked-up folder
+    // plus \Tarnwick\Veltrace, narrow in the ANSI code page; Linux: the
+    // data folder). False, with `folder` untouched, when the system cannot
+    // say.
+    virtual bool SharedDataFolder(std::string& folder) = 0;
     // The separator between folder and file names on this system.
     virtual char Separator() = 0;
 

@@ -6,9 +6,11 @@
 #include "platform/console.h"
 #include "platform/event_log.h"
 #include "platform/folders.h"
+#include "platform/icmp.h"
 #include "platform/library.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "platform/profile.h"
 #include "platform/scm.h"
 #include "platform/screen_saver.h"
 #include "platform/service_host.h"
@@ -27,6 +29,8 @@ struct Platform {
     Pipes& pipes;
     Folders& folders;
     ScreenSaverEvents& screenSaver;
+    ProfileFiles& profiles;
+    Icmp& icmp;
     // Null where the operating system has no service manager of its own to
     // register with; the service is then installed by the system's init.
     ServiceControlManager* scm;

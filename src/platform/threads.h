@@ -29,6 +29,9 @@ class Threads {
     // Runs fn(context) once on a thread that may block for as long as it
     // likes. False when nothing was queued, with LastError() set.
     virtual bool QueueLongRunning(WorkFunction fn, void* context) = 0;
+    // Runs fn(context) on a new thread of its own that nobody waits for.
+    // False when no thread was started, with LastError() set.
+    virtual bool StartThread(WorkFunction fn, void* context) = 0;
     virtual uint32_t LastError() = 0;
 
   protected:

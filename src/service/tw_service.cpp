@@ -11,6 +11,7 @@ TWService::TWService(const platform::Platform& platform)
     : TWServiceBase(kServiceName, platform.serviceHost, platform.eventLog),
       devices(platform.eventLog, platform.console, platform.clock),
       platform_(platform) {
+    devices.AttachPanel({platform.threads, platform.folders, platform.profiles, platform.icmp});
     stoppedEvent = platform_.threads.CreateManualResetEvent();
     if (!stoppedEvent) {
         throw SystemError(platform_.threads.LastError());

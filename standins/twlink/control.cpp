@@ -119,7 +119,7 @@ json Fire(Simulator& sim, const json& req) {
     const auto extra = Optional<int32_t>(req, "extra", 0);
     if (what == "systemInfo") {
         std::unique_lock<std::mutex> lock(sim.mu);
-        if (!sim.systemInfoCallback) {
+        if (sim.systemInfoCallbacks.empty()) {
             throw Error("no system info callback registered");
         }
         lock.unlock();

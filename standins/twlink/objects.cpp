@@ -1,6 +1,7 @@
 // The device objects handed to the service, and the library's exports.
 // Every operation is logged with its arguments; outputs come from the
 // simulated device state.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -285,7 +286,11 @@ class SystemInfoSourceObject final : public Object<dev::SystemInfoSource> {
     using Object::Object;
     void RegisterSystemInfoCallback(dev::SystemInfoCallback callback) override {
         Op op(*this, "RegisterSystemInfoCallback", Args(callback != nullptr));
-        op.sim().systemInfoCallback = callback;
+        auto& callbacks = op.sim().systemInfoCallbacks;
+        if (callback != nullptr &&
+            std::find(callbacks.begin(), callbacks.end(), callback) == callbacks.end()) {
+            callbacks.push_back(callback);
+        }
     }
     void QuerySystemValue(uint32_t* value) override {
         Op op(*this, "QuerySystemValue", Args());

@@ -140,17 +140,17 @@ void Simulator::SetSystemInfoInterval(uint32_t milliseconds) {
 }
 
 bool Simulator::FireSystemInfo() {
-    dev::SystemInfoCallback callback;
+    std::vector<dev::SystemInfoCallback> callbacks;
     dev::SystemInfoRecord record;
     {
         std::lock_guard<std::mutex> lock(mu);
-        callback = systemInfoCallback;
+        callbacks = systemInfoCallbacks;
         record = systemInfo;
     }
-    if (callback) {
+    for (dev::SystemInfoCallback callback : callbacks) {
         callback(record);
     }
-    return callback != nullptr;
+    return !callbacks.empty();
 }
 
 void Simulator::NotifierLoop() {

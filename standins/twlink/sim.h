@@ -142,7 +142,9 @@ class Simulator {
     std::vector<std::unique_ptr<SimObject>> objects;  // handed out; live for the process
     SimObject* systemInfoSource = nullptr;
     dev::DevNotifyCallback devNotifyCallback = nullptr;
-    dev::SystemInfoCallback systemInfoCallback = nullptr;
+    // Every callback registered, in order: each model with a display
+    // registers its own, and each gets every reading.
+    std::vector<dev::SystemInfoCallback> systemInfoCallbacks;
     dev::SystemInfoRecord systemInfo = DefaultSystemInfo();
     uint32_t systemValue = 0;
     std::string frameDir;
@@ -169,7 +171,7 @@ class Simulator {
     // returned (false after 10 s: the service's callback is stuck).
     bool RunOnNotifier(std::function<void()> job);
     void SetSystemInfoInterval(uint32_t milliseconds);
-    // Calls the service's system info callback, if any, with the readings.
+    // Calls every registered system info callback with the readings.
     bool FireSystemInfo();
 
     // One control request line in, one reply line out (without newline).

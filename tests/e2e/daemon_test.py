@@ -45,9 +45,14 @@ class Daemon(unittest.TestCase):
             f.write('{"devices": []}')
         # Each run gets its own simulator endpoint; by default no devices.
         self.run_dir = os.path.join(self.dir.name, "run")
+        self.data_dir = os.path.join(self.dir.name, "data")
+        os.mkdir(self.data_dir)
+        # The latency probe of every daemon run here measures the loopback
+        # address only, whatever a scenario asks of the panel.
         self.env = dict(os.environ, VTSERVICE_EVENTLOG_FILE=self.log,
                         TWSIM_CONTROL=self.control, TWSIM_SCENARIO=self.empty,
-                        VTSERVICE_RUN_DIR=self.run_dir)
+                        VTSERVICE_RUN_DIR=self.run_dir, VTSERVICE_DATA_DIR=self.data_dir,
+                        VTSERVICE_PROBE_TARGET="127.0.0.1")
 
     def tearDown(self):
         self.dir.cleanup()
@@ -125,7 +130,10 @@ class Daemon(unittest.TestCase):
         self.wait_messages(["CreateHV230 "])
         tail = self.messages()[self.messages().index("del HV230"):]
         self.assertEqual(tail, ["del HV230", "CreateHV230", "CreateHV230 "])
-        log = self.twsim({"cmd": "log"})[0]["log"]
+        # The case panel's feed runs on its own thread all the while.
+        panel_feed = {"GetPanelMode", "GetPanelCycle", "GetPingTarget", "QuerySystemValue",
+                      "SendPanelData"}
+        log = [e for e in self.twsim({"cmd": "log"})[0]["log"] if e["call"] not in panel_feed]
         self.assertEqual([(e["call"], e["model"]) for e in log if not e.get("detached")],
                          [("hv230", "HV230"), ("RegisterKeyCallback", "HV230"),
                           ("SetKeyNotify", "HV230")])
@@ -185,6 +193,45 @@ class Daemon(unittest.TestCase):
         proc.send_signal(signal.SIGUSR1)
         time.sleep(0.5)
         self.assertEqual(self.calls("SetSaverSwitchA"), [])
+    def panel_sends(self):
+        return [e["args"] for e in self.twsim({"cmd": "log"})[0]["log"]
+                if e["call"] == "SendPanelData"]
+
+    def test_panel_in_mode_7_gets_the_system_value_every_two_seconds(self):
+        del self.env["TWSIM_SCENARIO"]
+        proc = self.start()
+        self.wait_messages(["CreateCS900"])
+        arrivals, seen = [], 0
+        deadline = time.monotonic() + 8
+        while len(arrivals) < 3 and time.monotonic() < deadline:
+            sends = self.panel_sends()
+            if len(sends) > seen:
+                arrivals.append(time.monotonic())
+                seen = len(sends)
+            time.sleep(0.05)
+        self.assertEqual(len(arrivals), 3, f"sends: {self.panel_sends()}")
+        for gap in (arrivals[1] - arrivals[0], arrivals[2] - arrivals[1]):
+            self.assertGreater(gap, 1.5)
+            self.assertLess(gap, 2.6)
+        # Mode 7 alone: the library's system value (42 in the scenario).
+        self.assertEqual(self.panel_sends()[0], [0, 0, 42])
+        proc.send_signal(signal.SIGTERM)
+        out, _ = proc.communicate(timeout=10)
+        self.assertEqual(proc.returncode, 0)
+        self.assertIn("app path : %s/localdevice.ini\n" % self.data_dir, out.decode())
+
+    def test_panel_cycle_reads_the_settings_file_and_the_system_value(self):
+        with open(os.path.join(self.data_dir, "localdevice.ini"), "w") as f:
+            f.write("[CS900_MODE_19]\r\nvalue=123\r\n")
+        scenario = os.path.join(self.dir.name, "cycle.json")
+        with open(scenario, "w") as f:
+            json.dump({"devices": [{"model": "CS900", "state": {
+                "panelMode": 20, "panelCycle": {"count": 2, "modes": [19, 7, 255, 255, 255]}}}],
+                "systemValue": 9}, f)
+        self.env["TWSIM_SCENARIO"] = scenario
+        proc = self.start()
+        self.assertTrue(wait_for(lambda: self.panel_sends(), 5), "no SendPanelData")
+        self.assertEqual(self.panel_sends()[0], [123, 0, 9])
         self.stop(proc)
 
     def vtctl(self, *args, check=True):

@@ -27,6 +27,8 @@ class FakeClock final : public platform::Clock {
         }
         now_ += milliseconds;
     }
+    // The wall clock runs with the tick count from its own start.
+    uint64_t LocalTimeMs() override { return wallStart + now_.load(); }
     void Advance(uint64_t milliseconds) { now_ += milliseconds; }
     void Set(uint64_t milliseconds) { now_ = milliseconds; }
 
@@ -35,6 +37,7 @@ class FakeClock final : public platform::Clock {
         return sleeps_;
     }
 
+    uint64_t wallStart = 63'000'000'000'000;  // some day in 1997, in ms
     // Called on the sleeping thread before time moves on.
     std::function<void(uint32_t)> onSleep;
 

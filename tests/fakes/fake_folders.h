@@ -10,9 +10,17 @@ namespace vt::fakes {
 class FakeFolders final : public platform::Folders {
   public:
     std::string DataFolder() override { return dataFolder; }
+    bool SharedDataFolder(std::string& folder) override {
+        if (sharedDataFolderFails) {
+            return false;
+        }
+        folder = dataFolder;
+        return true;
+    }
     char Separator() override { return '/'; }
 
     std::string dataFolder = "/nonexistent/vtservice-data";
+    bool sharedDataFolderFails = false;
 };
 
 }  // namespace vt::fakes

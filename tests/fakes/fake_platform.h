@@ -5,8 +5,10 @@
 #include "fakes/fake_console.h"
 #include "fakes/fake_event_log.h"
 #include "fakes/fake_folders.h"
+#include "fakes/fake_icmp.h"
 #include "fakes/fake_pipes.h"
 #include "fakes/fake_processes.h"
+#include "fakes/fake_profiles.h"
 #include "fakes/fake_scm.h"
 #include "fakes/fake_screen_saver.h"
 #include "fakes/fake_service_host.h"
@@ -28,6 +30,8 @@ struct FakePlatform {
     FakePipes pipes;
     FakeFolders folders;
     FakeScreenSaver screenSaver;
+    FakeProfileFiles profiles;
+    FakeIcmp icmp{clock};
     bool withScm = true;
     // Last, so it is destroyed first: the threads it started are joined
     // while every other fake they may use still exists.
@@ -44,6 +48,8 @@ struct FakePlatform {
                                   .pipes = pipes,
                                   .folders = folders,
                                   .screenSaver = screenSaver,
+                                  .profiles = profiles,
+                                  .icmp = icmp,
                                   .scm = withScm ? &scm : nullptr};
     }
 };

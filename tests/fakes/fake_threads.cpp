@@ -84,16 +84,35 @@ bool FakeThreads::QueueLongRunning(platform::WorkFunction fn, void* context) {
     return true;
 }
 
+bool FakeThreads::StartThread(platform::WorkFunction fn, void* context) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failStartThread) {
+        lastError_ = queueError;
+        return false;
+    }
+    ++startedCount_;
+    started_.emplace_back(fn, context);
+    return true;
+}
+
+void FakeThreads::RunStartedThreads() {
+    RunFrom(started_);
+}
+
 void FakeThreads::RunPending() {
+    RunFrom(pending_);
+}
+
+void FakeThreads::RunFrom(std::vector<std::pair<platform::WorkFunction, void*>>& items) {
     for (;;) {
         std::pair<platform::WorkFunction, void*> item;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (pending_.empty()) {
+            if (items.empty()) {
                 return;
             }
-            item = pending_.front();
-            pending_.erase(pending_.begin());
+            item = items.front();
+            items.erase(items.begin());
         }
         item.first(item.second);
     }

@@ -46,6 +46,7 @@ class FakeThreads final : public platform::Threads {
 
     std::unique_ptr<platform::Event> CreateManualResetEvent() override;
     bool QueueLongRunning(platform::WorkFunction fn, void* context) override;
+    bool StartThread(platform::WorkFunction fn, void* context) override;
     uint32_t LastError() override { return lastError_; }
 
     // Runs every queued item, in queue order, on this thread.
@@ -55,11 +56,16 @@ class FakeThreads final : public platform::Threads {
     // Waits for every thread RunPendingOnThreads started.
     void JoinAll();
     size_t pendingCount();
+    // Threads started with StartThread are held apart from work items: this
+    // runs them, in start order, on the calling thread.
+    void RunStartedThreads();
+    size_t startedCount() const { return startedCount_; }
     size_t queuedCount() const { return queued_; }
 
     // Fault switches.
     uint32_t failQueueAt = 0;  // the n-th queue call (1-based) fails
     uint32_t queueError = 8;
+    bool failStartThread = false;
     bool failCreateEvent = false;
     uint32_t createEventError = 1816;  // not enough quota
     bool failEventWaits = false;
@@ -68,11 +74,15 @@ class FakeThreads final : public platform::Threads {
     std::function<void()> whileBlocked;
 
   private:
+    void RunFrom(std::vector<std::pair<platform::WorkFunction, void*>>& items);
+
     FakeClock& clock_;
     std::mutex mutex_;
     std::vector<std::pair<platform::WorkFunction, void*>> pending_;
     std::vector<std::thread> threads_;
+    std::vector<std::pair<platform::WorkFunction, void*>> started_;
     size_t queued_ = 0;
+    size_t startedCount_ = 0;
     uint32_t lastError_ = 0;
 };
 

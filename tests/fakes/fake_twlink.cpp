@@ -45,7 +45,7 @@ void VT_CDECL FakeRegisterDevNotify(DevNotifyCallback cb) {
 }
 SystemInfoSource* VT_CDECL FakeSysInfo() {
     g_state.calls.push_back("sysInfo");
-    return g_state.sysInfoNull ? nullptr : &g_state.systemInfo;
+    return g_state.hasSystemInfo ? &g_state.systemInfo : nullptr;
 }
 KeyboardDevice* VT_CDECL FakeKb505(const char* p) {
     return Make<KeyboardDevice>("kb505", p);
@@ -117,15 +117,6 @@ void FakeDevice::Log(const std::string& operation) {
     }
 }
 
-void FakeSystemInfoSource::RegisterSystemInfoCallback(SystemInfoCallback callback) {
-    g_state.calls.push_back("sysInfo.RegisterSystemInfoCallback");
-    g_state.systemInfoCallback = callback;
-}
-void FakeSystemInfoSource::QuerySystemValue(uint32_t* value) {
-    g_state.calls.push_back("sysInfo.QuerySystemValue");
-    *value = g_state.systemValue;
-}
-
 void FakeDevice::SetSystemStatusEffect(StatusEffectRequest* r) {
     Log("SetSystemStatusEffect(" + Arg(r->type) + "," + Arg(r->reserved) + ")");
 }
@@ -179,24 +170,39 @@ void FakeDevice::SetSaverSwitchA(int32_t on) {
     Log("SetSaverSwitchA(" + Arg(on) + ")");
 }
 void FakeDevice::SendSystemInfo(SystemInfoRecord* record) {
+    systemInfos.push_back(*record);
     Log("SendSystemInfo(" + Arg(record->cpuTemperature) + ")");
 }
 void FakeDevice::SetDisplayMode(uint8_t* mode) {
     Log("SetDisplayMode(" + Arg(*mode) + ")");
 }
 void FakeDevice::GetPanelMode(uint8_t* mode) {
-    *mode = 0;
     Log("GetPanelMode");
+    if (faultInPanelMode) {
+        throw std::runtime_error("panel fault");
+    }
+    *mode = panelMode;
 }
 void FakeDevice::GetPingTarget(uint32_t* selector) {
-    *selector = 0;
+    *selector = pingTarget;
     Log("GetPingTarget");
 }
-void FakeDevice::GetPanelCycle(PanelCycle*) {
-    Log("GetPanelCycle");
+void FakeDevice::GetPanelCycle(PanelCycle* c) {
+    // Logs what the service handed in before filling in the panel's cycle.
+    // Appended piece by piece: GCC 12 at -O3 warns falsely about "," + text.
+    std::string text = "GetPanelCycle(" + Arg(c->count);
+    for (uint8_t m : c->modes) {
+        text.append(1, ',').append(Arg(m));
+    }
+    text.append(1, ',').append(Arg(c->extra)).append(1, ')');
+    Log(text);
+    c->count = cycleCount;
+    std::memcpy(c->modes, cycleModes, sizeof c->modes);
 }
-void FakeDevice::SendPanelData(PanelData*) {
-    Log("SendPanelData");
+void FakeDevice::SendPanelData(PanelData* d) {
+    panelData.push_back(*d);
+    Log("SendPanelData(" + Arg(d->customValue) + "," + Arg(d->latencyMs) + "," +
+        Arg(d->systemValue) + ")");
 }
 void FakeDevice::HandleHostCommand(const char* function, const char* parameter, char* reply,
                                    uint32_t replySize) {
@@ -232,6 +238,15 @@ void FakeDevice::SetOled(int32_t* mode, uintptr_t) {
 }
 void FakeDevice::QueryInfo(int32_t* selector, int32_t, void*) {
     Log("QueryInfo(" + Arg(*selector) + ")");
+}
+
+void FakeSystemInfo::RegisterSystemInfoCallback(SystemInfoCallback cb) {
+    callback = cb;
+    g_state.calls.push_back("systemInfo.RegisterSystemInfoCallback");
+}
+void FakeSystemInfo::QuerySystemValue(uint32_t* value) {
+    *value = systemValue;
+    g_state.calls.push_back("systemInfo.QuerySystemValue");
 }
 
 FakeDevice* FakeTwLinkState::Last(const std::string& factory) {

@@ -61,6 +61,14 @@ class FakeDevice final : public KeyboardDevice,
 
     const std::string factory;
     const std::string path;
+    // The case panel as the test sets it.
+    uint8_t panelMode = 0;
+    uint32_t pingTarget = 0;
+    uint8_t cycleCount = 0;
+    uint8_t cycleModes[5] = {0, 0, 0, 0, 0};
+    bool faultInPanelMode = false;  // GetPanelMode throws
+    std::vector<PanelData> panelData;
+    std::vector<SystemInfoRecord> systemInfos;
     KeyboardNotifyCallback keyboardCallback = nullptr;
     HeadsetKeyCallback keyCallback = nullptr;
     EffectModeCallback effectCallback = nullptr;
@@ -69,10 +77,14 @@ class FakeDevice final : public KeyboardDevice,
     void Log(const std::string& operation);
 };
 
-class FakeSystemInfoSource final : public SystemInfoSource {
+// The library's system-information object.
+class FakeSystemInfo final : public SystemInfoSource {
   public:
     void RegisterSystemInfoCallback(SystemInfoCallback callback) override;
     void QuerySystemValue(uint32_t* value) override;
+
+    SystemInfoCallback callback = nullptr;
+    uint32_t systemValue = 0;
 };
 
 struct FakeTwLinkState {
@@ -86,10 +98,8 @@ struct FakeTwLinkState {
     SaverSettings saverSeen{};            // the record as the service pre-set it
     std::string hostReply;                // CS900 host-command reply; empty: none
     std::string throwOn;                  // a device operation that throws
-    bool sysInfoNull = false;             // sysInfo returns no object
-    FakeSystemInfoSource systemInfo;
-    SystemInfoCallback systemInfoCallback = nullptr;
-    uint32_t systemValue = 0;
+    FakeSystemInfo systemInfo;
+    bool hasSystemInfo = true;  // sysInfo returns null when false
     DevNotifyCallback notify = nullptr;
     std::vector<std::unique_ptr<FakeDevice>> objects;
     std::vector<std::string> calls;

@@ -207,6 +207,27 @@ case "$log" in
     *) bad "the new HV230 object is set up"; echo "$log" | head -c 600; echo ;;
 esac
 
+# The case panel: the default scenario's CS900 is in mode 7 (the system
+# value) and no scenario here ever puts it in a latency mode, so the Windows
+# build, which always measures the product's public address, sends nothing.
+twsim '{"cmd":"clearLog"}' >/dev/null
+t0=$(date +%s.%N)
+sleep 6.2
+log=$(twsim '{"cmd":"log"}')
+window=$(elapsed_since "$t0")
+sends=$(grep -o '"call":"SendPanelData"' <<<"$log" | wc -l)
+if awk -v n="$sends" -v w="$window" 'BEGIN { exit !(n >= int(w / 2.0) - 1 && n <= int(w / 2.0) + 1) }'; then
+    ok "CS900 in mode 7 gets SendPanelData every two seconds ($sends in ${window}s)"
+else
+    bad "CS900 in mode 7 gets SendPanelData every two seconds ($sends in ${window}s)"
+fi
+case "$log" in
+    *'{"args":[0,0,42],"call":"SendPanelData","model":"CS900"'*) ok "the panel gets the system value" ;;
+    *) bad "the panel gets the system value"; echo "$log" | head -c 600; echo ;;
+esac
+grep -q '"call":"GetPingTarget"' <<<"$log" && bad "no latency probe under Wine" ||
+    ok "no latency probe under Wine"
+
 # Stop through the service manager.
 t0=$(date +%s.%N)
 w sc stop VTService >/dev/null

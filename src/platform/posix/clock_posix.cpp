@@ -31,3 +31,16 @@ void PosixClock::Sleep(uint32_t milliseconds) {
 }
 
 }  // namespace vt::platform::posix
+
+namespace vt::platform::posix {
+
+uint64_t PosixClock::LocalTimeMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    const int64_t seconds = static_cast<int64_t>(ts.tv_sec) + local.tm_gmtoff;
+    return static_cast<uint64_t>(seconds) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+}  // namespace vt::platform::posix

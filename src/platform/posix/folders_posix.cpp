@@ -14,6 +14,11 @@ std::string PosixFolders::DataFolder() {
     return folder;
 }
 
+bool PosixFolders::SharedDataFolder(std::string& folder) {
+    folder = DataFolder();
+    return true;
+}
+
 char PosixFolders::Separator() {
     return '/';
 }

@@ -13,6 +13,8 @@ const Platform& System() {
     static posix::PosixPipes pipes;
     static posix::PosixFolders folders;
     static posix::PosixScreenSaverEvents screenSaver;
+    static posix::PosixProfileFiles profiles;
+    static posix::PosixIcmp icmp;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
                                    .serviceHost = serviceHost,
@@ -23,6 +25,8 @@ const Platform& System() {
                                    .pipes = pipes,
                                    .folders = folders,
                                    .screenSaver = screenSaver,
+                                   .profiles = profiles,
+                                   .icmp = icmp,
                                    .scm = nullptr};
     return platform;
 }

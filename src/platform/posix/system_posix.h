@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -15,6 +16,7 @@ class PosixClock final : public Clock {
     uint32_t TickCount() override;
     uint64_t TickCount64() override;
     void Sleep(uint32_t milliseconds) override;
+    uint64_t LocalTimeMs() override;
 };
 
 // syslog under the record's source as ident, or, when the environment
@@ -53,6 +55,7 @@ class PosixThreads final : public Threads {
   public:
     std::unique_ptr<Event> CreateManualResetEvent() override;
     bool QueueLongRunning(WorkFunction fn, void* context) override;
+    bool StartThread(WorkFunction fn, void* context) override;
     uint32_t LastError() override;
 };
 
@@ -70,7 +73,29 @@ class PosixConsole final : public Console {
 class PosixFolders final : public Folders {
   public:
     std::string DataFolder() override;
+    bool SharedDataFolder(std::string& folder) override;
     char Separator() override;
+};
+
+// The same rules as the Windows call, on a file read whole each time.
+class PosixProfileFiles final : public ProfileFiles {
+  public:
+    uint32_t GetInt(const std::string& section, const std::string& key, uint32_t defaultValue,
+                    const std::string& file) override;
+};
+
+// The value of `key` in `section` of a settings file's text, by those rules.
+uint32_t ProfileIntFromText(std::string_view text, std::string_view section, std::string_view key,
+                            uint32_t defaultValue);
+
+// A raw ICMP socket (root or CAP_NET_RAW). VTSERVICE_PROBE_TARGET, when set,
+// replaces the address the latency probe measures.
+class PosixIcmp final : public Icmp {
+  public:
+    std::unique_ptr<IcmpSocket> Open() override;
+    uint32_t ParseAddress(const std::string& text) override;
+    std::string ProbeTarget(const std::string& productAddress) override;
+    uint32_t ProcessId() override;
 };
 
 class PosixLibraries final : public Libraries {

@@ -46,10 +46,14 @@ std::unique_ptr<Event> PosixThreads::CreateManualResetEvent() {
 }
 
 bool PosixThreads::QueueLongRunning(WorkFunction fn, void* context) {
+    // Long-running items own their thread for life, as a pool's
+    // long-function threads do.
+    return StartThread(fn, context);
+}
+
+bool PosixThreads::StartThread(WorkFunction fn, void* context) {
     try {
-        // Long-running items own their thread for life, as a pool's
-        // long-function threads do; nothing joins them.
-        std::thread(fn, context).detach();
+        std::thread(fn, context).detach();  // nothing joins it
         return true;
     } catch (const std::system_error& e) {
         t_lastError = e.code().value() == EAGAIN ? kErrorNotEnoughMemory

@@ -13,5 +13,14 @@ uint64_t WinClock::TickCount64() {
 void WinClock::Sleep(uint32_t milliseconds) {
     ::Sleep(milliseconds);
 }
+uint64_t WinClock::LocalTimeMs() {
+    SYSTEMTIME local{};
+    ::GetLocalTime(&local);
+    FILETIME asFileTime{};
+    ::SystemTimeToFileTime(&local, &asFileTime);
+    const uint64_t hundredNs =
+        (static_cast<uint64_t>(asFileTime.dwHighDateTime) << 32) | asFileTime.dwLowDateTime;
+    return hundredNs / 10000;
+}
 
 }  // namespace vt::platform::win32

@@ -13,6 +13,8 @@ const Platform& System() {
     static win32::WinPipes pipes;
     static win32::WinFolders folders;
     static win32::WinScreenSaverEvents screenSaver;
+    static win32::WinProfileFiles profiles;
+    static win32::WinIcmp icmp;
     static win32::WinScm scm;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
@@ -24,6 +26,8 @@ const Platform& System() {
                                    .pipes = pipes,
                                    .folders = folders,
                                    .screenSaver = screenSaver,
+                                   .profiles = profiles,
+                                   .icmp = icmp,
                                    .scm = &scm};
     return platform;
 }

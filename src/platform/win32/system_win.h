@@ -12,6 +12,7 @@ class WinClock final : public Clock {
     uint32_t TickCount() override;
     uint64_t TickCount64() override;
     void Sleep(uint32_t milliseconds) override;
+    uint64_t LocalTimeMs() override;
 };
 
 class WinEventLog final : public EventLog {
@@ -48,6 +49,7 @@ class WinThreads final : public Threads {
   public:
     std::unique_ptr<Event> CreateManualResetEvent() override;
     bool QueueLongRunning(WorkFunction fn, void* context) override;
+    bool StartThread(WorkFunction fn, void* context) override;
     uint32_t LastError() override;
 };
 
@@ -81,7 +83,23 @@ class WinScreenSaverEvents final : public ScreenSaverEvents {
 class WinFolders final : public Folders {
   public:
     std::string DataFolder() override;
+    bool SharedDataFolder(std::string& folder) override;
     char Separator() override;
+};
+
+class WinProfileFiles final : public ProfileFiles {
+  public:
+    uint32_t GetInt(const std::string& section, const std::string& key, uint32_t defaultValue,
+                    const std::string& file) override;
+};
+
+// The probe always measures the product's address here.
+class WinIcmp final : public Icmp {
+  public:
+    std::unique_ptr<IcmpSocket> Open() override;
+    uint32_t ParseAddress(const std::string& text) override;
+    std::string ProbeTarget(const std::string& productAddress) override;
+    uint32_t ProcessId() override;
 };
 
 class WinLibraries final : public Libraries {

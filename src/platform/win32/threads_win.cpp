@@ -61,6 +61,23 @@ bool WinThreads::QueueLongRunning(WorkFunction fn, void* context) {
     return true;
 }
 
+bool WinThreads::StartThread(WorkFunction fn, void* context) {
+    auto* record = new (std::nothrow) WorkRecord{fn, context};
+    if (record == nullptr) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    HANDLE thread = ::CreateThread(nullptr, 0, WorkTrampoline, record, 0, nullptr);
+    if (thread == nullptr) {
+        const DWORD error = ::GetLastError();
+        delete record;
+        ::SetLastError(error);
+        return false;
+    }
+    ::CloseHandle(thread);  // nobody waits for it
+    return true;
+}
+
 uint32_t WinThreads::LastError() {
     return ::GetLastError();
 }

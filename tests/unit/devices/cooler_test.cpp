@@ -125,32 +125,32 @@ TEST_F(CoolerTest, SystemInformationObjectIsObtainedOnceAndFeedsTheAttachedCoole
     layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
     const auto& calls = TwLink().calls;
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "sysInfo"), 1);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "sysInfo.RegisterSystemInfoCallback"), 1);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "systemInfo.RegisterSystemInfoCallback"), 1);
     EXPECT_EQ(layer.lq120SystemInfo.load(), &TwLink().systemInfo);
 
     SystemInfoRecord record{};
     record.cpuTemperature = 57;
-    ASSERT_NE(TwLink().systemInfoCallback, nullptr);
+    ASSERT_NE(TwLink().systemInfo.callback, nullptr);
     TwLink().calls.clear();
-    TwLink().systemInfoCallback(record);
+    TwLink().systemInfo.callback(record);
     EXPECT_THAT(CoolerCalls(), ElementsAre("SendSystemInfo(57)"));
 
     // Removed: the readings are dropped.
     layer.slots.lq120 = nullptr;
     TwLink().calls.clear();
-    TwLink().systemInfoCallback(record);
+    TwLink().systemInfo.callback(record);
     EXPECT_THAT(TwLink().calls, IsEmpty());
 }
 
 TEST_F(CoolerTest, ALibraryWithoutSystemInformationIsAskedAgainNextTime) {
-    TwLink().sysInfoNull = true;
+    TwLink().hasSystemInfo = false;
     layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
     EXPECT_EQ(layer.lq120SystemInfo.load(), nullptr);
-    TwLink().sysInfoNull = false;
+    TwLink().hasSystemInfo = true;
     TwLink().calls.clear();
     layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
     EXPECT_EQ(layer.lq120SystemInfo.load(), &TwLink().systemInfo);
-    EXPECT_NE(TwLink().systemInfoCallback, nullptr);
+    EXPECT_NE(TwLink().systemInfo.callback, nullptr);
 }
 
 TEST_F(CoolerTest, TwoModesStepEveryDurationPassesFromTheStore) {

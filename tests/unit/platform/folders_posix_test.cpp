@@ -16,5 +16,14 @@ TEST(PosixFolders, DataFolderFollowsTheEnvironmentWithoutTrailingSlash) {
     EXPECT_EQ(folders.DataFolder(), "/var/lib/vtservice");
 }
 
+TEST(PosixFolders, SharedDataFolderIsTheDataFolder) {
+    PosixFolders folders;
+    ::setenv("VTSERVICE_DATA_DIR", "/tmp/vt-shared/", 1);
+    std::string folder = "before";
+    EXPECT_TRUE(folders.SharedDataFolder(folder));
+    EXPECT_EQ(folder, "/tmp/vt-shared");
+    ::unsetenv("VTSERVICE_DATA_DIR");
+}
+
 }  // namespace
 }  // namespace vt::platform::posix

@@ -1,0 +1,259 @@
+// The echo request, the reply matching and the round trip, on a fake raw
+// socket and the fake clock.
+#include "devices/latency_probe.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <algorithm>
+
+#include <cstring>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+
+namespace vt::devices {
+namespace {
+
+using fakes::FakeIcmp;
+using fakes::FakePlatform;
+using ::testing::Each;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr uint32_t kLoopback = 0x0100007F;  // 127.0.0.1, network order in memory
+constexpr uint16_t kOurId = 0xBEEF;         // low 16 bits of the fake's process id
+
+std::vector<uint8_t> Bytes(const uint8_t* data, size_t size) {
+    return std::vector<uint8_t>(data, data + size);
+}
+
+// An IPv4 datagram as a raw socket delivers it: a 20-byte header whose
+// byte 8 is the TTL, then the ICMP message.
+std::vector<uint8_t> Datagram(uint8_t type, uint16_t id, uint16_t sequence, uint32_t time,
+                              size_t payload = 32, uint8_t ttl = 64) {
+    std::vector<uint8_t> d(20 + 12 + payload, 0);
+    d[0] = 0x45;
+    d[8] = ttl;
+    d[20] = type;
+    std::memcpy(&d[24], &id, 2);
+    std::memcpy(&d[26], &sequence, 2);
+    std::memcpy(&d[28], &time, 4);
+    return d;
+}
+
+// The reply a host gives to a request: the same id, sequence and time.
+std::vector<uint8_t> ReplyTo(const FakeIcmp::Sent& request) {
+    // A 20-byte IP header (TTL 128), then the echo with type 0.
+    std::vector<uint8_t> d(20 + 44, 0);
+    d[0] = 0x45;
+    d[8] = 128;
+    std::copy_n(request.bytes.begin(), std::min<size_t>(request.bytes.size(), 44), d.begin() + 20);
+    d[20] = 0;
+    return d;
+}
+
+uint32_t TimeIn(const FakeIcmp::Sent& request) {
+    uint32_t t;
+    std::memcpy(&t, &request.bytes[8], 4);
+    return t;
+}
+
+TEST(InternetChecksum, KnownVectors) {
+    // The worked example of the checksum's definition: words 0001 f203 f4f5
+    // f6f7 sum to ddf2, so the checksum is 220d in network order.
+    const uint8_t rfc[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
+    uint16_t c = InternetChecksum(rfc, sizeof rfc);
+    EXPECT_THAT(Bytes(reinterpret_cast<uint8_t*>(&c), 2), ElementsAre(0x22, 0x0d));
+
+    // A real IPv4 header with its checksum field zeroed; it carried b861.
+    const uint8_t header[] = {0x45, 0x00, 0x00, 0x73, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11,
+                              0x00, 0x00, 0xc0, 0xa8, 0x00, 0x01, 0xc0, 0xa8, 0x00, 0xc7};
+    c = InternetChecksum(header, sizeof header);
+    EXPECT_THAT(Bytes(reinterpret_cast<uint8_t*>(&c), 2), ElementsAre(0xb8, 0x61));
+
+    // An odd last byte is padded with zero; nothing at all sums to 0.
+    const uint8_t odd[] = {0x01};
+    c = InternetChecksum(odd, 1);
+    EXPECT_THAT(Bytes(reinterpret_cast<uint8_t*>(&c), 2), ElementsAre(0xfe, 0xff));
+    EXPECT_EQ(InternetChecksum(nullptr, 0), 0xFFFF);
+}
+
+TEST(EchoRequest, BytesAsTheWireCarriesThem) {
+    const auto r = BuildEchoRequest(0xBEEF, 0x0102, 0x11223344);
+    std::vector<uint8_t> expected(44, 0);
+    const uint8_t head[] = {8, 0, 0x9f, 0xfb, 0xef, 0xbe, 0x02, 0x01, 0x44, 0x33, 0x22, 0x11};
+    std::memcpy(expected.data(), head, sizeof head);
+    EXPECT_EQ(Bytes(r.data(), r.size()), expected);
+    // A receiver's check: the sum over the whole message, checksum included.
+    EXPECT_EQ(InternetChecksum(r.data(), r.size()), 0);
+}
+
+TEST(ProbeClock, FollowsTheWallClockFromTheFirstTickCount) {
+    FakePlatform fp;
+    fp.clock.Set(5000);
+    ProbeClock clock(fp.clock);
+    EXPECT_EQ(clock.NowMs(), 5000u);
+    fp.clock.Advance(250);
+    EXPECT_EQ(clock.NowMs(), 5250u);
+    // Setting the wall clock moves it; the tick base stays.
+    fp.clock.wallStart += 60000;
+    EXPECT_EQ(clock.NowMs(), 65250u);
+    // 32 bits: it wraps with the tick count it is based on.
+    FakePlatform late;
+    late.clock.Set(0xFFFFFFF0u);
+    ProbeClock wrapping(late.clock);
+    EXPECT_EQ(wrapping.NowMs(), 0xFFFFFFF0u);
+    late.clock.Advance(0x20);
+    EXPECT_EQ(wrapping.NowMs(), 0x10u);
+}
+
+class PingTest : public ::testing::Test {
+  protected:
+    PingTest() { fp.clock.Set(1000); }
+    FakePlatform fp;
+    PingState state{fp.clock};
+};
+
+TEST_F(PingTest, RequestCarriesIdentifierSequenceAndSendTime) {
+    for (int i = 1; i <= 2; ++i) {
+        LatencyProbe probe(fp.icmp, state);  // the sequence outlives each probe
+        ASSERT_TRUE(probe.usable());
+        EXPECT_EQ(probe.identifier(), kOurId);
+        EXPECT_TRUE(probe.Ping(kLoopback, nullptr));  // sent; no reply awaited
+    }
+    EXPECT_THAT(fp.icmp.waits, IsEmpty());
+    ASSERT_EQ(fp.icmp.sent.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const auto& s = fp.icmp.sent[i];
+        EXPECT_EQ(s.address, kLoopback);
+        EXPECT_EQ(Bytes(s.bytes.data(), s.bytes.size()),
+                  Bytes(BuildEchoRequest(kOurId, static_cast<uint16_t>(i + 1), 1000).data(), 44));
+    }
+    EXPECT_EQ(fp.icmp.opened, 2);
+    EXPECT_EQ(fp.icmp.closed, 2);
+}
+
+TEST_F(PingTest, SkipsOtherRepliesAndTakesTheMatchingOne) {
+    fp.icmp.onSend = [this](const FakeIcmp::Sent& request) {
+        const uint32_t t = TimeIn(request);
+        auto& in = fp.icmp.incoming;
+        in.push_back({30, Datagram(0, kOurId + 1, 1, t)});  // another identifier
+        in.push_back({0, Datagram(0, kOurId, 7, t)});       // another sequence
+        in.push_back({150, Datagram(8, kOurId, 1, t)});     // our own request, looped back
+        // A datagram too short for an echo is not read past its end: here
+        // the stale bytes behind it would pass for our reply.
+        in.push_back({0, Datagram(8, 0, 0, 0x0001BEEF)});
+        in.push_back({10, {0x46, 1, 2, 3}});
+        in.push_back({20, Datagram(0, kOurId, 1, t, 24, 57)});  // ours
+    };
+    LatencyProbe probe(fp.icmp, state);
+    PingResult r{};
+    ASSERT_TRUE(probe.Ping(kLoopback, &r));
+    EXPECT_EQ(r.sequence, 1);
+    EXPECT_EQ(r.roundTripMs, 210u);
+    EXPECT_EQ(r.payloadBytes, 24u);
+    EXPECT_EQ(r.ttl, 57u);
+    EXPECT_THAT(fp.icmp.waits, Each(100u));
+}
+
+TEST_F(PingTest, GivesUpTwoSecondsAfterSending) {
+    // Only replies that never match keep arriving.
+    fp.icmp.onSend = [this](const FakeIcmp::Sent& request) {
+        for (int i = 0; i < 100; ++i) {
+            fp.icmp.incoming.push_back({50, Datagram(0, kOurId, 2, TimeIn(request))});
+        }
+    };
+    LatencyProbe probe(fp.icmp, state);
+    PingResult r{};
+    EXPECT_FALSE(probe.Ping(kLoopback, &r));
+    EXPECT_EQ(fp.clock.TickCount(), 1000u + 2000u);
+
+    // Silence: twenty waits of 100 ms.
+    fp.icmp.onSend = nullptr;
+    fp.icmp.incoming.clear();
+    fp.icmp.waits.clear();
+    EXPECT_FALSE(probe.Ping(kLoopback, &r));
+    EXPECT_EQ(fp.icmp.waits, std::vector<uint32_t>(20, 100u));
+    // A reply that comes just too late is not waited for.
+    fp.icmp.waits.clear();
+    fp.icmp.incoming.push_back({2001, Datagram(0, kOurId, 3, 0)});
+    EXPECT_FALSE(probe.Ping(kLoopback, &r));
+}
+
+TEST_F(PingTest, RefusedSocketOrFailedSendIsNoResult) {
+    fp.icmp.refuse = true;
+    {
+        LatencyProbe probe(fp.icmp, state);
+        EXPECT_FALSE(probe.usable());
+        EXPECT_FALSE(probe.Ping(kLoopback, nullptr));
+    }
+    fp.icmp.refuse = false;
+    fp.icmp.failSend = true;
+    LatencyProbe probe(fp.icmp, state);
+    PingResult r{};
+    EXPECT_FALSE(probe.Ping(kLoopback, &r));
+    EXPECT_THAT(fp.icmp.sent, IsEmpty());
+    EXPECT_THAT(fp.icmp.waits, IsEmpty());
+}
+
+class ProbeLatencyTest : public PingTest {
+  protected:
+    ProbeLatencyTest() {
+        fakes::TwLink().objects.push_back(std::make_unique<fakes::FakeDevice>("cs900", "p"));
+        device = fakes::TwLink().objects.back().get();
+    }
+    // The echo comes back after `delay`, carrying the send time minus `age`.
+    void AnswerAfter(uint32_t delay, uint32_t age = 0) {
+        fp.icmp.onSend = [this, delay, age](const FakeIcmp::Sent& request) {
+            auto reply = ReplyTo(request);
+            const uint32_t t = TimeIn(request) - age;
+            std::memcpy(&reply[28], &t, 4);
+            fp.icmp.incoming.push_back({delay, reply});
+        };
+    }
+    PanelData Probe() {
+        PanelData d{0, 0, 0};
+        ProbeLatency(fp.icmp, state, *device, d);
+        return d;
+    }
+    fakes::FakeDevice* device = nullptr;
+};
+
+TEST_F(ProbeLatencyTest, SelectorsZeroToTwoMeasureTheInjectedTarget) {
+    AnswerAfter(42);
+    for (uint32_t selector : {0u, 1u, 2u}) {
+        device->pingTarget = selector;
+        EXPECT_EQ(Probe().latencyMs, 42u) << selector;
+    }
+    ASSERT_EQ(fp.icmp.sent.size(), 3u);
+    for (const auto& s : fp.icmp.sent) {
+        EXPECT_EQ(s.address, kLoopback);
+    }
+    // The product's own address is what the system was asked to replace.
+    EXPECT_THAT(fp.icmp.productAddresses, Each(std::string(kProbeAddress)));
+    EXPECT_EQ(fp.icmp.opened, fp.icmp.closed);
+}
+
+TEST_F(ProbeLatencyTest, OtherSelectorsAndBadTargetsProbeNothing) {
+    AnswerAfter(5);
+    device->pingTarget = 3;
+    EXPECT_EQ(Probe().latencyMs, 0u);
+    device->pingTarget = 1;
+    fp.icmp.probeTarget = "not an address";  // would be the broadcast address
+    EXPECT_EQ(Probe().latencyMs, 0u);
+    EXPECT_THAT(fp.icmp.sent, IsEmpty());
+}
+
+TEST_F(ProbeLatencyTest, RoundTripsOfTenSecondsOrMoreAreNotShown) {
+    device->pingTarget = 1;
+    AnswerAfter(1, 9998);
+    EXPECT_EQ(Probe().latencyMs, 9999u);
+    AnswerAfter(1, 9999);
+    EXPECT_EQ(Probe().latencyMs, 0u);
+    // No reply at all.
+    fp.icmp.onSend = nullptr;
+    EXPECT_EQ(Probe().latencyMs, 0u);
+}
+
+}  // namespace
+}  // namespace vt::devices

@@ -1,0 +1,224 @@
+// The CS900 set-up and PanelThread, on the fake library, the fake clock and
+// a thread the test runs itself.
+#include "devices/panel.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <algorithm>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "devices/device_layer.h"
+#include "fakes/fake_platform.h"
+
+namespace vt::devices {
+namespace {
+
+using fakes::FakeDevice;
+using fakes::FakePlatform;
+using fakes::TwLink;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr uint16_t kVid = 0x3A7C;
+constexpr uint16_t kCS900 = 0x01C1;
+constexpr char kIni[] = "/data/localdevice.ini|CS900_MODE_19|value";
+
+class PanelTest : public ::testing::Test {
+  protected:
+    PanelTest() {
+        fp.folders.dataFolder = "/data";
+        DeviceLayer::SetActive(&layer);
+        EXPECT_TRUE(layer.Load(fp.libraries));
+        layer.AttachPanel({fp.threads, fp.folders, fp.profiles, fp.icmp});
+    }
+    FakeDevice* Plug() {
+        layer.HandleNotify(fakes::MakeNotify(kVid, kCS900, "cs900-path", 1));
+        return TwLink().Last("cs900");
+    }
+    void Unplug() { layer.HandleNotify(fakes::MakeNotify(kVid, kCS900, "cs900-path", 0)); }
+    CS900Panel& panel() { return *layer.cs900Panel(); }
+    int Count(const std::string& call) {
+        int n = 0;
+        for (const auto& c : TwLink().calls) {
+            n += c == call;
+        }
+        return n;
+    }
+    // The calls one pass makes on the panel.
+    std::vector<std::string> PassCalls() {
+        TwLink().calls.clear();
+        PanelThread thread(panel());
+        EXPECT_TRUE(thread.Pass());
+        return TwLink().calls;
+    }
+
+    FakePlatform fp;
+    DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
+};
+
+TEST_F(PanelTest, CreationSetsUpOnceAndServesLaterObjectsWithTheSameThread) {
+    FakeDevice* first = Plug();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(fp.console.text(), L"app path : /data/localdevice.ini\n");
+    EXPECT_EQ(panel().localDeviceIniPath(), "/data/localdevice.ini");
+    EXPECT_EQ(Count("sysInfo"), 1);
+    EXPECT_NE(TwLink().systemInfo.callback, nullptr);
+    EXPECT_EQ(fp.threads.startedCount(), 1u);
+    EXPECT_EQ(panel().panelThreadRunning.load(), 1);
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"CreateCS900"));
+
+    // A second object while the thread runs: path built again, nothing else.
+    Plug();
+    EXPECT_EQ(Count("sysInfo"), 1);
+    EXPECT_EQ(fp.threads.startedCount(), 1u);
+    EXPECT_EQ(fp.console.text(),
+              L"app path : /data/localdevice.ini\napp path : /data/localdevice.ini\n");
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"CreateCS900", L"CreateCS900"));
+}
+
+TEST_F(PanelTest, SystemInformationReachesTheCurrentPanelUnchanged) {
+    Plug();
+    FakeDevice* current = Plug();
+    SystemInfoRecord record{};
+    for (size_t i = 0; i < sizeof record; ++i) {
+        reinterpret_cast<uint8_t*>(&record)[i] = static_cast<uint8_t>(i * 7 + 1);
+    }
+    TwLink().systemInfo.callback(record);
+    ASSERT_EQ(current->systemInfos.size(), 1u);
+    EXPECT_EQ(std::memcmp(&current->systemInfos[0], &record, sizeof record), 0);
+    // With the case gone the feed goes nowhere.
+    Unplug();
+    TwLink().systemInfo.callback(record);
+    EXPECT_EQ(current->systemInfos.size(), 1u);
+}
+
+TEST_F(PanelTest, UnknownFolderKeepsThePathAndALibraryWithoutSourceIsAskedAgain) {
+    fp.folders.sharedDataFolderFails = true;
+    TwLink().hasSystemInfo = false;
+    FakeDevice* device = Plug();
+    EXPECT_EQ(panel().localDeviceIniPath(), "");
+    EXPECT_EQ(fp.console.text(), L"");
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"CreateCS900"));
+
+    // Mode 7 without a source sends 0; the ini is read from the empty path.
+    device->panelMode = 7;
+    device->cycleCount = 0;
+    EXPECT_THAT(PassCalls(), ElementsAre("cs900.GetPanelMode", "cs900.SendPanelData(0,0,0)"));
+
+    TwLink().hasSystemInfo = true;
+    fp.folders.sharedDataFolderFails = false;
+    Plug();
+    EXPECT_EQ(Count("sysInfo"), 1);  // calls were cleared by the pass
+    EXPECT_EQ(panel().localDeviceIniPath(), "/data/localdevice.ini");
+}
+
+TEST_F(PanelTest, EachModeGetsWhatItNeedsInOneSend) {
+    FakeDevice* device = Plug();
+    fp.profiles.values[kIni] = static_cast<uint32_t>(-12);
+    TwLink().systemInfo.systemValue = 77;
+    device->pingTarget = 1;
+    fp.icmp.onSend = [this](const fakes::FakeIcmp::Sent& request) {
+        // A 20-byte IP header, then the echo with type 0.
+        std::vector<uint8_t> reply(20 + 44, 0);
+        reply[0] = 0x45;
+        std::copy_n(request.bytes.begin(), std::min<size_t>(request.bytes.size(), 44),
+                    reply.begin() + 20);
+        reply[20] = 0;
+        fp.icmp.incoming.push_back({33, reply});
+    };
+    struct Case {
+        uint8_t mode;
+        uint8_t count;
+        std::vector<uint8_t> modes;
+        const char* sent;  // null: nothing sent
+    };
+    const Case cases[] = {
+        {3, 0, {0, 0, 0, 0, 0}, nullptr},
+        {19, 0, {0, 0, 0, 0, 0}, "SendPanelData(-12,0,0)"},
+        {7, 0, {0, 0, 0, 0, 0}, "SendPanelData(0,0,77)"},
+        {14, 0, {0, 0, 0, 0, 0}, "SendPanelData(0,33,0)"},
+        {20, 2, {19, 7, 0, 0, 0}, "SendPanelData(-12,0,77)"},
+        {20, 5, {3, 4, 5, 6, 14}, "SendPanelData(0,33,0)"},
+        {20, 0, {19, 7, 14, 0, 0}, nullptr},  // an empty cycle's entries are not read
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << int(c.mode) << " count " << int(c.count));
+        device->panelMode = c.mode;
+        device->cycleCount = c.count;
+        std::memcpy(device->cycleModes, c.modes.data(), 5);
+        const size_t sleeps = fp.clock.sleeps().size();
+        const auto calls = PassCalls();
+        std::vector<std::string> sends;
+        for (const auto& call : calls) {
+            if (call.rfind("cs900.SendPanelData", 0) == 0) {
+                sends.push_back(call.substr(6));
+            }
+        }
+        if (c.sent == nullptr) {
+            EXPECT_THAT(sends, IsEmpty());
+        } else {
+            EXPECT_THAT(sends, ElementsAre(c.sent));
+        }
+        if (c.mode == 20) {
+            EXPECT_EQ(calls.at(1), "cs900.GetPanelCycle(0,0,0,0,0,0,5)");  // the pre-sets
+        }
+        EXPECT_EQ(fp.clock.sleeps().size(), sleeps + 1);
+        EXPECT_EQ(fp.clock.sleeps().back(), 2000u);
+    }
+    // Only the passes that needed the custom value read the file.
+    EXPECT_EQ(fp.profiles.reads, std::vector<std::string>(2, std::string(kIni) + "|0"));
+    EXPECT_EQ(fp.icmp.sent.size(), 2u);
+}
+
+TEST_F(PanelTest, RemovalEndsTheThreadAndAnArrivalStartsANewOne) {
+    FakeDevice* device = Plug();
+    device->panelMode = 7;
+    // The case is pulled while the thread sleeps after its third pass.
+    fp.clock.onSleep = [this](uint32_t) {
+        if (fp.clock.sleeps().size() == 3) {
+            Unplug();
+        }
+    };
+    fp.threads.RunStartedThreads();
+    EXPECT_EQ(device->panelData.size(), 3u);
+    EXPECT_EQ(fp.clock.sleeps(), std::vector<uint32_t>(3, 2000u));
+    EXPECT_EQ(panel().panelThreadRunning.load(), 0);
+
+    fp.clock.onSleep = nullptr;
+    Plug();
+    EXPECT_EQ(fp.threads.startedCount(), 2u);
+    EXPECT_EQ(panel().panelThreadRunning.load(), 1);
+}
+
+TEST_F(PanelTest, AFaultEndsTheThreadAndTheNextCreationStartsAnother) {
+    FakeDevice* device = Plug();
+    device->faultInPanelMode = true;
+    fp.threads.RunStartedThreads();
+    EXPECT_EQ(panel().panelThreadRunning.load(), 0);
+    EXPECT_THAT(device->panelData, IsEmpty());
+    EXPECT_NE(layer.slots.cs900.load(), nullptr);  // the case itself stays
+
+    FakeDevice* next = Plug();
+    EXPECT_EQ(fp.threads.startedCount(), 2u);
+    next->panelMode = 19;
+    fp.clock.onSleep = [this](uint32_t) { layer.OnServiceStop(); };
+    fp.threads.RunStartedThreads();
+    EXPECT_EQ(next->panelData.size(), 1u);  // the stop ends it after its pass
+    EXPECT_EQ(panel().panelThreadRunning.load(), 0);
+}
+
+TEST_F(PanelTest, AThreadThatCannotStartIsStartedByTheNextCreation) {
+    fp.threads.failStartThread = true;
+    Plug();
+    EXPECT_EQ(panel().panelThreadRunning.load(), 0);
+    fp.threads.failStartThread = false;
+    Plug();
+    EXPECT_EQ(fp.threads.startedCount(), 1u);
+    EXPECT_EQ(panel().panelThreadRunning.load(), 1);
+}
+
+}  // namespace
+}  // namespace vt::devices
