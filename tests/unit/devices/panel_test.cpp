@@ -4,8 +4,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <algorithm>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
