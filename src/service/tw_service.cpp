@@ -1,5 +1,6 @@
 #include "service/tw_service.h"
 
+#include "oled/job_thread.h"
 #include "pipe/pipe_server.h"
 
 namespace vt::service {
@@ -43,6 +44,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
     // Hot-plug only once the start-up enumeration is done and the work
     // items that read the slots are queued.
     devices.RegisterHotPlug();
+    QueueMemberWorkItem(&TWService::JobThread, this);
 }
 
 // A system shutdown ends the service as a stop does: the companion program
@@ -79,6 +81,15 @@ void TWService::PipeWorkerThread() {
                                 platform_.eventLog, nullptr);
     pipe::PipeServer server(platform_.pipes, platform_.eventLog, platform_.clock, commands);
     server.Run(stopping);
+}
+
+void TWService::JobThread() {
+    // Heap: the job keeps a device list of 50 records for its whole life.
+    auto job = std::make_unique<oled::JobThread>(
+        oled::JobFlags{enabled, disabled, lastHeartbeat}, devices,
+        oled::JobPlatform{platform_.clock, platform_.eventLog, platform_.folders,
+                          platform_.libraries});
+    job->Run(stopping);
 }
 
 bool TWService::ServiceWorkerPass() {

@@ -40,6 +40,9 @@ class TWService : public TWServiceBase {
     bool ServiceWorkerPass();
     // Serves the desktop application's pipe for the life of the process.
     void PipeWorkerThread();
+    // Paints the RX410 mouse's screen from the job file until the service
+    // stops.
+    void JobThread();
 
     static constexpr uint32_t kStopPollMs = 2000;
 
