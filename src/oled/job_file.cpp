@@ -67,7 +67,11 @@ std::optional<int32_t> ReadInteger(const Json& value) {
 }
 
 std::string ProfileKey(int32_t profile) {
-    return "p" + std::to_string(profile);
+    // Appended rather than "p" + text: GCC 12 at -O3 warns falsely about
+    // the latter (-Wrestrict).
+    std::string key = "p";
+    key += std::to_string(profile);
+    return key;
 }
 
 ProfileView::ProfileView(const Json& config, int32_t profile) {

@@ -28,8 +28,8 @@ constexpr int kLiftOffByte = 22;
 constexpr int kReportIntervalByte = 25;
 
 // The settings block as the mouse reports it before the first read.
-std::array<uint8_t, devices::kMouseSettingsSize> InitialSettings() {
-    std::array<uint8_t, devices::kMouseSettingsSize> s{};
+MouseSettings InitialSettings() {
+    MouseSettings s{};
     s[0] = 1;
     const uint16_t stages[kDpiStages] = {400, 1200, 4000, 12000};
     for (int i = 0; i < kDpiStages; ++i) {
@@ -94,9 +94,13 @@ void JobThread::Start() {
     Log(EventType::Information, L"TWservice JobThread");
     flags_.disabled = 0;
     flags_.lastHeartbeat = 0;
+    LoadJobEnable();
+    state_ = kFindMouse;
+}
+
+void JobThread::LoadJobEnable() {
     flags_.enabled = JobEnabledAtStart(jobFilePath_) ? 1 : 0;
     Log(EventType::Information, flags_.enabled ? L"Enable job" : L"Disable job");
-    state_ = kFindMouse;
 }
 
 void JobThread::Pass() {

@@ -31,6 +31,9 @@
 
 namespace vt::oled {
 
+// The mouse's settings block as ReadSettings fills it.
+using MouseSettings = std::array<uint8_t, devices::kMouseSettingsSize>;
+
 // The service's flags the job reads and writes.
 struct JobFlags {
     std::atomic<int32_t>& enabled;
@@ -79,6 +82,8 @@ class JobThread {
     std::atomic<int32_t> profileChanged{0};
 
   private:
+    // Sets `enabled` from the job file's "enable" and says which it is.
+    void LoadJobEnable();
     void FindMouse();
     void LoadFile();
     void Paint();
@@ -114,7 +119,7 @@ class JobThread {
 
     std::array<devices::DevInfoRecord, devices::kDevInfoCapacity> list_{};
     devices::DevInfoRecord record_{};
-    std::array<uint8_t, devices::kMouseSettingsSize> settings_;
+    MouseSettings settings_;
     std::array<uint8_t, devices::kMouseInfoSize> info_{};
     int32_t apm_ = 0;
     char text_[kTextChars + 1] = {};

@@ -4,7 +4,6 @@
 // or compares them with a text file of expected frames.
 //
 //   oledrender [--mouse STATE.json] [--png DIR] [--text FILE] [--check FILE] JOBFILE
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -107,8 +106,9 @@ int main(int argc, char** argv) {
     if (!pngDir.empty()) {
         fs::create_directories(pngDir, ec);
         for (size_t i = 0; i < result.frames.size(); ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "frame-%02zu.png", i + 1);
+            const std::string number = std::to_string(i + 1);
+            const std::string name =
+                "frame-" + std::string(number.size() < 2, '0') + number + ".png";
             const std::string path = (fs::path(pngDir) / name).string();
             if (!WriteWhole(path, twsim::FramePng(result.frames[i].data()))) {
                 std::cerr << "cannot write " << path << "\n";
