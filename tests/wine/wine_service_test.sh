@@ -154,11 +154,41 @@ case "$log" in
     *) bad "library calls in start-up order"; echo "$log" | head -c 600; echo ;;
 esac
 
+# The OLED job paints the default scenario's RX410 from the job file, one
+# screen a second: the first cycle's frames are the golden ones (checked
+# before the pipe's "disable" below starts the cycle again).
+for m in "TWservice JobThread" "Enable job" "Found RX410"; do
+    for i in $(seq 25); do trace_has "$m" && break; sleep 0.2; done
+    trace_has "$m" && ok "entry: $m" || bad "entry: $m"
+done
+for i in $(seq 100); do [ -f "$drive/frames/frame-0005.png" ] && break; sleep 0.2; done
+sleep 0.5  # the fifth picture may still be being written
+if out=$(python3 - "$drive/frames" <<'PY' 2>&1
+import os, sys
+sys.path.insert(0, os.path.join("tests", "e2e"))
+from daemon_test import golden_frames, png_frame
+expected = golden_frames("default_mouse")
+got = [png_frame(os.path.join(sys.argv[1], "frame-%04d.png" % i)) for i in range(1, 6)]
+bad = [i + 1 for i in range(5) if got[i] != expected[i]]
+print("frames differ: %s" % bad if bad else "5 frames")
+sys.exit(1 if bad or len(expected) != 5 else 0)
+PY
+); then
+    ok "the RX410 receives the golden frames ($out)"
+else
+    bad "the RX410 receives the golden frames"; echo "$out" | tail -5
+fi
+[ -f "$drive/ProgramData/Tarnwick/Veltrace/oled.bmp" ] && ok "text screens go through oled.bmp" ||
+    bad "text screens go through oled.bmp"
+
 # The desktop application's pipe, through the real Wine named pipe.
 for i in $(seq 25); do trace_has "VTService is Readly,Will While(1)" && break; sleep 0.2; done
 twsim '{"cmd":"clearLog"}' >/dev/null
-out=$(w "$build/vtctl.exe" hello status enable status version Enable rx420_control_on | tr -d '\r')
-check "pipe keywords on one connection" "$out" $'TW_OK\noff\nTW_OK\non\n0.400000\nTW_FAIL\nTW_OK'
+# The job file enables the OLED job at start: "status" is on before "enable".
+out=$(w "$build/vtctl.exe" hello status disable status enable status version Enable \
+      rx420_control_on | tr -d '\r')
+check "pipe keywords on one connection" "$out" \
+    $'TW_OK\non\nTW_OK\noff\nTW_OK\non\n0.400000\nTW_FAIL\nTW_OK'
 out=$(w "$build/vtctl.exe" '{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}' |
       tr -d '\r')
 check "a JSON command no device command handles yet" "$out" "TW_FAIL"
@@ -184,32 +214,6 @@ case "$log" in
         ok "the new HV230 object is set up" ;;
     *) bad "the new HV230 object is set up"; echo "$log" | head -c 600; echo ;;
 esac
-
-# The OLED job paints the default scenario's RX410 from the job file, one
-# screen a second: the first cycle's frames are the golden ones.
-for m in "TWservice JobThread" "Enable job" "Found RX410"; do
-    for i in $(seq 25); do trace_has "$m" && break; sleep 0.2; done
-    trace_has "$m" && ok "entry: $m" || bad "entry: $m"
-done
-for i in $(seq 100); do [ -f "$drive/frames/frame-0005.png" ] && break; sleep 0.2; done
-sleep 0.5  # the fifth picture may still be being written
-if out=$(python3 - "$drive/frames" <<'PY' 2>&1
-import os, sys
-sys.path.insert(0, os.path.join("tests", "e2e"))
-from daemon_test import golden_frames, png_frame
-expected = golden_frames("default_mouse")
-got = [png_frame(os.path.join(sys.argv[1], "frame-%04d.png" % i)) for i in range(1, 6)]
-bad = [i + 1 for i in range(5) if got[i] != expected[i]]
-print("frames differ: %s" % bad if bad else "5 frames")
-sys.exit(1 if bad or len(expected) != 5 else 0)
-PY
-); then
-    ok "the RX410 receives the golden frames ($out)"
-else
-    bad "the RX410 receives the golden frames"; echo "$out" | tail -5
-fi
-[ -f "$drive/ProgramData/Tarnwick/Veltrace/oled.bmp" ] && ok "text screens go through oled.bmp" ||
-    bad "text screens go through oled.bmp"
 
 # Stop through the service manager.
 t0=$(date +%s.%N)
