@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing (Debian packages, the i386
 # architecture, Wine), builds the native, sanitizer and both Windows builds,
-# runs the native tests with ctest, fuzzes the pipe requests for 30 s, runs
-# the pipe benchmark briefly, then the Windows build under Wine.
+# runs the native tests with ctest, fuzzes the pipe requests for 30 s and the
+# OLED job file for 20 s, runs the pipe benchmark briefly, then the Windows
+# build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -27,26 +28,33 @@ configure build/asan -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=ON
 cmake --build build/asan -j "$jobs"
 (cd build/asan && ctest --output-on-failure -j "$jobs")
 
-echo "== fuzzing the pipe requests (libFuzzer, 30 s)"
+echo "== fuzzing the pipe requests (30 s) and the OLED job file (20 s) with libFuzzer"
 # -O1 keeps the fuzzer fast enough to matter; no NDEBUG, so asserts stay in.
 configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVT_FUZZ=ON
-cmake --build build/fuzz -j "$jobs" --target vt_pipe_fuzz vt_fuzz_replay
-# New inputs go to a scratch folder, never into the seed corpus; a failing
-# input lands in build/fuzz/artifacts/.
-fuzz_new=$(mktemp -d)
+cmake --build build/fuzz -j "$jobs" --target vt_pipe_fuzz vt_fuzz_replay vt_oled_fuzz \
+    vt_oled_fuzz_replay
 mkdir -p build/fuzz/artifacts
-if ! build/fuzz/tests/fuzz/vt_pipe_fuzz -max_total_time=30 -timeout=5 -rss_limit_mb=2048 \
-        -dict=tests/fuzz/pipe.dict -artifact_prefix=build/fuzz/artifacts/ -print_final_stats=1 \
-        "$fuzz_new" tests/fuzz/corpus/pipe >build/fuzz/fuzz.log 2>&1; then
-    rm -rf "$fuzz_new"
-    tail -n 60 build/fuzz/fuzz.log
-    echo "fuzzing failed (crash, leak, time-out or out of memory); the input is in" \
-         "build/fuzz/artifacts/, replay it with build/fuzz/tests/fuzz/vt_fuzz_replay FILE"
-    exit 1
-fi
-rm -rf "$fuzz_new"
-grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units)' build/fuzz/fuzz.log
+fuzz() {  # fuzz NAME SECONDS REPLAYER [libFuzzer options...]
+    local name=$1 seconds=$2 replayer=$3; shift 3
+    # New inputs go to a scratch folder, never into the seed corpus; a
+    # failing input lands in build/fuzz/artifacts/.
+    local fresh
+    fresh=$(mktemp -d)
+    if ! "build/fuzz/tests/fuzz/vt_${name}_fuzz" -max_total_time="$seconds" -timeout=5 \
+            -rss_limit_mb=2048 -artifact_prefix=build/fuzz/artifacts/ -print_final_stats=1 "$@" \
+            "$fresh" "tests/fuzz/corpus/$name" >"build/fuzz/$name.log" 2>&1; then
+        rm -rf "$fresh"
+        tail -n 60 "build/fuzz/$name.log"
+        echo "fuzzing failed (crash, leak, time-out or out of memory); the input is in" \
+             "build/fuzz/artifacts/, replay it with build/fuzz/tests/fuzz/$replayer FILE"
+        exit 1
+    fi
+    rm -rf "$fresh"
+    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units)' "build/fuzz/$name.log"
+}
+fuzz pipe 30 vt_fuzz_replay -dict=tests/fuzz/pipe.dict
+fuzz oled 20 vt_oled_fuzz_replay
 
 echo "== benchmark: pipe round trips, service against a bare echo (figures only)"
 configure build/bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_BUILD_TESTS=OFF

@@ -1,6 +1,7 @@
 #include "service/tw_service.h"
 
 #include "pipe/device_commands.h"
+#include "oled/job_thread.h"
 #include "pipe/pipe_server.h"
 
 namespace vt::service {
@@ -43,6 +44,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
         // which reads the slots, is served.
         devices.RegisterHotPlug();
         QueueMemberWorkItem(&TWService::CycleWorkItem, this);
+        QueueMemberWorkItem(&TWService::JobThread, this);
     } catch (const SystemError&) {
         // The service reports stopped and the object goes away with the
         // dispatcher: the work items already running see the stop (the
@@ -94,6 +96,15 @@ void TWService::CycleWorkItem() {
     while (!stopping) {
         devices.cooler.CyclePass(platform_.clock);
     }
+}
+
+void TWService::JobThread() {
+    // Heap: the job keeps a device list of 50 records for its whole life.
+    auto job = std::make_unique<oled::JobThread>(
+        oled::JobFlags{enabled, disabled, lastHeartbeat}, devices,
+        oled::JobPlatform{platform_.clock, platform_.eventLog, platform_.folders,
+                          platform_.libraries});
+    job->Run(stopping);
 }
 
 bool TWService::ServiceWorkerPass() {

@@ -43,6 +43,9 @@ class TWService : public TWServiceBase {
     // Steps the cooler's display through its saved cycle, one pass about a
     // second, until the service stops.
     void CycleWorkItem();
+    // Paints the RX410 mouse's screen from the job file until the service
+    // stops.
+    void JobThread();
 
     static constexpr uint32_t kStopPollMs = 2000;
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The native daemon end to end: it starts in the foreground with the device
-simulator beside it, writes its entries, follows hot-plug, answers SIGTERM
-within the stop watch's period and exits 0; the installer options point at
-the unit file."""
+simulator beside it, writes its entries, follows hot-plug, paints the OLED
+mouse from the job file, answers SIGTERM within the stop watch's period and
+exits 0; the installer options point at the unit file."""
 import json
 import os
 import shutil
@@ -13,6 +13,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 EXE = None
 TWSIM = None
@@ -24,6 +25,39 @@ def read_entries(path):
         return []
     with open(path, encoding="utf-8") as f:
         return [line.rstrip("\n").split("\t") for line in f]
+
+
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "oled")
+
+
+def golden_frames(case):
+    """The frames of a golden case as pixel bytes, column by column."""
+    with open(os.path.join(GOLDEN, case, "expected.txt")) as f:
+        blocks = f.read().split("\n\n")
+    frames = []
+    for block in blocks:
+        rows = [r for r in block.splitlines() if r]
+        frames.append(bytes(1 if rows[y][x] == "#" else 0 for x in range(96) for y in range(24)))
+    return frames
+
+
+def png_frame(path, scale=8):
+    """A frame picture the simulator saved (grey, scaled up) as pixel bytes."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pos, idat, width = 8, b"", 0
+    while pos < len(data):
+        n = int.from_bytes(data[pos:pos + 4], "big")
+        kind, body = data[pos + 4:pos + 8], data[pos + 8:pos + 8 + n]
+        pos += 12 + n
+        if kind == b"IHDR":
+            width = int.from_bytes(body[:4], "big")
+        elif kind == b"IDAT":
+            idat += body
+    raw = zlib.decompress(idat)
+    stride = width + 1  # each row starts with its filter byte
+    return bytes(1 if raw[y * scale * stride + 1 + x * scale] else 0
+                 for x in range(96) for y in range(24))
 
 
 def wait_for(predicate, timeout):
@@ -45,8 +79,9 @@ class Daemon(unittest.TestCase):
             f.write('{"devices": []}')
         # Each run gets its own simulator endpoint; by default no devices.
         self.run_dir = os.path.join(self.dir.name, "run")
+        # An empty data folder: no job file, so the OLED job starts disabled.
         self.data_dir = os.path.join(self.dir.name, "data")
-        os.mkdir(self.data_dir)
+        os.makedirs(self.data_dir)
         # The latency probe of every daemon run here measures the loopback
         # address only, whatever a scenario asks of the panel.
         self.env = dict(os.environ, VTSERVICE_EVENTLOG_FILE=self.log,
@@ -76,7 +111,8 @@ class Daemon(unittest.TestCase):
                                 stderr=subprocess.PIPE)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
         ok = wait_for(lambda: "TWservice ServiceWorkerThread" in self.messages() and
-                      "VTService is Readly,Will While(1)" in self.messages(), 10)
+                      "VTService is Readly,Will While(1)" in self.messages() and
+                      ("Enable job" in self.messages() or "Disable job" in self.messages()), 10)
         self.assertTrue(ok, f"service did not start: {self.messages()}")
         return proc
 
@@ -98,7 +134,8 @@ class Daemon(unittest.TestCase):
                                  sorted(["TWservice ServiceWorkerThread",
                                          "TWservice PipeWorkerThread",
                                          "TWservice PipeWorkerThread OK",
-                                         "VTService is Readly,Will While(1)"]))
+                                         "VTService is Readly,Will While(1)",
+                                         "TWservice JobThread", "Disable job"]))
                 for entry in read_entries(self.log):
                     self.assertEqual(entry[:5], ["4", "0", "0", "VTService", "VTService"])
                 self.assertTrue(out.decode().startswith("Parameters:\n"))
@@ -233,6 +270,34 @@ class Daemon(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.panel_sends(), 5), "no SendPanelData")
         self.assertEqual(self.panel_sends()[0], [123, 0, 9])
         self.stop(proc)
+
+
+    def test_oled_job_paints_the_default_mouse(self):
+        del self.env["TWSIM_SCENARIO"]  # the default scenario's RX410, profile 1
+        frames_dir = os.path.join(self.dir.name, "frames")
+        os.makedirs(frames_dir)
+        shutil.copy(os.path.join(GOLDEN, "default_mouse", "tw_service.cfg"), self.data_dir)
+        self.env["TWSIM_FRAME_DIR"] = frames_dir
+        expected = golden_frames("default_mouse")
+        self.assertEqual(len(expected), 5)  # PROFILE1, DPI, custom, picture, APM
+        proc = self.start()
+        self.wait_messages(["TWservice JobThread", "Enable job", "Found RX410"])
+        # One screen a second.
+        ok = wait_for(lambda: len(os.listdir(frames_dir)) >= len(expected), 20)
+        self.assertTrue(ok, f"frames: {os.listdir(frames_dir)}, events: {self.messages()}")
+        reply = self.twsim({"cmd": "frames"})[0]
+        self.assertGreaterEqual(reply["count"], len(expected))
+        self.assertEqual(reply["frameId"], 0xF1)
+        self.stop(proc)
+
+        files = sorted(os.listdir(frames_dir))[:len(expected)]
+        self.assertEqual(files, [f"frame-{i:04d}.png" for i in range(1, len(expected) + 1)])
+        got = [png_frame(os.path.join(frames_dir, f)) for f in files]
+        for i, (g, e) in enumerate(zip(got, expected)):
+            self.assertEqual(g, e, f"frame {i + 1} differs")
+        # The scratch bitmap is the converter's file in the data folder.
+        self.assertTrue(os.path.exists(os.path.join(self.data_dir, "oled.bmp")))
+        self.assertNotIn("Stop painting", self.messages())
 
     def vtctl(self, *args, check=True):
         r = subprocess.run([VTCTL, "--pipe", os.path.join(self.run_dir, "twvtservicepipe")] +

@@ -30,8 +30,8 @@ fi
 exe=$build/VTService.exe
 canary=$build/tests/vt_canary.exe
 for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe" "$build/tests/fuzz/vt_fuzz_replay.exe" \
-         "$build/tests/vt_platform_win_tests.exe" \
-         "$build/TWLINK.dll" \
+         "$build/tests/vt_platform_win_tests.exe" "$build/tests/fuzz/vt_oled_fuzz_replay.exe" \
+         "$build/TWLINK.dll" "$build/OledDataConvert.dll" \
          "$build/twsim.exe" "$build/twlink_scenario.json" "$build/vtctl.exe"; do
     [ -f "$f" ] || { echo "missing $f: build the Windows targets first"; exit 1; }
 done
@@ -103,7 +103,15 @@ mkdir -p "$dir"
 cp "$exe" "$dir/VTService.exe"
 # The device simulator and its default scenario sit beside the service, as
 # the real device library would.
-cp "$build/TWLINK.dll" "$build/twlink_scenario.json" "$dir/"
+cp "$build/TWLINK.dll" "$build/OledDataConvert.dll" "$dir/"
+# The simulator saves every frame the RX410 receives as a picture there.
+mkdir -p "$drive/frames"
+python3 -c 'import json, sys
+s = json.load(open(sys.argv[1])); s["frameDir"] = "C:/frames"; json.dump(s, open(sys.argv[2], "w"))' \
+    "$build/twlink_scenario.json" "$dir/twlink_scenario.json"
+# A job file for the OLED job, where the desktop application keeps it.
+mkdir -p "$drive/ProgramData/Tarnwick/Veltrace"
+cp tests/data/oled/default_mouse/tw_service.cfg "$drive/ProgramData/Tarnwick/Veltrace/"
 twsim() { w "$build/twsim.exe" "$@" | tr -d '\r'; }
 cp "$canary" "$drive/Program.exe"
 win_exe='C:\Program Files\Tarnwick Veltrace\VTService.exe'
@@ -146,11 +154,41 @@ case "$log" in
     *) bad "library calls in start-up order"; echo "$log" | head -c 600; echo ;;
 esac
 
+# The OLED job paints the default scenario's RX410 from the job file, one
+# screen a second: the first cycle's frames are the golden ones (checked
+# before the pipe's "disable" below starts the cycle again).
+for m in "TWservice JobThread" "Enable job" "Found RX410"; do
+    for i in $(seq 25); do trace_has "$m" && break; sleep 0.2; done
+    trace_has "$m" && ok "entry: $m" || bad "entry: $m"
+done
+for i in $(seq 100); do [ -f "$drive/frames/frame-0005.png" ] && break; sleep 0.2; done
+sleep 0.5  # the fifth picture may still be being written
+if out=$(python3 - "$drive/frames" <<'PY' 2>&1
+import os, sys
+sys.path.insert(0, os.path.join("tests", "e2e"))
+from daemon_test import golden_frames, png_frame
+expected = golden_frames("default_mouse")
+got = [png_frame(os.path.join(sys.argv[1], "frame-%04d.png" % i)) for i in range(1, 6)]
+bad = [i + 1 for i in range(5) if got[i] != expected[i]]
+print("frames differ: %s" % bad if bad else "5 frames")
+sys.exit(1 if bad or len(expected) != 5 else 0)
+PY
+); then
+    ok "the RX410 receives the golden frames ($out)"
+else
+    bad "the RX410 receives the golden frames"; echo "$out" | tail -5
+fi
+[ -f "$drive/ProgramData/Tarnwick/Veltrace/oled.bmp" ] && ok "text screens go through oled.bmp" ||
+    bad "text screens go through oled.bmp"
+
 # The desktop application's pipe, through the real Wine named pipe.
 for i in $(seq 25); do trace_has "VTService is Readly,Will While(1)" && break; sleep 0.2; done
 twsim '{"cmd":"clearLog"}' >/dev/null
-out=$(w "$build/vtctl.exe" hello status enable status version Enable rx420_control_on | tr -d '\r')
-check "pipe keywords on one connection" "$out" $'TW_OK\noff\nTW_OK\non\n0.400000\nTW_FAIL\nTW_OK'
+# The job file enables the OLED job at start: "status" is on before "enable".
+out=$(w "$build/vtctl.exe" hello status disable status enable status version Enable \
+      rx420_control_on | tr -d '\r')
+check "pipe keywords on one connection" "$out" \
+    $'TW_OK\non\nTW_OK\noff\nTW_OK\non\n0.400000\nTW_FAIL\nTW_OK'
 out=$(w "$build/vtctl.exe" '{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}' |
       tr -d '\r')
 check "the road of one request: a JSON command to the KB709" "$out" "TW_OK"
@@ -297,6 +335,13 @@ if w "$build/tests/fuzz/vt_fuzz_replay.exe" "$corpus" >"$work/replay.log" 2>&1; 
     ok "fuzz corpus replays on the Windows build"
 else
     bad "fuzz corpus replays on the Windows build"; tail -5 "$work/replay.log"
+fi
+
+corpus="Z:$(pwd | tr / '\\')\\tests\\fuzz\\corpus\\oled"
+if w "$build/tests/fuzz/vt_oled_fuzz_replay.exe" "$corpus" >"$work/oled_replay.log" 2>&1; then
+    ok "OLED job file corpus replays on the Windows build"
+else
+    bad "OLED job file corpus replays on the Windows build"; tail -5 "$work/oled_replay.log"
 fi
 
 echo "$passed passed, $failed failed"

@@ -1,0 +1,72 @@
+// The OLED job file tw_service.cfg in the product's data folder: whether the
+// job runs and, per mouse profile, which screens it shows and for how long.
+// The service only reads it; the desktop application writes it.
+//
+// Every lookup here is tolerant: the file comes from outside, so a value of
+// an unexpected JSON type is read as the nearest case the format knows
+// (no screens, no wait, a lit pixel, a disabled job) instead of throwing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/folders.h"
+
+namespace vt::oled {
+
+using Json = nlohmann::json;
+
+inline constexpr char kJobFileName[] = "tw_service.cfg";
+
+std::string JobFilePath(platform::Folders& folders);
+
+enum class JobFileRead { Loaded, CannotOpen, FormatError };
+
+// Reads the whole file as exactly one JSON value (only white space may
+// follow it). `config` is replaced only when the result is Loaded.
+JobFileRead ReadJobFile(const std::string& path, Json& config);
+
+// The start-up reading of "enable": true only for a top-level object whose
+// "enable" is the boolean true; a missing file, a parse failure or any other
+// value count as disabled.
+bool JobEnabledAtStart(const std::string& path);
+
+// The reading of "enable" while painting: only the boolean true keeps the
+// job running; false, a missing member or any other type stops it.
+bool ConfigEnabled(const Json& config);
+
+// An integer as the file gives it: a float is truncated toward zero, true
+// and false count as 1 and 0; results are clamped to the int32 range.
+// Empty for every other type.
+std::optional<int32_t> ReadInteger(const Json& value);
+
+// "p" followed by the profile number in decimal.
+std::string ProfileKey(int32_t profile);
+
+// The profile object's views. Each looks the value up again from the top.
+class ProfileView {
+  public:
+    ProfileView(const Json& config, int32_t profile);
+
+    // Entries of "cycle_order"; 0 unless it is an array.
+    size_t CycleCount() const;
+    // Entry i as an item code; entries that are not numbers or booleans give
+    // -1, which shows nothing.
+    int32_t ItemCode(size_t index) const;
+    // Seconds each screen stays; empty when there is no wait at all
+    // (missing, null, or not a number or boolean).
+    std::optional<int32_t> Duration() const;
+    // Pixel byte of column x, row y of the custom picture: 0 only for a
+    // number equal to 0, 1 for anything else, including what is missing.
+    uint8_t CustomPixel(int x, int y) const;
+
+  private:
+    const Json* Member(const char* key) const;
+
+    const Json* profile_ = nullptr;
+};
+
+}  // namespace vt::oled

@@ -1,0 +1,354 @@
+#include "oled/job_thread.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "common/service_event.h"
+#include "common/text.h"
+#include "oled/builtin_pictures.h"
+
+namespace vt::oled {
+
+namespace {
+
+using platform::EventType;
+
+constexpr uint16_t kRX410ProductId = 0x006B;
+constexpr char kBitmapFileName[] = "oled.bmp";
+constexpr int32_t kUploadFrame = 3;
+constexpr int32_t kSelectScreen = 0;
+constexpr uintptr_t kShowLogo = 0;
+constexpr int32_t kQueryLogoFlag = 0;
+constexpr int32_t kQueryInfoBlock = 4;
+constexpr int32_t kQueryApm = 5;
+constexpr int32_t kSettingsSelector = 1;
+constexpr int kDpiStages = 4;
+constexpr int kLiftOffByte = 22;
+constexpr int kReportIntervalByte = 25;
+
+// The settings block as the mouse reports it before the first read.
+MouseSettings InitialSettings() {
+    MouseSettings s{};
+    s[0] = 1;
+    const uint16_t stages[kDpiStages] = {400, 1200, 4000, 12000};
+    for (int i = 0; i < kDpiStages; ++i) {
+        for (int axis = 0; axis < 2; ++axis) {
+            s[1 + 4 * i + 2 * axis] = static_cast<uint8_t>(stages[i] & 0xFF);
+            s[2 + 4 * i + 2 * axis] = static_cast<uint8_t>(stages[i] >> 8);
+        }
+    }
+    const uint8_t tail[8] = {0x00, 0x00, 0x0A, 0x10, 0x01, 0x06, 0x06, 0x03};
+    std::memcpy(&s[21], tail, sizeof tail);
+    return s;
+}
+
+}  // namespace
+
+JobThread::JobThread(JobFlags flags, devices::DeviceLayer& devices, JobPlatform platform)
+    : flags_(flags),
+      devices_(devices),
+      platform_(platform),
+      jobFilePath_(JobFilePath(platform.folders)),
+      bitmapPath_(platform.folders.DataFolder() + platform.folders.Separator() + kBitmapFileName),
+      settings_(InitialSettings()) {}
+
+JobThread::~JobThread() = default;
+
+void JobThread::Log(EventType type, const wchar_t* message) {
+    WriteServiceEvent(platform_.eventLog, type, message);
+}
+
+void JobThread::Run(const std::atomic<bool>& stopping) {
+    stopping_ = &stopping;
+    Start();
+    while (!stopping) {
+        Pass();
+    }
+}
+
+void JobThread::LoadConverter() {
+    uint32_t error = 0;
+    converterLibrary_ = platform_.libraries.LoadFromProgramFolder(kOledConvertLibrary, error);
+    const std::wstring name = platform_.libraries.DisplayName(kOledConvertLibrary);
+    if (!converterLibrary_) {
+        // Text screens then go out blank; pictures still show.
+        WriteServiceEvent(platform_.eventLog, EventType::Error,
+                          FailedWithError(L"Load " + name, error));
+        return;
+    }
+    auto factory =
+        reinterpret_cast<OledDataConvertFn>(converterLibrary_->Symbol(kOledDataConvertExport));
+    converter_ = factory ? factory() : nullptr;
+    if (!factory) {
+        WriteServiceEvent(platform_.eventLog, EventType::Error,
+                          name + L" lacks the export oledDataConvert");
+    }
+    if (converter_) {
+        converter_->InitConverter(0);
+    }
+}
+
+void JobThread::Start() {
+    LoadConverter();
+    Log(EventType::Information, L"TWservice JobThread");
+    flags_.disabled = 0;
+    flags_.lastHeartbeat = 0;
+    LoadJobEnable();
+    state_ = kFindMouse;
+}
+
+void JobThread::LoadJobEnable() {
+    flags_.enabled = JobEnabledAtStart(jobFilePath_) ? 1 : 0;
+    Log(EventType::Information, flags_.enabled ? L"Enable job" : L"Disable job");
+}
+
+void JobThread::Pass() {
+    if (flags_.enabled == 0) {
+        platform_.clock.Sleep(kDisabledPollMs);
+        state_ = kFindMouse;
+        return;
+    }
+    switch (state_) {
+        case kFindMouse:
+            FindMouse();
+            break;
+        case kLoadFile:
+            LoadFile();
+            break;
+        default:
+            Paint();
+            break;
+    }
+}
+
+void JobThread::FindMouse() {
+    if (devices_.rx410Present == 0) {
+        platform_.clock.Sleep(kAbsentPollMs);
+        return;
+    }
+    const devices::TwLinkApi& api = devices_.api();
+    const int32_t count = api.devInfo ? api.devInfo(list_.data()) : 0;
+    if (count <= 0) {
+        platform_.clock.Sleep(kEmptyListMs);
+        return;
+    }
+    const auto end = list_.begin() + std::min<int32_t>(count, devices::kDevInfoCapacity);
+    const auto found = std::find_if(list_.begin(), end, [](const devices::DevInfoRecord& r) {
+        return r.vendorId == devices::kMakerVendorId && r.productId == kRX410ProductId;
+    });
+    if (found == end) {
+        return;
+    }
+    Log(EventType::Information, L"Found RX410");
+    record_ = *found;
+    mouse_ = api.rx410 ? api.rx410(&record_) : nullptr;
+    if (!mouse_) {
+        // The library could not open it (it may be leaving right now): look
+        // again after the usual pause instead of calling through null.
+        platform_.clock.Sleep(kAbsentPollMs);
+        return;
+    }
+    mouse_->GetProfile(&activeProfile_);
+    if (activeProfile_ == 0) {
+        int32_t flag = 0;
+        int32_t selector = kQueryLogoFlag;
+        mouse_->QueryInfo(&selector, 0, &flag);
+        if (flag != 0) {
+            Log(EventType::Information, L"Set profile 0 OLED to TW logo");
+            int32_t mode = kSelectScreen;
+            mouse_->SetOled(&mode, kShowLogo);
+            mouse_->ApplyChanges();
+        }
+    }
+    state_ = kLoadFile;
+}
+
+void JobThread::LoadFile() {
+    switch (ReadJobFile(jobFilePath_, config_)) {
+        case JobFileRead::CannotOpen:
+            Log(EventType::Error, L"Can not open tw_service.cfg");
+            // Only a third failure in a row of counting resets the counter;
+            // a successful load in between does not.
+            if (++openFailures_ < kOpenAttempts) {
+                platform_.clock.Sleep(kFileRetryMs);
+                return;
+            }
+            openFailures_ = 0;
+            flags_.enabled = 0;
+            state_ = kFindMouse;
+            return;
+        case JobFileRead::FormatError:
+            Log(EventType::Error, L"tw_service.cfg file format error");
+            platform_.clock.Sleep(kFileRetryMs);
+            flags_.enabled = 0;
+            state_ = kFindMouse;
+            return;
+        case JobFileRead::Loaded:
+            state_ = kPaint;
+            return;
+    }
+}
+
+void JobThread::HandleProfileChange() {
+    Log(EventType::Warning, L"Change profile notify");
+    int32_t flag = 0;
+    int32_t selector = kQueryLogoFlag;
+    mouse_->QueryInfo(&selector, 0, &flag);
+    if (flag != 0) {
+        int32_t mode = kSelectScreen;
+        mouse_->SetOled(&mode, kShowLogo);
+        mouse_->ApplyChanges();
+    }
+    mouse_->GetProfile(&activeProfile_);
+    profileChanged = 0;
+    state_ = kLoadFile;
+}
+
+void JobThread::Paint() {
+    if (devices_.rx410Present == 0) {
+        Log(EventType::Warning, L"Stop painting");
+        state_ = kFindMouse;
+        return;
+    }
+    if (profileChanged != 0) {
+        HandleProfileChange();
+        return;
+    }
+    if (!ConfigEnabled(config_)) {
+        flags_.enabled = 0;
+        state_ = kFindMouse;
+        return;
+    }
+    if (ProfileView(config_, activeProfile_).CycleCount() == 0) {
+        platform_.clock.Sleep(kEmptyCyclePollMs);
+        return;
+    }
+    RunCycle();
+}
+
+bool JobThread::CycleGoesOn() const {
+    return flags_.enabled != 0 && devices_.rx410Present != 0 && profileChanged == 0 &&
+           !(stopping_ && *stopping_);
+}
+
+void JobThread::RunCycle() {
+    for (size_t i = 0;; ++i) {
+        // Looked up again before every screen: the profile may have moved.
+        const ProfileView profile(config_, activeProfile_);
+        if (i >= profile.CycleCount() || !CycleGoesOn()) {
+            return;
+        }
+        Show(profile, profile.ItemCode(i));
+        Wait(profile.Duration());
+    }
+}
+
+void JobThread::Wait(std::optional<int32_t> seconds) {
+    if (!seconds || *seconds <= 0) {
+        return;
+    }
+    const int64_t steps = int64_t{*seconds} * (1000 / kWaitStepMs);
+    for (int64_t step = 0; step < steps; ++step) {
+        platform_.clock.Sleep(kWaitStepMs);
+        if (profileChanged != 0 || (stopping_ && *stopping_)) {
+            return;
+        }
+    }
+}
+
+void JobThread::Show(const ProfileView& profile, int32_t code) {
+    char text[32] = {};
+    switch (code) {
+        case 0:
+            std::snprintf(text, sizeof text, "PROFILE%d", static_cast<int>(activeProfile_));
+            break;
+        case 1: {
+            mouse_->ReadSettings(kSettingsSelector, settings_.data());
+            // Only four stages exist; an index beyond them shows 0 rather
+            // than whatever bytes follow the stages.
+            const int stage = settings_[0];
+            const unsigned dpi =
+                stage < kDpiStages ? settings_[1 + 4 * stage] | (settings_[2 + 4 * stage] << 8) : 0;
+            std::snprintf(text, sizeof text, "DPI %u", dpi);
+            break;
+        }
+        case 2:
+            mouse_->ReadSettings(kSettingsSelector, settings_.data());
+            std::snprintf(text, sizeof text, "%s",
+                          settings_[kLiftOffByte] ? "LOD HIGH" : "LOD LOW");
+            break;
+        case 3:
+        case 4:
+        case 5:
+        case 6: {
+            int32_t selector = kQueryInfoBlock;
+            mouse_->QueryInfo(&selector, 0, info_.data());
+            static const char* const kFormats[] = {"VOL %u%%", "CPU %u%%", "GPU %u%%", "RAM %u%%"};
+            static const int kBytes[] = {3, 0, 4, 2};
+            std::snprintf(text, sizeof text, kFormats[code - 3], unsigned{info_[kBytes[code - 3]]});
+            break;
+        }
+        case 7: {
+            mouse_->ReadSettings(kSettingsSelector, settings_.data());
+            // An interval of 0 would divide by zero: it reads as rate 0.
+            const unsigned interval = settings_[kReportIntervalByte];
+            std::snprintf(text, sizeof text, "RATE %uHz", interval ? 1000 / interval : 0);
+            break;
+        }
+        case 13: {
+            int32_t selector = kQueryApm;
+            mouse_->QueryInfo(&selector, 0, &apm_);
+            std::snprintf(text, sizeof text, "APM %d", static_cast<int>(apm_));
+            break;
+        }
+        case 8:
+            ShowCustom(profile);
+            return;
+        case 10:
+        case 11:
+        case 12:
+            ShowPicture(BuiltInPicture(code - 10));
+            return;
+        default:
+            return;  // 9 and unknown codes leave the screen as it is
+    }
+    // The screen text is at most 11 characters; longer figures are cut.
+    std::snprintf(text_, sizeof text_, "%.*s", kTextChars, text);
+    ShowText();
+}
+
+void JobThread::ShowText() {
+    textFrame_.frameId = devices::kOledFrameId;
+    std::memset(textFrame_.pixels, 0, sizeof textFrame_.pixels);
+    if (converter_) {
+        converter_->TextToBitmap(text_, bitmapPath_.c_str(), 1);
+        converter_->BitmapToFrame(bitmapPath_.c_str(), textFrame_.pixels);
+    }
+    Upload(textFrame_);
+}
+
+void JobThread::ShowPicture(const uint8_t* pixels) {
+    pictureFrame_.frameId = devices::kOledFrameId;
+    std::memcpy(pictureFrame_.pixels, pixels, sizeof pictureFrame_.pixels);
+    Upload(pictureFrame_);
+}
+
+void JobThread::ShowCustom(const ProfileView& profile) {
+    pictureFrame_.frameId = devices::kOledFrameId;
+    for (int x = 0; x < devices::kOledWidth; ++x) {
+        for (int y = 0; y < devices::kOledHeight; ++y) {
+            pictureFrame_.pixels[x * devices::kOledHeight + y] = profile.CustomPixel(x, y);
+        }
+    }
+    Upload(pictureFrame_);
+}
+
+void JobThread::Upload(devices::OledFrame& frame) {
+    int32_t mode = kUploadFrame;
+    mouse_->SetOled(&mode, reinterpret_cast<uintptr_t>(&frame));
+    mode = kSelectScreen;
+    mouse_->SetOled(&mode, devices::kOledFrameId);
+}
+
+}  // namespace vt::oled

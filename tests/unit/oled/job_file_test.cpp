@@ -1,0 +1,137 @@
+// The job file: strict reading, the integer rule and tolerant lookups.
+#include "oled/job_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <limits>
+
+namespace vt::oled {
+namespace {
+
+class JobFileTest : public ::testing::Test {
+  protected:
+    void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    void TearDown() override { std::remove(path.c_str()); }
+    const std::string path = ::testing::TempDir() + "job_file_test.cfg";
+};
+
+TEST_F(JobFileTest, OneValueFollowedOnlyByWhiteSpaceLoads) {
+    Json config = "untouched";
+    Write("{\"enable\": true}\r\n\t  \n");
+    ASSERT_EQ(ReadJobFile(path, config), JobFileRead::Loaded);
+    EXPECT_EQ(config, Json({{"enable", true}}));
+
+    for (const char* bad : {"{\"enable\": true} x", "{\"enable\": true}{}", "", "{\"enable\": tru}",
+                            "{\"a\": 1} // note", "[1, 2,]"}) {
+        Write(bad);
+        Json kept = "untouched";
+        EXPECT_EQ(ReadJobFile(path, kept), JobFileRead::FormatError) << bad;
+        EXPECT_EQ(kept, "untouched") << bad;
+    }
+    std::remove(path.c_str());
+    EXPECT_EQ(ReadJobFile(path, config), JobFileRead::CannotOpen);
+    EXPECT_EQ(config, Json({{"enable", true}}));
+}
+
+TEST_F(JobFileTest, OnlyABooleanTrueEnablesTheJobAtStart) {
+    const std::pair<const char*, bool> cases[] = {{"{\"enable\": true}", true},
+                                                  {"{\"enable\": false}", false},
+                                                  {"{}", false},
+                                                  {"{\"enable\": 1}", false},
+                                                  {"{\"enable\": \"true\"}", false},
+                                                  {"[true]", false},
+                                                  {"true", false},
+                                                  {"{\"enable\": true} 1", false}};
+    for (const auto& [text, enabled] : cases) {
+        Write(text);
+        EXPECT_EQ(JobEnabledAtStart(path), enabled) << text;
+    }
+    std::remove(path.c_str());
+    EXPECT_FALSE(JobEnabledAtStart(path));
+}
+
+TEST(JobFileValues, IntegersTruncateFloatsCountBooleansAndClamp) {
+    EXPECT_EQ(ReadInteger(Json(3)), 3);
+    EXPECT_EQ(ReadInteger(Json(2.9)), 2);
+    EXPECT_EQ(ReadInteger(Json(-2.9)), -2);
+    EXPECT_EQ(ReadInteger(Json(true)), 1);
+    EXPECT_EQ(ReadInteger(Json(false)), 0);
+    EXPECT_EQ(ReadInteger(Json(1e300)), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(ReadInteger(Json(-1e300)), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(ReadInteger(Json(uint64_t{5000000000})), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(ReadInteger(Json(int64_t{-5000000000})), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(ReadInteger(Json("3")), std::nullopt);
+    EXPECT_EQ(ReadInteger(Json(nullptr)), std::nullopt);
+    EXPECT_EQ(ReadInteger(Json::array({1})), std::nullopt);
+}
+
+TEST(JobFileValues, ProfilesAreFoundByTheirDecimalKey) {
+    EXPECT_EQ(ProfileKey(0), "p0");
+    EXPECT_EQ(ProfileKey(10), "p10");
+    const Json config = Json::parse(R"({"p0": {"cycle_order": [1]}, "p1": {"cycle_order": [1, 2]},
+                                        "p10": {"cycle_order": [1, 2, 3]}, "p3": [4]})");
+    EXPECT_EQ(ProfileView(config, 0).CycleCount(), 1u);
+    EXPECT_EQ(ProfileView(config, 10).CycleCount(), 3u);
+    EXPECT_EQ(ProfileView(config, 2).CycleCount(), 0u);  // no member
+    EXPECT_EQ(ProfileView(config, 3).CycleCount(), 0u);  // not an object
+    EXPECT_EQ(ProfileView(Json::array(), 1).CycleCount(), 0u);
+}
+
+TEST(JobFileValues, WrongTypesReadAsTheNearestCase) {
+    for (const char* order : {"null", "{}", "{\"a\": 1}", "5", "\"4,9\"", "[]"}) {
+        const Json config = Json::parse(std::string("{\"p1\": {\"cycle_order\": ") + order + "}}");
+        EXPECT_EQ(ProfileView(config, 1).CycleCount(), 0u) << order;
+    }
+    const Json config = Json::parse(R"({"p1": {"cycle_order": [4.7, true, "4", null, [4], -1]}})");
+    const ProfileView view(config, 1);
+    ASSERT_EQ(view.CycleCount(), 6u);
+    EXPECT_EQ(view.ItemCode(0), 4);
+    EXPECT_EQ(view.ItemCode(1), 1);
+    for (size_t i = 2; i < 6; ++i) {
+        EXPECT_EQ(view.ItemCode(i), -1) << i;  // nothing is shown for them
+    }
+    EXPECT_EQ(view.ItemCode(6), -1);
+
+    const std::pair<const char*, std::optional<int32_t>> durations[] = {{"3", 3},
+                                                                        {"2.9", 2},
+                                                                        {"true", 1},
+                                                                        {"-4", -4},
+                                                                        {"null", std::nullopt},
+                                                                        {"\"2\"", std::nullopt},
+                                                                        {"[2]", std::nullopt},
+                                                                        {"{}", std::nullopt}};
+    for (const auto& [text, expected] : durations) {
+        const Json c = Json::parse(std::string("{\"p1\": {\"duration\": ") + text + "}}");
+        EXPECT_EQ(ProfileView(c, 1).Duration(), expected) << text;
+    }
+    EXPECT_EQ(ProfileView(Json::parse(R"({"p1": {}})"), 1).Duration(), std::nullopt);
+}
+
+TEST(JobFileValues, CustomPixelsAreDarkOnlyForANumberEqualToZero) {
+    const Json config = Json::parse(R"({"p1": {"custom_data": [
+        [0, 0.0, -0.0, false, null, "0", [0], 1, 0.5, -3],
+        [0],
+        "column",
+        null,
+        {"0": 0}
+    ]}})");
+    const ProfileView view(config, 1);
+    const uint8_t first[] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1 /* missing row */};
+    for (int y = 0; y < 11; ++y) {
+        EXPECT_EQ(view.CustomPixel(0, y), first[y]) << y;
+    }
+    EXPECT_EQ(view.CustomPixel(1, 0), 0);
+    EXPECT_EQ(view.CustomPixel(1, 1), 1);
+    for (int x = 2; x < 96; ++x) {
+        EXPECT_EQ(view.CustomPixel(x, 0), 1) << x;  // not arrays, or missing
+    }
+    for (const char* data : {"\"x\"", "5", "{}", "null"}) {
+        const Json c = Json::parse(std::string("{\"p1\": {\"custom_data\": ") + data + "}}");
+        EXPECT_EQ(ProfileView(c, 1).CustomPixel(0, 0), 1) << data;
+    }
+}
+
+}  // namespace
+}  // namespace vt::oled

@@ -1,0 +1,504 @@
+// The OLED job's states, screens and timing, driven pass by pass on the
+// virtual clock with a recording mouse and a recording converter.
+#include "oled/job_thread.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "fakes/fake_platform.h"
+#include "oled/builtin_pictures.h"
+#include "preview.h"
+
+namespace vt::oled {
+namespace {
+
+using oledrender::PreviewMouse;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// Records what the job asks of the converter; the frame it makes has its
+// first pixel lit so that a test can see it went to the mouse.
+std::vector<std::string> g_converterCalls;
+
+class RecordingConverter final : public OledConverter {
+  public:
+    int32_t InitConverter(int32_t reserved) override {
+        g_converterCalls.push_back("InitConverter(" + std::to_string(reserved) + ")");
+        return 1;
+    }
+    int32_t TextToBitmap(const char* text, const char* path, int32_t layout) override {
+        g_converterCalls.push_back(std::string("TextToBitmap(") + text + "," + path + "," +
+                                   std::to_string(layout) + ")");
+        return 1;
+    }
+    int32_t Reserved() override { return 0; }
+    int32_t BitmapToFrame(const char* path, uint8_t* pixels) override {
+        g_converterCalls.push_back(std::string("BitmapToFrame(") + path + ")");
+        pixels[0] = 1;
+        return 1;
+    }
+};
+
+extern "C" OledConverter* VT_CDECL RecordingConverterFactory() {
+    static RecordingConverter converter;
+    return &converter;
+}
+
+class JobThreadTest : public ::testing::Test {
+  protected:
+    JobThreadTest() {
+        g_converterCalls.clear();
+        fp.libraries.symbols = {
+            {"oledDataConvert", reinterpret_cast<void*>(&RecordingConverterFactory)}};
+        layer.Attach(oledrender::PreviewLibrary(mouse));
+        layer.rx410Present = 1;
+        mouse.state.profile = 1;
+    }
+    ~JobThreadTest() override { std::remove(JobFile().c_str()); }
+
+    // Before the job is built: it takes its paths from the folder.
+    static std::string PrepareFolder(fakes::FakePlatform& fp) {
+        fp.folders.dataFolder = ::testing::TempDir() + "oled_job_test";
+        std::filesystem::create_directories(fp.folders.dataFolder);
+        std::remove((fp.folders.dataFolder + "/tw_service.cfg").c_str());
+        return fp.folders.dataFolder;
+    }
+    std::string JobFile() { return fp.folders.dataFolder + "/tw_service.cfg"; }
+    void WriteJob(const std::string& text) { std::ofstream(JobFile(), std::ios::binary) << text; }
+    void RemoveJob() { std::remove(JobFile().c_str()); }
+
+    // Starts the job with `config` as its file and passes until it paints.
+    void StartPainting(const std::string& config) {
+        WriteJob(config);
+        job.Start();
+        for (int i = 0; i < 4 && job.state() != JobThread::kPaint; ++i) {
+            job.Pass();
+        }
+        ASSERT_EQ(job.state(), JobThread::kPaint);
+        Mark();
+    }
+    // Gives the started job a new file and passes until it paints again.
+    void Reload(const std::string& config) {
+        WriteJob(config);
+        enabled = 0;
+        job.Pass();
+        enabled = 1;
+        job.Pass();
+        job.Pass();
+        ASSERT_EQ(job.state(), JobThread::kPaint) << config;
+        Mark();
+    }
+    // What happens from here on.
+    void Mark() {
+        sleepsAt = fp.clock.sleeps().size();
+        callsAt = mouse.calls.size();
+        framesAt = mouse.frames.size();
+        eventsAt = fp.eventLog.messages().size();
+        converterAt = g_converterCalls.size();
+    }
+    std::vector<uint32_t> NewSleeps() {
+        const auto all = fp.clock.sleeps();
+        return {all.begin() + static_cast<std::ptrdiff_t>(sleepsAt), all.end()};
+    }
+    std::vector<std::string> NewCalls() {
+        return {mouse.calls.begin() + static_cast<std::ptrdiff_t>(callsAt), mouse.calls.end()};
+    }
+    std::vector<std::wstring> NewEvents() {
+        const auto all = fp.eventLog.messages();
+        return {all.begin() + static_cast<std::ptrdiff_t>(eventsAt), all.end()};
+    }
+    // The texts sent to the converter since Mark.
+    std::vector<std::string> NewTexts() {
+        std::vector<std::string> out;
+        for (size_t i = converterAt; i < g_converterCalls.size(); ++i) {
+            const std::string& c = g_converterCalls[i];
+            if (c.rfind("TextToBitmap(", 0) == 0) {
+                out.push_back(c.substr(13, c.find(',') - 13));
+            }
+        }
+        return out;
+    }
+    size_t NewFrames() { return mouse.frames.size() - framesAt; }
+    static std::vector<uint32_t> Steps(size_t n) { return std::vector<uint32_t>(n, 100u); }
+
+    fakes::FakePlatform fp;
+    std::string folder = PrepareFolder(fp);
+    PreviewMouse mouse;
+    devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
+    std::atomic<int32_t> enabled{0}, disabled{7};
+    std::atomic<uint64_t> heartbeat{0x1234567890ull};
+    JobThread job{
+        {enabled, disabled, heartbeat}, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
+    size_t sleepsAt = 0, callsAt = 0, framesAt = 0, eventsAt = 0, converterAt = 0;
+};
+
+constexpr char kEnabled[] = R"({"enable": true, "p1": )";
+std::string Profile1(const std::string& profile) {
+    return kEnabled + profile + "}";
+}
+
+TEST_F(JobThreadTest, StartInitialisesTheConverterClearsTheFlagsAndReadsEnable) {
+    WriteJob(R"({"enable": true})");
+    job.Start();
+    EXPECT_THAT(g_converterCalls, ElementsAre("InitConverter(0)"));
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWservice JobThread", L"Enable job"));
+    EXPECT_EQ(enabled, 1);
+    EXPECT_EQ(disabled, 0);
+    EXPECT_EQ(heartbeat, 0u);
+    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_THAT(mouse.calls, IsEmpty());  // nothing reaches the mouse at start
+
+    JobThread second{
+        {enabled, disabled, heartbeat}, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
+    WriteJob(R"({"enable": "yes"})");
+    second.Start();
+    EXPECT_EQ(enabled, 0);
+    EXPECT_EQ(fp.eventLog.messages().back(), L"Disable job");
+}
+
+TEST_F(JobThreadTest, WithoutTheConverterTextScreensGoOutBlank) {
+    fp.libraries.loadError = 126;
+    StartPainting(Profile1(R"({"cycle_order": [4, 10]})"));
+    EXPECT_EQ(fp.eventLog.messages()[0], L"Load OledDataConvert.dll failed w/err 0x0000007e");
+    job.Pass();
+    ASSERT_EQ(NewFrames(), 2u);
+    EXPECT_TRUE(std::all_of(mouse.frames[0].begin(), mouse.frames[0].end(),
+                            [](uint8_t p) { return p == 0; }));
+    EXPECT_TRUE(std::equal(mouse.frames[1].begin(), mouse.frames[1].end(), BuiltInPicture(0)));
+    EXPECT_THAT(g_converterCalls, IsEmpty());
+}
+
+TEST_F(JobThreadTest, WhileDisabledTheJobPollsEveryHalfSecondFromStateZero) {
+    StartPainting(Profile1(R"({"cycle_order": [4]})"));
+    enabled = 0;
+    job.Pass();
+    job.Pass();
+    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_THAT(NewSleeps(), ElementsAre(500u, 500u));
+    EXPECT_THAT(NewCalls(), IsEmpty());
+}
+
+TEST_F(JobThreadTest, FindingTheMouseWaitsForPresenceThenForAListThenForTheMouse) {
+    // The test library's own device list, steered per case.
+    devices::DeviceLayer listed{fp.eventLog, fp.console, fp.clock};
+    fp.libraries.symbols = fakes::TwLinkSymbols();
+    ASSERT_TRUE(listed.Load(fp.libraries));
+    fp.libraries.symbols["oledDataConvert"] = reinterpret_cast<void*>(&RecordingConverterFactory);
+    JobThread j{
+        {enabled, disabled, heartbeat}, listed, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
+    WriteJob(R"({"enable": true})");
+    j.Start();
+    Mark();
+    j.Pass();  // absent
+    listed.rx410Present = 1;
+    j.Pass();  // an empty list
+    fakes::TwLink().Attach(0x3A7C, 0x0113, "hid#hv230");
+    fakes::TwLink().Attach(0x1234, 0x006B, "hid#other-maker");
+    j.Pass();  // not in the list: no pause
+    EXPECT_EQ(j.state(), JobThread::kFindMouse);
+    EXPECT_THAT(NewSleeps(), ElementsAre(500u, 3000u));
+    fakes::TwLink().Attach(0x3A7C, 0x006B, "hid#rx410");
+    j.Pass();
+    EXPECT_EQ(j.state(), JobThread::kLoadFile);
+    EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Found RX410"});
+    EXPECT_THAT(fakes::TwLink().calls, ::testing::Contains("rx410(hid#rx410)"));
+    EXPECT_EQ(fakes::TwLink().calls.back(), "rx410.GetProfile");  // profile 1: no logo check
+}
+
+TEST_F(JobThreadTest, ProfileZeroWithTheFlagSelectsTheLogoBeforeTheFileIsRead) {
+    mouse.state.profile = 0;
+    mouse.state.logoFlag = 1;
+    WriteJob(R"({"enable": true, "p0": {"cycle_order": [10]}})");
+    job.Start();
+    job.Pass();
+    EXPECT_EQ(job.state(), JobThread::kLoadFile);
+    EXPECT_THAT(mouse.calls,
+                ElementsAre("GetProfile", "QueryInfo(0)", "SetOled(0,0)", "ApplyChanges"));
+    EXPECT_EQ(fp.eventLog.messages().back(), L"Set profile 0 OLED to TW logo");
+
+    mouse.calls.clear();
+    mouse.state.logoFlag = 0;
+    enabled = 0;
+    job.Pass();
+    enabled = 1;
+    job.Pass();
+    EXPECT_THAT(mouse.calls, ElementsAre("GetProfile", "QueryInfo(0)"));
+}
+
+TEST_F(JobThreadTest, AnEmptyCyclePollsEveryTenthOfASecond) {
+    job.Start();
+    for (const std::string& config :
+         {std::string(R"({"enable": true})"),
+          std::string(R"({"enable": true, "p2": {"cycle_order": [4]}})"), Profile1("{}"),
+          Profile1(R"({"cycle_order": null})"), Profile1(R"({"cycle_order": []})"),
+          Profile1(R"({"cycle_order": {}})"), Profile1(R"({"cycle_order": 4})"),
+          Profile1(R"({"cycle_order": "4"})")}) {
+        Reload(config);
+        job.Pass();
+        job.Pass();
+        EXPECT_THAT(NewSleeps(), ElementsAre(100u, 100u)) << config;
+        EXPECT_EQ(NewFrames(), 0u) << config;
+        EXPECT_EQ(job.state(), JobThread::kPaint);
+    }
+}
+
+TEST_F(JobThreadTest, WithoutADurationACycleRunsAndRestartsAtOnce) {
+    StartPainting(Profile1(R"({"cycle_order": [4, 9]})"));
+    job.Pass();
+    EXPECT_THAT(NewCalls(), ElementsAre("QueryInfo(4)", "SetOled(3)", "SetOled(0,241)"));
+    EXPECT_THAT(NewTexts(), ElementsAre("CPU 37%"));
+    EXPECT_THAT(NewSleeps(), IsEmpty());
+    EXPECT_EQ(mouse.frames.back()[0], 1);  // the converter's frame went out
+    job.Pass();
+    EXPECT_EQ(NewFrames(), 2u);
+    EXPECT_THAT(NewSleeps(), IsEmpty());
+    EXPECT_EQ(job.state(), JobThread::kPaint);
+}
+
+TEST_F(JobThreadTest, TextScreensGoThroughTheScratchBitmap) {
+    StartPainting(Profile1(R"({"cycle_order": [0]})"));
+    job.Pass();
+    const std::string bmp = fp.folders.dataFolder + "/oled.bmp";
+    EXPECT_THAT(std::vector<std::string>(g_converterCalls.begin() + 1, g_converterCalls.end()),
+                ElementsAre("TextToBitmap(PROFILE1," + bmp + ",1)", "BitmapToFrame(" + bmp + ")"));
+    EXPECT_THAT(NewCalls(), ElementsAre("SetOled(3)", "SetOled(0,241)"));  // no bad frame id
+}
+
+TEST_F(JobThreadTest, DurationsAreWholeSecondsInTenthSteps) {
+    const std::pair<const char*, size_t> cases[] = {{"2", 20}, {"2.9", 20}, {"true", 10}, {"0", 0},
+                                                    {"-3", 0}, {"null", 0}, {"\"2\"", 0}};
+    job.Start();
+    for (const auto& [duration, steps] : cases) {
+        Reload(Profile1(std::string(R"({"cycle_order": [4], "duration": )") + duration + "}"));
+        job.Pass();
+        EXPECT_EQ(NewSleeps(), Steps(steps)) << duration;
+        EXPECT_EQ(NewFrames(), 1u) << duration;
+    }
+}
+
+TEST_F(JobThreadTest, CodesWithoutAScreenSendNothingButStillWait) {
+    StartPainting(Profile1(R"({"cycle_order": [9, 14, -1, "x", null], "duration": 1})"));
+    job.Pass();
+    EXPECT_THAT(NewCalls(), IsEmpty());
+    EXPECT_EQ(NewSleeps(), Steps(50));
+}
+
+TEST_F(JobThreadTest, FiguresComeFromTheSettingsAndTheInfoBlock) {
+    mouse.state.info = {37, 0, 58, 40, 21, 0, 0, 0};
+    mouse.state.apm = -12;
+    StartPainting(Profile1(R"({"cycle_order": [0, 1, 2, 3, 4, 5, 6, 7, 13]})"));
+    job.Pass();
+    EXPECT_THAT(NewTexts(), ElementsAre("PROFILE1", "DPI 4000", "LOD HIGH", "VOL 40%", "CPU 37%",
+                                        "GPU 21%", "RAM 58%", "RATE 1000Hz", "APM -12"));
+    // A fresh reading for every screen.
+    const auto calls = NewCalls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "ReadSettings(1)"), 3);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "QueryInfo(4)"), 4);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "QueryInfo(5)"), 1);
+}
+
+TEST_F(JobThreadTest, UnsafeFiguresAreBoundedInsteadOfOverrunning) {
+    StartPainting(Profile1(R"({"cycle_order": [1, 7, 13, 2]})"));
+    const std::pair<uint8_t, uint8_t> stagesAndIntervals[] = {{0, 8}, {3, 0}, {4, 3}, {255, 255}};
+    const int32_t apms[] = {123456789, -2147483647 - 1, 99999999, 7};
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < 4; ++i) {
+        mouse.state.settings[0] = stagesAndIntervals[i].first;
+        mouse.state.settings[25] = stagesAndIntervals[i].second;
+        mouse.state.settings[22] = static_cast<uint8_t>(i == 0 ? 0 : 5);
+        mouse.state.apm = apms[i];
+        job.Pass();
+    }
+    EXPECT_THAT(NewTexts(), ElementsAre("DPI 400", "RATE 125Hz", "APM 1234567", "LOD LOW",   //
+                                        "DPI 12000", "RATE 0Hz", "APM -214748", "LOD HIGH",  //
+                                        "DPI 0", "RATE 333Hz", "APM 9999999", "LOD HIGH",    //
+                                        "DPI 0", "RATE 3Hz", "APM 7", "LOD HIGH"));
+}
+
+TEST_F(JobThreadTest, TheCustomPictureIsReadColumnByColumn) {
+    StartPainting(
+        Profile1(R"({"cycle_order": [8], "custom_data": [[0, 1, 0.0], [1, 0], [false]]})"));
+    job.Pass();
+    ASSERT_EQ(NewFrames(), 1u);
+    const auto& f = mouse.frames.back();
+    EXPECT_EQ(f[0], 0);                               // [0][0] = 0
+    EXPECT_EQ(f[1], 1);                               // [0][1] = 1
+    EXPECT_EQ(f[2], 0);                               // [0][2] = 0.0
+    EXPECT_EQ(f[3], 1);                               // [0][3] missing
+    EXPECT_EQ(f[24 + 1], 0);                          // [1][1]
+    EXPECT_EQ(f[48], 1);                              // false is not a number
+    EXPECT_EQ(std::count(f.begin(), f.end(), 0), 3);  // every other pixel is missing: 1
+}
+
+TEST_F(JobThreadTest, BuiltInPicturesAreThreeDifferentPictures) {
+    StartPainting(Profile1(R"({"cycle_order": [10, 11, 12]})"));
+    job.Pass();
+    ASSERT_EQ(NewFrames(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const auto& f = mouse.frames[framesAt + i];
+        EXPECT_TRUE(std::equal(f.begin(), f.end(), BuiltInPicture(static_cast<int>(i))));
+        const auto lit = std::count(f.begin(), f.end(), 1);
+        EXPECT_GT(lit, 150) << i;  // something worth looking at
+        EXPECT_LT(lit, 2000) << i;
+    }
+    EXPECT_NE(mouse.frames[framesAt], mouse.frames[framesAt + 1]);
+    EXPECT_NE(mouse.frames[framesAt + 1], mouse.frames[framesAt + 2]);
+}
+
+TEST_F(JobThreadTest, EnableFalseStopsTheJobUntilThePipeEnablesItAgain) {
+    WriteJob(R"({"enable": true, "p1": {"cycle_order": [4]}})");
+    job.Start();
+    job.Pass();
+    WriteJob(R"({"enable": false, "p1": {"cycle_order": [4]}})");
+    job.Pass();
+    job.Pass();
+    EXPECT_EQ(enabled, 0);
+    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    Mark();
+    job.Pass();
+    job.Pass();
+    EXPECT_THAT(NewSleeps(), ElementsAre(500u, 500u));
+    enabled = 1;  // the pipe's "enable"
+    job.Pass();
+    job.Pass();
+    job.Pass();
+    EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Found RX410"});
+    EXPECT_EQ(enabled, 0);  // the file still says false
+    EXPECT_EQ(NewFrames(), 0u);
+
+    // A missing or non-boolean "enable" stops it the same way.
+    for (const char* config : {R"({"p1": {"cycle_order": [4]}})", R"({"enable": 1})", "[4]"}) {
+        WriteJob(config);
+        enabled = 1;
+        job.Pass();
+        job.Pass();
+        job.Pass();
+        EXPECT_EQ(enabled, 0) << config;
+    }
+    EXPECT_EQ(NewFrames(), 0u);
+}
+
+TEST_F(JobThreadTest, TheThirdFailedOpenDisablesEvenAfterALoadInBetween) {
+    job.Start();
+    enabled = 1;
+    job.Pass();  // found
+    Mark();
+    job.Pass();
+    job.Pass();
+    EXPECT_EQ(job.state(), JobThread::kLoadFile);
+    EXPECT_THAT(NewSleeps(), ElementsAre(1000u, 1000u));
+    WriteJob(Profile1(R"({"cycle_order": []})"));
+    job.Pass();
+    EXPECT_EQ(job.state(), JobThread::kPaint);
+    layer.rx410Present = 0;
+    job.Pass();  // "Stop painting"
+    layer.rx410Present = 1;
+    RemoveJob();
+    job.Pass();  // found again
+    Mark();
+    job.Pass();
+    EXPECT_EQ(enabled, 0);
+    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_THAT(NewSleeps(), IsEmpty());
+    EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Can not open tw_service.cfg"});
+
+    // The counter started again from 0.
+    enabled = 1;
+    job.Pass();
+    job.Pass();
+    EXPECT_EQ(job.state(), JobThread::kLoadFile);
+    EXPECT_EQ(enabled, 1);
+}
+
+TEST_F(JobThreadTest, AFormatErrorDisablesTheJobAfterASecond) {
+    WriteJob(R"({"enable": true} trailing)");
+    job.Start();
+    enabled = 1;
+    job.Pass();
+    Mark();
+    job.Pass();
+    EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"tw_service.cfg file format error"});
+    EXPECT_THAT(NewSleeps(), ElementsAre(1000u));
+    EXPECT_EQ(enabled, 0);
+    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+}
+
+TEST_F(JobThreadTest, RemovingTheMouseLetsTheScreenRunOutThenStopsPainting) {
+    StartPainting(Profile1(R"({"cycle_order": [4, 5], "duration": 10})"));
+    int sleeps = 0;
+    fp.clock.onSleep = [&](uint32_t) {
+        if (++sleeps == 5) {
+            layer.rx410Present = 0;
+        }
+    };
+    job.Pass();
+    EXPECT_EQ(NewSleeps(), Steps(100));
+    EXPECT_THAT(NewTexts(), ElementsAre("CPU 37%"));
+    EXPECT_EQ(job.state(), JobThread::kPaint);
+    job.Pass();
+    EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Stop painting"});
+    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    fp.clock.onSleep = nullptr;
+
+    layer.rx410Present = 1;
+    mouse.calls.clear();
+    job.Pass();
+    job.Pass();
+    EXPECT_EQ(job.state(), JobThread::kPaint);  // found and the file read again
+    EXPECT_EQ(fp.eventLog.messages().back(), L"Found RX410");
+}
+
+TEST_F(JobThreadTest, DisablingDuringATenSecondScreenTakesEffectWhenItEnds) {
+    StartPainting(Profile1(R"({"cycle_order": [4, 5], "duration": 10})"));
+    int sleeps = 0;
+    fp.clock.onSleep = [&](uint32_t) {
+        if (++sleeps == 3) {
+            enabled = 0;  // the pipe's "disable"
+        }
+    };
+    job.Pass();
+    job.Pass();
+    job.Pass();
+    std::vector<uint32_t> expected = Steps(100);
+    expected.push_back(500);
+    expected.push_back(500);
+    EXPECT_EQ(NewSleeps(), expected);
+    EXPECT_EQ(NewFrames(), 1u);
+    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+}
+
+TEST_F(JobThreadTest, AProfileChangeCutsTheWaitAndReloadsForTheNewProfile) {
+    mouse.state.logoFlag = 1;
+    StartPainting(R"({"enable": true, "p1": {"cycle_order": [4, 5], "duration": 10},
+                     "p2": {"cycle_order": [6]}})");
+    int sleeps = 0;
+    fp.clock.onSleep = [&](uint32_t) {
+        if (++sleeps == 4) {
+            job.profileChanged = 1;
+            mouse.state.profile = 2;
+        }
+    };
+    job.Pass();
+    EXPECT_EQ(NewSleeps(), Steps(4));
+    EXPECT_THAT(NewTexts(), ElementsAre("CPU 37%"));
+    fp.clock.onSleep = nullptr;
+    Mark();
+    job.Pass();
+    EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Change profile notify"});
+    EXPECT_THAT(NewCalls(),
+                ElementsAre("QueryInfo(0)", "SetOled(0,0)", "ApplyChanges", "GetProfile"));
+    EXPECT_EQ(job.profileChanged, 0);
+    EXPECT_EQ(job.state(), JobThread::kLoadFile);
+    job.Pass();
+    job.Pass();
+    EXPECT_THAT(NewTexts(), ElementsAre("RAM 58%"));
+}
+
+}  // namespace
+}  // namespace vt::oled
