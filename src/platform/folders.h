@@ -12,6 +12,9 @@ class Folders {
     // application writes to; on Linux VTSERVICE_DATA_DIR when set, else
     // /var/lib/vtservice. Not created here.
     virtual std::string DataFolder() = 0;
+    // The folder of the service executable, without a trailing separator;
+    // empty when it cannot be found.
+    virtual std::string ProgramFolder() = 0;
     // The separator between folder and file names on this system.
     virtual char Separator() = 0;
 

@@ -3,6 +3,7 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_console.h"
+#include "fakes/fake_crash_hook.h"
 #include "fakes/fake_event_log.h"
 #include "fakes/fake_folders.h"
 #include "fakes/fake_pipes.h"
@@ -26,6 +27,7 @@ struct FakePlatform {
     FakeLibraries libraries;
     FakePipes pipes;
     FakeFolders folders;
+    FakeCrashHook crashHook;
     bool withScm = true;
     // Last, so it is destroyed first: the threads it started are joined
     // while every other fake they may use still exists.
@@ -41,6 +43,7 @@ struct FakePlatform {
                                   .libraries = libraries,
                                   .pipes = pipes,
                                   .folders = folders,
+                                  .crashHook = crashHook,
                                   .scm = withScm ? &scm : nullptr};
     }
 };

@@ -12,6 +12,7 @@ const Platform& System() {
     static posix::PosixLibraries libraries;
     static posix::PosixPipes pipes;
     static posix::PosixFolders folders;
+    static posix::PosixCrashHook crashHook;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
                                    .serviceHost = serviceHost,
@@ -21,6 +22,7 @@ const Platform& System() {
                                    .libraries = libraries,
                                    .pipes = pipes,
                                    .folders = folders,
+                                   .crashHook = crashHook,
                                    .scm = nullptr};
     return platform;
 }

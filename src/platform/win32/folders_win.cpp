@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include "platform/win32/system_win.h"
 
 namespace vt::platform::win32 {
@@ -6,6 +8,19 @@ namespace vt::platform::win32 {
 // very path whatever the system's folder settings say.
 std::string WinFolders::DataFolder() {
     return "C:\\ProgramData\\Tarnwick\\Veltrace";
+}
+
+// In the ANSI code page, in a buffer of MAX_PATH characters, as the
+// companion's path is built from it.
+std::string WinFolders::ProgramFolder() {
+    char buffer[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    if (length == 0) {
+        return {};
+    }
+    const std::string path(buffer, length);
+    const size_t cut = path.rfind('\\');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
 char WinFolders::Separator() {

@@ -12,6 +12,7 @@ const Platform& System() {
     static win32::WinLibraries libraries;
     static win32::WinPipes pipes;
     static win32::WinFolders folders;
+    static win32::WinCrashHook crashHook;
     static win32::WinScm scm;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
@@ -22,6 +23,7 @@ const Platform& System() {
                                    .libraries = libraries,
                                    .pipes = pipes,
                                    .folders = folders,
+                                   .crashHook = crashHook,
                                    .scm = &scm};
     return platform;
 }

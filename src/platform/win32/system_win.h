@@ -52,6 +52,15 @@ class WinThreads final : public Threads {
 class WinProcesses final : public Processes {
   public:
     bool Terminate(ProcessHandle process, uint32_t exitCode) override;
+    bool ListProgramNames(std::vector<std::string>& names) override;
+    std::string FileName(const ProgramName& program) override;
+    ProcessHandle LaunchInUserSession(const std::string& path) override;
+    void Release(ProcessHandle process) override;
+};
+
+class WinCrashHook final : public CrashHook {
+  public:
+    void Install(const std::string& folder) override;
 };
 
 class WinConsole final : public Console {
@@ -62,6 +71,7 @@ class WinConsole final : public Console {
 class WinFolders final : public Folders {
   public:
     std::string DataFolder() override;
+    std::string ProgramFolder() override;
     char Separator() override;
 };
 
