@@ -1,6 +1,8 @@
 #include "service/tw_service.h"
 
 #include "pipe/pipe_server.h"
+#include "service/companion_watcher.h"
+#include "service/crash_dump.h"
 
 namespace vt::service {
 
@@ -10,6 +12,9 @@ TWService::TWService(const platform::Platform& platform)
     : TWServiceBase(kServiceName, platform.serviceHost, platform.eventLog),
       devices(platform.eventLog, platform.console, platform.clock),
       platform_(platform) {
+    // Before anything can fail: a crash anywhere in the service, most
+    // likely inside the device library, leaves a dump behind.
+    platform_.crashHook.Install(CrashDumpFolder(platform_.folders.DataFolder()));
     stoppedEvent = platform_.threads.CreateManualResetEvent();
     if (!stoppedEvent) {
         throw SystemError(platform_.threads.LastError());
@@ -43,6 +48,17 @@ void TWService::OnStart(uint32_t, wchar_t**) {
     // Hot-plug only once the start-up enumeration is done and the work
     // items that read the slots are queued.
     devices.RegisterHotPlug();
+    QueueAfterStopWatch(&TWService::CompanionWatcherThread);
+}
+
+void TWService::QueueAfterStopWatch(void (TWService::*fn)()) {
+    try {
+        QueueMemberWorkItem(fn, this);
+    } catch (const SystemError&) {
+        stopping = true;
+        stoppedEvent->Wait(platform::kInfinite);
+        throw;
+    }
 }
 
 // A system shutdown ends the service as a stop does: the companion program
@@ -63,6 +79,22 @@ void TWService::OnStop() {
     stopping = true;
     if (stoppedEvent->Wait(platform::kInfinite) != platform::kWaitObject0) {
         throw SystemError(platform_.threads.LastError());
+    }
+    // A watcher pass that was starting the program when the stop began may
+    // have stored its copy after the look above; the watcher ends it only if
+    // it saw the flag in time. Either way no copy outlives the service.
+    platform::ProcessHandle late = companionProcess.load();
+    if (late != platform::kNoProcess && late != companion &&
+        companionProcess.compare_exchange_strong(late, platform::kNoProcess)) {
+        platform_.processes.Terminate(late, 0);
+    }
+}
+
+void TWService::CompanionWatcherThread() {
+    CompanionWatcher watcher(
+        {*stoppedEvent, stopping, devices.companionDeviceCount, companionProcess},
+        platform_.processes, platform_.folders, platform_.clock);
+    while (watcher.Pass()) {
     }
 }
 

@@ -40,6 +40,9 @@ class TWService : public TWServiceBase {
     bool ServiceWorkerPass();
     // Serves the desktop application's pipe for the life of the process.
     void PipeWorkerThread();
+    // Keeps the companion program running while a device needs it; returns
+    // once stoppedEvent is signalled.
+    void CompanionWatcherThread();
 
     static constexpr uint32_t kStopPollMs = 2000;
 
@@ -59,6 +62,10 @@ class TWService : public TWServiceBase {
     void OnShutdown() override;
 
   private:
+    // Queues a work item once the stop watch runs. When it cannot be queued
+    // the start fails, so the watch is stopped before the error goes on.
+    void QueueAfterStopWatch(void (TWService::*fn)());
+
     const platform::Platform platform_;
 };
 
