@@ -56,11 +56,6 @@ std::optional<ProcStat> ParseProcStat(const std::string& stat) {
 }
 
 bool PosixProcesses::ListProgramNames(std::vector<std::string>& names) {
-    {
-        // A child of ours that ended would linger as a zombie under its name.
-        std::lock_guard<std::mutex> lock(mutex_);
-        ReapEnded();
-    }
     DIR* proc = opendir("/proc");
     if (proc == nullptr) {
         return false;
@@ -80,6 +75,10 @@ bool PosixProcesses::ListProgramNames(std::vector<std::string>& names) {
         }
     }
     closedir(proc);
+    // A child of ours that ended lingers as a zombie until reaped; any seen
+    // above has ended by now.
+    std::lock_guard<std::mutex> lock(mutex_);
+    ReapEnded();
     return true;
 }
 
