@@ -18,6 +18,9 @@ class Folders {
     // data folder). False, with `folder` untouched, when the system cannot
     // say.
     virtual bool SharedDataFolder(std::string& folder) = 0;
+    // The folder of the service executable, without a trailing separator;
+    // empty when it cannot be found.
+    virtual std::string ProgramFolder() = 0;
     // The separator between folder and file names on this system.
     virtual char Separator() = 0;
 

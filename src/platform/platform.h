@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/crash_hook.h"
 #include "platform/event_log.h"
 #include "platform/folders.h"
 #include "platform/icmp.h"
@@ -31,6 +32,7 @@ struct Platform {
     ScreenSaverEvents& screenSaver;
     ProfileFiles& profiles;
     Icmp& icmp;
+    CrashHook& crashHook;
     // Null where the operating system has no service manager of its own to
     // register with; the service is then installed by the system's init.
     ServiceControlManager* scm;

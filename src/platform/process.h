@@ -1,7 +1,9 @@
-// Processes the service started itself.
+// Processes the service looks for, starts and ends.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace vt::platform {
 
@@ -9,9 +11,29 @@ namespace vt::platform {
 using ProcessHandle = intptr_t;
 inline constexpr ProcessHandle kNoProcess = -1;
 
+// A program's file name on each system.
+struct ProgramName {
+    const char* windows;
+    const char* posix;
+};
+
 class Processes {
   public:
+    // Ends a process the service started. On Linux only the service's own
+    // children are ended (a recycled process id must never be hit), and the
+    // child is reaped.
     virtual bool Terminate(ProcessHandle process, uint32_t exitCode) = 0;
+    // The executable file names of the running processes, as the system
+    // spells them. False when the list cannot be taken or read.
+    virtual bool ListProgramNames(std::vector<std::string>& names) = 0;
+    // The name as this system spells it.
+    virtual std::string FileName(const ProgramName& program) = 0;
+    // Starts the program at `path` (in the system's code page) in the
+    // session of the user at the console. kNoProcess when nothing started.
+    virtual ProcessHandle LaunchInUserSession(const std::string& path) = 0;
+    // Lets go of a process the service started and no longer follows:
+    // closes the handle on Windows, reaps the child on Linux once it ended.
+    virtual void Release(ProcessHandle process) = 0;
 
   protected:
     ~Processes() = default;

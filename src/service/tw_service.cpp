@@ -1,8 +1,10 @@
 #include "service/tw_service.h"
 
-#include "pipe/device_commands.h"
 #include "oled/job_thread.h"
+#include "pipe/device_commands.h"
 #include "pipe/pipe_server.h"
+#include "service/companion_watcher.h"
+#include "service/crash_dump.h"
 
 namespace vt::service {
 
@@ -12,6 +14,9 @@ TWService::TWService(const platform::Platform& platform)
     : TWServiceBase(kServiceName, platform.serviceHost, platform.eventLog),
       devices(platform.eventLog, platform.console, platform.clock),
       platform_(platform) {
+    // Before anything can fail: a crash anywhere in the service, most
+    // likely inside the device library, leaves a dump behind.
+    platform_.crashHook.Install(CrashDumpFolder(platform_.folders.DataFolder()));
     devices.AttachPanel({platform.threads, platform.folders, platform.profiles, platform.icmp});
     stoppedEvent = platform_.threads.CreateManualResetEvent();
     if (!stoppedEvent) {
@@ -45,6 +50,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
         devices.RegisterHotPlug();
         QueueMemberWorkItem(&TWService::CycleWorkItem, this);
         QueueMemberWorkItem(&TWService::JobThread, this);
+        QueueMemberWorkItem(&TWService::CompanionWatcherThread, this);
     } catch (const SystemError&) {
         // The service reports stopped and the object goes away with the
         // dispatcher: the work items already running see the stop (the
@@ -73,6 +79,22 @@ void TWService::OnStop() {
     stopping = true;
     if (stoppedEvent->Wait(platform::kInfinite) != platform::kWaitObject0) {
         throw SystemError(platform_.threads.LastError());
+    }
+    // A watcher pass that was starting the program when the stop began may
+    // have stored its copy after the look above; the watcher ends it only if
+    // it saw the flag in time. Either way no copy outlives the service.
+    platform::ProcessHandle late = companionProcess.load();
+    if (late != platform::kNoProcess && late != companion &&
+        companionProcess.compare_exchange_strong(late, platform::kNoProcess)) {
+        platform_.processes.Terminate(late, 0);
+    }
+}
+
+void TWService::CompanionWatcherThread() {
+    CompanionWatcher watcher(
+        {*stoppedEvent, stopping, devices.companionDeviceCount, companionProcess},
+        platform_.processes, platform_.folders, platform_.clock);
+    while (watcher.Pass()) {
     }
 }
 

@@ -46,6 +46,9 @@ class TWService : public TWServiceBase {
     // Paints the RX410 mouse's screen from the job file until the service
     // stops.
     void JobThread();
+    // Keeps the companion program running while a device needs it; returns
+    // once stoppedEvent is signalled.
+    void CompanionWatcherThread();
 
     static constexpr uint32_t kStopPollMs = 2000;
 

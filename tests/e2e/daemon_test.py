@@ -380,6 +380,62 @@ class Daemon(unittest.TestCase):
             self.assertIn(m, msgs)
         self.assertEqual(read_entries(self.log)[1][0], "1")  # an error entry
 
+    def children_named(self, pid, name):
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    stat = f.read()
+            except OSError:
+                continue
+            comm = stat[stat.index("(") + 1:stat.rindex(")")]
+            fields = stat[stat.rindex(")") + 2:].split()
+            if comm == name and fields[0] != "Z" and int(fields[1]) == pid:
+                found.append(int(entry))
+        return found
+
+    def test_companion_runs_while_its_device_is_attached(self):
+        with open(self.empty, "w") as f:
+            json.dump({"devices": [{"model": "QT500G", "vendorId": "0x3A7C",
+                                    "productId": "0x012D"}]}, f)
+        proc = self.start()
+        t0 = time.monotonic()
+        self.assertEqual(self.children_named(proc.pid, "tw-nightjar"), [])
+        # Seven passes of two seconds: about 14 s after the watcher starts.
+        ok = wait_for(lambda: self.children_named(proc.pid, "tw-nightjar"), 20)
+        elapsed = time.monotonic() - t0
+        self.assertTrue(ok, "tw-nightjar was not started")
+        self.assertGreater(elapsed, 11.0)
+        self.assertLess(elapsed, 17.0)
+        companion = self.children_named(proc.pid, "tw-nightjar")
+        self.assertEqual(len(companion), 1)
+
+        # The last companion device goes: the copy ends on the next pass.
+        self.twsim({"cmd": "detach", "model": "QT500G"})
+        self.assertTrue(wait_for(lambda: not os.path.exists(f"/proc/{companion[0]}"), 5),
+                        "tw-nightjar still runs (or lingers as a zombie)")
+        self.stop(proc)
+
+    def test_a_fault_in_the_library_leaves_a_crash_report(self):
+        data = self.data_dir
+        with open(self.empty, "w") as f:
+            json.dump({"devices": [{"model": "RX420"}]}, f)
+        proc = self.start()
+        self.wait_messages(["CreateRX420"])
+        self.twsim({"cmd": "set", "model": "RX420", "state": {"faultOn": "ControlOff"}})
+        self.vtctl("rx420_control_off", check=False)
+        proc.communicate(timeout=15)
+        self.assertEqual(proc.returncode, -signal.SIGSEGV)
+        reports = os.listdir(os.path.join(data, "service_dmp"))
+        self.assertEqual(len(reports), 1, reports)
+        self.assertRegex(reports[0], r"^20\d{2}\d{1,2}\d{1,2}\d{1,2}\d{1,2}\.txt$")
+        with open(os.path.join(data, "service_dmp", reports[0])) as f:
+            report = f.read()
+        self.assertIn("signal 11 (SIGSEGV)\naddress 0x0\nbacktrace:\n", report)
+        self.assertIn("libtwlink.so", report)
+
     def test_installer_options_point_at_the_unit_file(self):
         for option in ("-install", "/REMOVE", "-run"):
             r = subprocess.run([EXE, option], env=self.env, capture_output=True, timeout=10)

@@ -19,8 +19,11 @@ class FakeFolders final : public platform::Folders {
     }
     char Separator() override { return '/'; }
 
+    std::string ProgramFolder() override { return programFolder; }
+
     std::string dataFolder = "/nonexistent/vtservice-data";
     bool sharedDataFolderFails = false;
+    std::string programFolder = "/opt/vtservice";
 };
 
 }  // namespace vt::fakes

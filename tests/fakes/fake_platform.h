@@ -3,6 +3,7 @@
 
 #include "fakes/fake_clock.h"
 #include "fakes/fake_console.h"
+#include "fakes/fake_crash_hook.h"
 #include "fakes/fake_event_log.h"
 #include "fakes/fake_folders.h"
 #include "fakes/fake_icmp.h"
@@ -32,6 +33,7 @@ struct FakePlatform {
     FakeScreenSaver screenSaver;
     FakeProfileFiles profiles;
     FakeIcmp icmp{clock};
+    FakeCrashHook crashHook;
     bool withScm = true;
     // Last, so it is destroyed first: the threads it started are joined
     // while every other fake they may use still exists.
@@ -50,6 +52,7 @@ struct FakePlatform {
                                   .screenSaver = screenSaver,
                                   .profiles = profiles,
                                   .icmp = icmp,
+                                  .crashHook = crashHook,
                                   .scm = withScm ? &scm : nullptr};
     }
 };

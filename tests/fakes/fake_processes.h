@@ -1,6 +1,13 @@
+// A process table under the test's control. Launched programs join the
+// table under their file name (the path after its last separator) and
+// leave it when terminated; a test may add or remove entries as a user
+// would.
 #pragma once
 
+#include <algorithm>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -13,14 +20,86 @@ class FakeProcesses final : public platform::Processes {
     bool Terminate(platform::ProcessHandle process, uint32_t exitCode) override {
         std::lock_guard<std::mutex> lock(mutex_);
         terminated.emplace_back(process, exitCode);
+        if (terminateSucceeds) {
+            auto it = std::find_if(running_.begin(), running_.end(),
+                                   [&](const auto& p) { return p.first == process; });
+            if (it != running_.end()) {
+                running_.erase(it);
+            }
+        }
         return terminateSucceeds;
     }
 
+    bool ListProgramNames(std::vector<std::string>& names) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++listings;
+        if (failListing) {
+            return false;
+        }
+        for (const auto& p : running_) {
+            names.push_back(p.second);
+        }
+        return true;
+    }
+
+    std::string FileName(const platform::ProgramName& program) override { return program.windows; }
+
+    platform::ProcessHandle LaunchInUserSession(const std::string& path) override {
+        std::function<void()> hook;
+        platform::ProcessHandle handle = platform::kNoProcess;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            launched.push_back(path);
+            hook = onLaunch;
+            if (launchSucceeds) {
+                handle = nextHandle++;
+                running_.emplace_back(handle, path.substr(path.find_last_of("/\\") + 1));
+            }
+        }
+        if (hook) {
+            hook();
+        }
+        return handle;
+    }
+
+    void Release(platform::ProcessHandle process) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released.push_back(process);
+    }
+
+    // A process the service did not start, as a user would.
+    platform::ProcessHandle StartByUser(const std::string& name) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_.emplace_back(nextHandle, name);
+        return nextHandle++;
+    }
+    // The process ends by itself.
+    void Exit(platform::ProcessHandle process) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_.erase(std::remove_if(running_.begin(), running_.end(),
+                                      [&](const auto& p) { return p.first == process; }),
+                       running_.end());
+    }
+    bool IsRunning(platform::ProcessHandle process) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::any_of(running_.begin(), running_.end(),
+                           [&](const auto& p) { return p.first == process; });
+    }
+
     bool terminateSucceeds = true;
+    bool launchSucceeds = true;  // false: no active session, as after a failed start
+    bool failListing = false;
+    // Runs on the launching thread once the program started.
+    std::function<void()> onLaunch;
+    platform::ProcessHandle nextHandle = 100;
+    int listings = 0;
     std::vector<std::pair<platform::ProcessHandle, uint32_t>> terminated;
+    std::vector<std::string> launched;
+    std::vector<platform::ProcessHandle> released;
 
   private:
     std::mutex mutex_;
+    std::vector<std::pair<platform::ProcessHandle, std::string>> running_;
 };
 
 }  // namespace vt::fakes

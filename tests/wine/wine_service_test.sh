@@ -31,7 +31,7 @@ exe=$build/VTService.exe
 canary=$build/tests/vt_canary.exe
 for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe" "$build/tests/fuzz/vt_fuzz_replay.exe" \
          "$build/tests/vt_platform_win_tests.exe" "$build/tests/fuzz/vt_oled_fuzz_replay.exe" \
-         "$build/TWLINK.dll" "$build/OledDataConvert.dll" \
+         "$build/TWLINK.dll" "$build/OledDataConvert.dll" "$build/tw-nightjar.exe" \
          "$build/twsim.exe" "$build/twlink_scenario.json" "$build/vtctl.exe"; do
     [ -f "$f" ] || { echo "missing $f: build the Windows targets first"; exit 1; }
 done
@@ -103,7 +103,7 @@ mkdir -p "$dir"
 cp "$exe" "$dir/VTService.exe"
 # The device simulator and its default scenario sit beside the service, as
 # the real device library would.
-cp "$build/TWLINK.dll" "$build/OledDataConvert.dll" "$dir/"
+cp "$build/TWLINK.dll" "$build/OledDataConvert.dll" "$build/tw-nightjar.exe" "$dir/"
 # The simulator saves every frame the RX410 receives as a picture there.
 mkdir -p "$drive/frames"
 python3 -c 'import json, sys
@@ -315,6 +315,31 @@ for i in $(seq 25); do [ -f "$drive/canary_ran.txt" ] && break; sleep 0.2; done
 [ -f "$drive/canary_ran.txt" ] && ok "control: an unquoted path starts the canary" ||
     bad "control: an unquoted path starts the canary"
 w sc delete VTUnquoted >/dev/null
+
+# A fault inside the device library ends the service with a minidump. The
+# default scenario's companion device changes nothing here: Wine has no
+# active user session to start tw-nightjar.exe in.
+dumps="$drive/ProgramData/Tarnwick/Veltrace/service_dmp"
+mkdir -p "$drive/ProgramData/Tarnwick/Veltrace"
+run "$win_exe" -install >/dev/null
+took=$(wait_state 4 10)
+[ "$took" != timeout ] && ok "installed again for the crash" || bad "installed again for the crash"
+for i in $(seq 25); do trace_has "VTService is Readly,Will While(1)" && break; sleep 0.2; done
+twsim '{"cmd":"set","model":"RX420","state":{"faultOn":"ControlOff"}}' >/dev/null
+w "$build/vtctl.exe" rx420_control_off >/dev/null 2>&1
+for i in $(seq 50); do service_process_alive || break; sleep 0.2; done
+service_process_alive && bad "the fault ends the service process" ||
+    ok "the fault ends the service process"
+dump=$(ls "$dumps" 2>/dev/null | tr '\n' ' ')
+case "$dump" in
+    20[0-9][0-9]*.dmp" ") ok "the fault leaves one minidump ($dump)" ;;
+    *) bad "the fault leaves one minidump"; printf '       found: %q\n' "$dump" ;;
+esac
+[ -n "$dump" ] && [ "$(head -c 4 "$dumps/${dump% }")" == "MDMP" ] && ok "the dump is a minidump" ||
+    bad "the dump is a minidump"
+[ -z "$(pgrep -f 'tw-nightjar.exe')" ] && ok "no companion without a user session" ||
+    bad "no companion without a user session"
+w sc delete VTService >/dev/null
 
 # The unit tests, built for Windows, on Wine's C runtime and threads.
 if w "$build/tests/vt_unit_tests.exe" --gtest_brief=1 >"$work/unit.log"; then

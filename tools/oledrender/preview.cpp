@@ -98,6 +98,7 @@ class FixedFolders final : public platform::Folders {
         folder = folder_;
         return true;
     }
+    std::string ProgramFolder() override { return folder_; }
     char Separator() override { return '/'; }
 
   private:

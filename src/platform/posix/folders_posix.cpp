@@ -1,3 +1,6 @@
+#include <unistd.h>
+
+#include <climits>
 #include <cstdlib>
 
 #include "platform/posix/system_posix.h"
@@ -17,6 +20,24 @@ std::string PosixFolders::DataFolder() {
 bool PosixFolders::SharedDataFolder(std::string& folder) {
     folder = DataFolder();
     return true;
+}
+
+std::string ExecutableFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) {
+        return {};
+    }
+    std::string path(buffer, static_cast<size_t>(n));
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+std::string PosixFolders::ProgramFolder() {
+    std::string folder = ExecutableFolder();
+    if (folder.size() > 1) {
+        folder.pop_back();
+    }
+    return folder;
 }
 
 char PosixFolders::Separator() {

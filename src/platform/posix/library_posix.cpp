@@ -1,7 +1,6 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <climits>
 #include <string>
 
 #include "platform/posix/system_posix.h"
@@ -25,21 +24,11 @@ class PosixLibrary final : public DynamicLibrary {
     void* handle_;
 };
 
-std::string ProgramFolder() {
-    char buffer[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) {
-        return {};
-    }
-    std::string path(buffer, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/') + 1);
-}
-
 }  // namespace
 
 std::unique_ptr<DynamicLibrary> PosixLibraries::LoadFromProgramFolder(const LibraryName& name,
                                                                       uint32_t& error) {
-    const std::string folder = ProgramFolder();
+    const std::string folder = ExecutableFolder();
     if (folder.empty()) {
         error = kErrorModNotFound;
         return nullptr;

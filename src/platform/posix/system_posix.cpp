@@ -15,6 +15,7 @@ const Platform& System() {
     static posix::PosixScreenSaverEvents screenSaver;
     static posix::PosixProfileFiles profiles;
     static posix::PosixIcmp icmp;
+    static posix::PosixCrashHook crashHook;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
                                    .serviceHost = serviceHost,
@@ -27,6 +28,7 @@ const Platform& System() {
                                    .screenSaver = screenSaver,
                                    .profiles = profiles,
                                    .icmp = icmp,
+                                   .crashHook = crashHook,
                                    .scm = nullptr};
     return platform;
 }

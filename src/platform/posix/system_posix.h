@@ -1,11 +1,16 @@
 // The Linux implementations of the platform interfaces.
 #pragma once
 
+#include <sys/types.h>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <string_view>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -59,10 +64,46 @@ class PosixThreads final : public Threads {
     uint32_t LastError() override;
 };
 
+// Processes are listed from /proc under the short name the kernel keeps.
+// Started programs are this process's children; each is reaped once it
+// ended or was ended, so none lingers as a zombie.
 class PosixProcesses final : public Processes {
   public:
     bool Terminate(ProcessHandle process, uint32_t exitCode) override;
+    bool ListProgramNames(std::vector<std::string>& names) override;
+    std::string FileName(const ProgramName& program) override;
+    ProcessHandle LaunchInUserSession(const std::string& path) override;
+    void Release(ProcessHandle process) override;
+
+  private:
+    void ReapEnded();
+
+    std::mutex mutex_;
+    std::set<pid_t> children_;
 };
+
+// The name and state letter of one /proc/<pid>/stat line.
+struct ProcStat {
+    std::string name;
+    char state;
+};
+std::optional<ProcStat> ParseProcStat(const std::string& stat);
+
+// Writes a dump into the folder `Install` was given when a fatal signal
+// (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT) arrives, then lets the signal
+// end the process.
+class PosixCrashHook final : public CrashHook {
+  public:
+    void Install(const std::string& folder) override;
+};
+
+// The crash folder's rule: an existing folder is used; otherwise its last
+// level alone is created. True when the folder is there afterwards.
+// Async-signal-safe.
+bool PrepareCrashFolder(const char* folder);
+// The crash report: the signal, the faulting address and a backtrace, as
+// text into `fd`. Async-signal-safe once the backtrace code is loaded.
+void WriteCrashReport(int fd, int signal, const void* address);
 
 class PosixConsole final : public Console {
   public:
@@ -74,6 +115,7 @@ class PosixFolders final : public Folders {
   public:
     std::string DataFolder() override;
     bool SharedDataFolder(std::string& folder) override;
+    std::string ProgramFolder() override;
     char Separator() override;
 };
 
@@ -131,6 +173,9 @@ class PosixPipes final : public Pipes {
 };
 
 std::string RunFolder();
+// The folder of the running executable with a trailing '/'; empty when it
+// cannot be read.
+std::string ExecutableFolder();
 
 // SIGTERM and SIGINT are taken synchronously by the dispatcher; every thread
 // must have them blocked, so this runs first in main, before any thread.

@@ -26,6 +26,19 @@ bool WinFolders::SharedDataFolder(std::string& folder) {
     return true;
 }
 
+// In the ANSI code page, in a buffer of MAX_PATH characters, as the
+// companion's path is built from it.
+std::string WinFolders::ProgramFolder() {
+    char buffer[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    if (length == 0) {
+        return {};
+    }
+    const std::string path(buffer, length);
+    const size_t cut = path.rfind('\\');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
 char WinFolders::Separator() {
     return '\\';
 }

@@ -15,6 +15,7 @@ const Platform& System() {
     static win32::WinScreenSaverEvents screenSaver;
     static win32::WinProfileFiles profiles;
     static win32::WinIcmp icmp;
+    static win32::WinCrashHook crashHook;
     static win32::WinScm scm;
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
@@ -28,6 +29,7 @@ const Platform& System() {
                                    .screenSaver = screenSaver,
                                    .profiles = profiles,
                                    .icmp = icmp,
+                                   .crashHook = crashHook,
                                    .scm = &scm};
     return platform;
 }

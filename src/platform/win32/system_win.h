@@ -56,6 +56,15 @@ class WinThreads final : public Threads {
 class WinProcesses final : public Processes {
   public:
     bool Terminate(ProcessHandle process, uint32_t exitCode) override;
+    bool ListProgramNames(std::vector<std::string>& names) override;
+    std::string FileName(const ProgramName& program) override;
+    ProcessHandle LaunchInUserSession(const std::string& path) override;
+    void Release(ProcessHandle process) override;
+};
+
+class WinCrashHook final : public CrashHook {
+  public:
+    void Install(const std::string& folder) override;
 };
 
 class WinConsole final : public Console {
@@ -84,6 +93,7 @@ class WinFolders final : public Folders {
   public:
     std::string DataFolder() override;
     bool SharedDataFolder(std::string& folder) override;
+    std::string ProgramFolder() override;
     char Separator() override;
 };
 

@@ -1,0 +1,80 @@
+#include "service/companion_watcher.h"
+
+#include <string>
+#include <vector>
+
+namespace vt::service {
+
+using platform::kNoProcess;
+
+bool CompanionWatcher::Pass() {
+    // A failed wait counts as a time-out: the watcher goes on. Such a wait
+    // can never see the stop, so then the flag stands in for the event, or
+    // the watcher would spin on after the service stopped.
+    const uint32_t waited = shared_.stoppedEvent.Wait(kPassWaitMs);
+    if (waited == platform::kWaitObject0 ||
+        (waited != platform::kWaitTimeout && shared_.stopping.load())) {
+        return false;
+    }
+    if (shared_.companionDeviceCount.load() == 0) {
+        const platform::ProcessHandle held = shared_.companionProcess.exchange(kNoProcess);
+        if (held != kNoProcess) {
+            // A failure is of no use to anyone: the handle is dropped anyway.
+            processes_.Terminate(held, 0);
+        }
+        clock_.Sleep(kIdleSleepMs);
+        return true;
+    }
+    if (CompanionRuns()) {
+        missCounter_ = 0;
+    }
+    if (missCounter_ < kMissesBeforeStart) {
+        ++missCounter_;
+        return true;
+    }
+    // Once the stop has begun, OnStop has already ended the copy it held; a
+    // copy started now would outlive the service.
+    if (!shared_.stopping.load()) {
+        StartCompanion();
+    }
+    missCounter_ = 0;
+    return true;
+}
+
+bool CompanionWatcher::CompanionRuns() {
+    // Exact and case-sensitive: a program of the same name in other case is
+    // somebody else's.
+    const std::string name = processes_.FileName(kCompanionProgram);
+    std::vector<std::string> names;
+    if (!processes_.ListProgramNames(names)) {
+        return false;
+    }
+    for (const auto& n : names) {
+        if (n == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CompanionWatcher::StartCompanion() {
+    const std::string path =
+        folders_.ProgramFolder() + folders_.Separator() + processes_.FileName(kCompanionProgram);
+    const platform::ProcessHandle previous = shared_.companionProcess.exchange(kNoProcess);
+    if (previous != kNoProcess) {
+        processes_.Release(previous);
+    }
+    const platform::ProcessHandle started = processes_.LaunchInUserSession(path);
+    shared_.companionProcess.store(started);
+    // The stop may have begun while the program was starting, after OnStop
+    // looked at the handle: then this copy is ours to end. OnStop looks again
+    // once the stop watch has finished, which covers the other order.
+    if (started != kNoProcess && shared_.stopping.load()) {
+        const platform::ProcessHandle late = shared_.companionProcess.exchange(kNoProcess);
+        if (late != kNoProcess) {
+            processes_.Terminate(late, 0);
+        }
+    }
+}
+
+}  // namespace vt::service
