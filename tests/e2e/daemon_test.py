@@ -329,9 +329,19 @@ class Daemon(unittest.TestCase):
         self.wait_messages(["TWservice PipeWorkerThread receiver error command"])
         self.assertEqual(self.messages()[before:],
                          ["TWservice PipeWorkerThread receiver error command"])
+        # (The panel feed and the cooler run on meanwhile; only the keyboards
+        # are looked at.)
         log = self.twsim({"cmd": "log"})[0]["log"]
-        self.assertEqual([(e["call"], e["model"], e["args"]) for e in log],
+        self.assertEqual([(e["call"], e["model"], e["args"]) for e in log
+                          if e["model"].startswith("KB")],
                          [("SetSystemStatusEffect", "KB709", [3, 0])])
+
+        # A case panel command gets the panel's own reply text.
+        r = self.vtctl('{"mod":"cs900","func":"GetVersion","param":"all"}',
+                       '{"mod":"cs900","func":"NoSuchThing","param":"all"}')
+        self.assertEqual(r.stdout, "1.0.0\nTW_FAIL\n")
+        self.assertIn(("HandleHostCommand", ["GetVersion", "all", 128]),
+                      [(e["call"], e["args"]) for e in self.twsim({"cmd": "log"})[0]["log"]])
 
         # Framing: 200 bytes are two requests with two replies.
         r = self.vtctl("--raw", "x" * 127 + "hello" + "y" * 68)

@@ -8,6 +8,7 @@
 
 #include "bitmap.h"
 #include "converter.h"
+#include "fakes/temp_path.h"
 
 namespace oledconvert {
 namespace {
@@ -142,7 +143,7 @@ TEST(OledConvert, AnythingElseGivesABlankFrame) {
 
 TEST(OledConvert, TheConverterObjectGoesThroughTheFile) {
     vt::oled::OledConverter* c = Converter();
-    const std::string path = ::testing::TempDir() + "oledconvert_test.bmp";
+    const std::string path = vt::fakes::UniqueTempPath("oledconvert_test") + ".bmp";
     EXPECT_EQ(c->InitConverter(0), 1);
     EXPECT_EQ(c->TextToBitmap("DPI 4000", path.c_str(), 1), 1);
     uint8_t pixels[kWidth * kHeight];

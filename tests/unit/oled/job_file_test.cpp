@@ -7,6 +7,8 @@
 #include <fstream>
 #include <limits>
 
+#include "fakes/temp_path.h"
+
 namespace vt::oled {
 namespace {
 
@@ -14,7 +16,7 @@ class JobFileTest : public ::testing::Test {
   protected:
     void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     void TearDown() override { std::remove(path.c_str()); }
-    const std::string path = ::testing::TempDir() + "job_file_test.cfg";
+    const std::string path = vt::fakes::UniqueTempPath("job_file_test") + ".cfg";
 };
 
 TEST_F(JobFileTest, OneValueFollowedOnlyByWhiteSpaceLoads) {

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "fakes/fake_platform.h"
+#include "fakes/temp_path.h"
 #include "oled/builtin_pictures.h"
 #include "preview.h"
 
@@ -60,11 +61,14 @@ class JobThreadTest : public ::testing::Test {
         layer.rx410Present = 1;
         mouse.state.profile = 1;
     }
-    ~JobThreadTest() override { std::remove(JobFile().c_str()); }
+    ~JobThreadTest() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(fp.folders.dataFolder, ignored);
+    }
 
     // Before the job is built: it takes its paths from the folder.
     static std::string PrepareFolder(fakes::FakePlatform& fp) {
-        fp.folders.dataFolder = ::testing::TempDir() + "oled_job_test";
+        fp.folders.dataFolder = fakes::UniqueTempPath("oled_job_test");
         std::filesystem::create_directories(fp.folders.dataFolder);
         std::remove((fp.folders.dataFolder + "/tw_service.cfg").c_str());
         return fp.folders.dataFolder;
