@@ -195,6 +195,8 @@ check "the road of one request: a JSON command to the KB709" "$out" "TW_OK"
 calls=$(twsim '{"cmd":"log"}' | grep -o '"args":\[[^]]*\],"call":"SetSystemStatusEffect","model":"[A-Z0-9]*"')
 check "the KB709 got the status effect {3, 0}" "$calls" \
     '"args":[3,0],"call":"SetSystemStatusEffect","model":"KB709"'
+out=$(w "$build/vtctl.exe" '{"mod":"cs900","func":"GetVersion","param":"all"}' | tr -d '\r')
+check "a case panel command gets the panel's reply text" "$out" "1.0.0"
 out=$(w "$build/vtctl.exe" --raw "$(printf 'x%.0s' $(seq 127))hello$(printf 'y%.0s' $(seq 68))" |
       tr -d '\r')
 check "200 bytes are two requests" "$out" "TW_FAILTW_OK"
