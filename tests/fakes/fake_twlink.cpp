@@ -36,7 +36,9 @@ void VT_CDECL FakeInit() {
 int32_t VT_CDECL FakeDevInfo(DevInfoRecord* buffer) {
     g_state.calls.push_back("devInfo");
     const size_t n = std::min(g_state.attached.size(), size_t{kDevInfoCapacity});
-    std::memcpy(buffer, g_state.attached.data(), n * sizeof(DevInfoRecord));
+    if (n > 0) {  // an empty vector's data() may be null, even for 0 bytes
+        std::memcpy(buffer, g_state.attached.data(), n * sizeof(DevInfoRecord));
+    }
     return g_state.overrideCount ? g_state.count : static_cast<int32_t>(n);
 }
 void VT_CDECL FakeRegisterDevNotify(DevNotifyCallback cb) {
