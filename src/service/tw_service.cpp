@@ -1,6 +1,7 @@
 #include "service/tw_service.h"
 
 #include "pipe/pipe_server.h"
+#include "telemetry/sensor_monitor.h"
 
 namespace vt::service {
 
@@ -75,8 +76,11 @@ void TWService::ServiceWorkerThread() {
 
 void TWService::PipeWorkerThread() {
     // The pipe thread's own state lives here for as long as it serves.
+    telemetry::SensorMonitor sensors(platform_.libraries, platform_.folders, platform_.console,
+                                     platform_.eventLog);
     pipe::PipeCommands commands({enabled, disabled, lastHeartbeat}, devices, platform_.clock,
                                 platform_.eventLog, nullptr);
+    commands.sensors = &sensors;
     pipe::PipeServer server(platform_.pipes, platform_.eventLog, platform_.clock, commands);
     server.Run(stopping);
 }

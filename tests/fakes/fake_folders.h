@@ -10,9 +10,11 @@ namespace vt::fakes {
 class FakeFolders final : public platform::Folders {
   public:
     std::string DataFolder() override { return dataFolder; }
+    std::string ProgramFolder() override { return programFolder; }
     char Separator() override { return '/'; }
 
     std::string dataFolder = "/nonexistent/vtservice-data";
+    std::string programFolder = "/nonexistent/vtservice-bin";
 };
 
 }  // namespace vt::fakes

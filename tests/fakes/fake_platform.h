@@ -8,6 +8,7 @@
 #include "fakes/fake_pipes.h"
 #include "fakes/fake_processes.h"
 #include "fakes/fake_scm.h"
+#include "fakes/fake_sensors.h"
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_threads.h"
 #include "fakes/fake_twlink.h"
@@ -16,7 +17,11 @@
 namespace vt::fakes {
 
 struct FakePlatform {
-    FakePlatform() { ResetTwLink(); }
+    FakePlatform() {
+        ResetTwLink();
+        ResetSensors();
+        InstallSensorLibraries(libraries, false);
+    }
     FakeClock clock;
     FakeEventLog eventLog;
     FakeServiceHost serviceHost;

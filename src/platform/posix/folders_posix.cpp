@@ -14,6 +14,14 @@ std::string PosixFolders::DataFolder() {
     return folder;
 }
 
+std::string PosixFolders::ProgramFolder() {
+    std::string folder = ProgramFolderWithSeparator();
+    if (folder.size() > 1) {
+        folder.pop_back();
+    }
+    return folder;
+}
+
 char PosixFolders::Separator() {
     return '/';
 }

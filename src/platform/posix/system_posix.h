@@ -69,6 +69,7 @@ class PosixConsole final : public Console {
 class PosixFolders final : public Folders {
   public:
     std::string DataFolder() override;
+    std::string ProgramFolder() override;
     char Separator() override;
 };
 
@@ -76,6 +77,9 @@ class PosixLibraries final : public Libraries {
   public:
     std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
                                                           uint32_t& error) override;
+    std::unique_ptr<DynamicLibrary> LoadFromCurrentFolder(const LibraryName& name,
+                                                          uint32_t& error) override;
+    void FreeComponentString(void* text) override;
     std::wstring DisplayName(const LibraryName& name) override;
 };
 
@@ -87,6 +91,8 @@ class PosixPipes final : public Pipes {
 };
 
 std::string RunFolder();
+// The executable's folder with its trailing '/', or empty.
+std::string ProgramFolderWithSeparator();
 
 // SIGTERM and SIGINT are taken synchronously by the dispatcher; every thread
 // must have them blocked, so this runs first in main, before any thread.

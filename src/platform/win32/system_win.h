@@ -62,6 +62,7 @@ class WinConsole final : public Console {
 class WinFolders final : public Folders {
   public:
     std::string DataFolder() override;
+    std::string ProgramFolder() override;
     char Separator() override;
 };
 
@@ -69,6 +70,9 @@ class WinLibraries final : public Libraries {
   public:
     std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
                                                           uint32_t& error) override;
+    std::unique_ptr<DynamicLibrary> LoadFromCurrentFolder(const LibraryName& name,
+                                                          uint32_t& error) override;
+    void FreeComponentString(void* text) override;
     std::wstring DisplayName(const LibraryName& name) override;
 };
 
