@@ -15,6 +15,7 @@
 #include "pipe/json_read.h"
 #include "platform/clock.h"
 #include "platform/event_log.h"
+#include "telemetry/sensor_monitor.h"
 
 namespace vt::pipe {
 
@@ -46,12 +47,20 @@ class PipeCommands {
     // `request` is the request text: the bytes read, up to the first zero.
     std::string Handle(std::string_view request);
 
+    // Once, after the pipe exists: the sensor SDK, and the temperature
+    // library only when the SDK started.
+    void StartTemperatureSources();
+
     // Pipe-thread state, kept across requests and clients.
     int32_t fakeTemperature = 0;
     int32_t fakeStep = 0;
     bool temperatureReady = false;
     int32_t lastCpuTemperature = 0;
     int32_t lastCpuCount = 0;
+    // The pipe thread's sensors; none, and the temperature keywords answer
+    // zeros.
+    telemetry::SensorMonitor* sensors = nullptr;
+    telemetry::SensorSnapshot snapshot{};
 
     static constexpr double kVersion = 0.4;
 

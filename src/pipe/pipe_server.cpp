@@ -41,6 +41,7 @@ bool PipeServer::Start() {
         Log(L"TWservice PipeWorkerThread Invalid handle", EventType::Error);
         return false;
     }
+    commands_.StartTemperatureSources();
     Log(L"VTService is Readly,Will While(1)", EventType::Information);
     return true;
 }

@@ -1,6 +1,7 @@
-// Closed components loaded at run time, only ever from the service
-// executable's own folder by absolute path: never from the current
-// directory or the search path, where anyone could plant a file.
+// Closed components loaded at run time from the service executable's own
+// folder by absolute path: never from the current directory or the search
+// path, where anyone could plant a file. The one documented exception is a
+// relative path tried only after the program folder (LoadFromCurrentFolder).
 #pragma once
 
 #include <cstdint>
@@ -9,11 +10,18 @@
 
 namespace vt::platform {
 
+// The error of a load whose file does not exist (ERROR_MOD_NOT_FOUND).
+inline constexpr uint32_t kErrorModNotFound = 126;
+
 class DynamicLibrary {
   public:
     virtual ~DynamicLibrary() = default;
     // The address of an export, or null when the library lacks it.
     virtual void* Symbol(const char* name) = 0;
+    // Unloads the component now. Dropping the object does not: most
+    // components hand out objects and callbacks that may be in use anywhere.
+    // Only for a component none of whose addresses is used any more.
+    virtual void Unload() = 0;
 };
 
 // A component's file name on each system.
@@ -24,9 +32,19 @@ struct LibraryName {
 
 class Libraries {
   public:
-    // Null on failure, with `error` set to the system's code.
+    // Null on failure, with `error` set to the system's code;
+    // kErrorModNotFound when the file is not there.
     virtual std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
                                                                   uint32_t& error) = 0;
+    // The relative path "./<name>". On Linux the current directory; on
+    // Windows the restricted DLL search path set at start (program folder
+    // and System32) is searched for it, so a file planted in the current
+    // directory is still not loaded.
+    virtual std::unique_ptr<DynamicLibrary> LoadFromCurrentFolder(const LibraryName& name,
+                                                                  uint32_t& error) = 0;
+    // Frees a text a component allocated for us: a BSTR on Windows
+    // (SysFreeString), malloc'd memory on Linux. Null is ignored.
+    virtual void FreeComponentString(void* text) = 0;
     // The name as this system spells it, for messages.
     virtual std::wstring DisplayName(const LibraryName& name) = 0;
 

@@ -5,6 +5,7 @@
 #include "pipe/pipe_server.h"
 #include "service/companion_watcher.h"
 #include "service/crash_dump.h"
+#include "telemetry/sensor_monitor.h"
 
 namespace vt::service {
 
@@ -108,8 +109,11 @@ void TWService::ServiceWorkerThread() {
 void TWService::PipeWorkerThread() {
     // The pipe thread's own state lives here for as long as it serves.
     pipe::DeviceCommands deviceCommands(devices);
+    telemetry::SensorMonitor sensors(platform_.libraries, platform_.folders, platform_.console,
+                                     platform_.eventLog);
     pipe::PipeCommands commands({enabled, disabled, lastHeartbeat}, devices, platform_.clock,
                                 platform_.eventLog, &deviceCommands);
+    commands.sensors = &sensors;
     pipe::PipeServer server(platform_.pipes, platform_.eventLog, platform_.clock, commands);
     server.Run(stopping);
 }

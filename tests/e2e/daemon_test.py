@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The native daemon end to end: it starts in the foreground with the device
-simulator beside it, writes its entries, follows hot-plug, paints the OLED
-mouse from the job file, answers SIGTERM within the stop watch's period and
-exits 0; the installer options point at the unit file."""
+simulator and the sensor stand-ins beside it, writes its entries, follows
+hot-plug, answers the temperature keywords from the readings file, paints
+the OLED mouse from the job file, answers SIGTERM within the stop watch's
+period and exits 0; the installer options point at the unit file."""
 import json
 import os
 import shutil
@@ -18,6 +19,34 @@ import zlib
 EXE = None
 TWSIM = None
 VTCTL = None
+
+# What the sensor stand-ins serve: a processor with four cores, a display
+# adapter, a mainboard with three fans.
+READINGS = {
+    "devices": [
+        {"class": "processor", "sensors": [
+            {"class": "temperature", "name": "Core #0", "value": 45.0},
+            {"class": "temperature", "name": "Core #1", "value": 0.0},
+            {"class": "temperature", "name": "Core #2", "value": 48.0},
+            {"class": "utilisation", "name": "CPU Total", "value": 12.5},
+            {"class": "clock", "name": "Core #0", "value": 3600.0},
+            {"class": "clock", "name": "Core #1", "value": 3400.0},
+            {"class": "voltage", "name": "VID", "value": 1.25}]},
+        {"class": "display", "sensors": [
+            {"class": "temperature", "name": "GPU", "value": 39.0},
+            {"class": "utilisation", "name": "GPU", "value": 4.0},
+            {"class": "fan", "name": "GPU", "value": 1100.0},
+            {"class": "clock", "name": "Graphics", "value": 1410.5},
+            {"class": "voltage", "name": "GPU", "value": 0.875}]},
+        {"class": "mainboard", "sensors": [
+            {"class": "fan", "name": "SYS_FAN1", "value": 820.0},
+            {"class": "fan", "name": "CPU_FAN", "value": 1250.0},
+            {"class": "fan", "name": "SYS_FAN2", "value": 790.0}]}],
+    "cpuTemps": [46, 48, 45, 45],
+    "gpuTemps": [39],
+}
+GETSYSINFO = ("3500.000000;1250;1.250000;46;12;1410.500000;1100;0.875000;39;4;"
+              "1250;790;0;0;0;")
 
 
 def read_entries(path):
@@ -82,12 +111,19 @@ class Daemon(unittest.TestCase):
         # An empty data folder: no job file, so the OLED job starts disabled.
         self.data_dir = os.path.join(self.dir.name, "data")
         os.makedirs(self.data_dir)
+        # The sensor stand-ins serve this file, whatever sensors the machine has.
+        self.readings = os.path.join(self.dir.name, "sensors.json")
+        self.write_readings(READINGS)
         # The latency probe of every daemon run here measures the loopback
         # address only, whatever a scenario asks of the panel.
         self.env = dict(os.environ, VTSERVICE_EVENTLOG_FILE=self.log,
                         TWSIM_CONTROL=self.control, TWSIM_SCENARIO=self.empty,
                         VTSERVICE_RUN_DIR=self.run_dir, VTSERVICE_DATA_DIR=self.data_dir,
-                        VTSERVICE_PROBE_TARGET="127.0.0.1")
+                        VTSERVICE_PROBE_TARGET="127.0.0.1", VTSENSORS_FILE=self.readings)
+
+    def write_readings(self, readings, path=None):
+        with open(path or self.readings, "w") as f:
+            json.dump(readings, f)
 
     def tearDown(self):
         self.dir.cleanup()
@@ -106,9 +142,9 @@ class Daemon(unittest.TestCase):
         ok = wait_for(lambda: all(w in self.messages() for w in wanted), timeout)
         self.assertTrue(ok, f"missing {wanted} in {self.messages()}")
 
-    def start(self, exe=None):
+    def start(self, exe=None, cwd=None):
         proc = subprocess.Popen([exe or EXE], env=self.env, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
+                                stderr=subprocess.PIPE, cwd=cwd)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
         ok = wait_for(lambda: "TWservice ServiceWorkerThread" in self.messages() and
                       "VTService is Readly,Will While(1)" in self.messages() and
@@ -134,11 +170,14 @@ class Daemon(unittest.TestCase):
                                  sorted(["TWservice ServiceWorkerThread",
                                          "TWservice PipeWorkerThread",
                                          "TWservice PipeWorkerThread OK",
+                                         "Core temp lib load good",
                                          "VTService is Readly,Will While(1)",
                                          "TWservice JobThread", "Disable job"]))
                 for entry in read_entries(self.log):
                     self.assertEqual(entry[:5], ["4", "0", "0", "VTService", "VTService"])
                 self.assertTrue(out.decode().startswith("Parameters:\n"))
+                self.assertIn("CLASS_DEVICE_PROCESSOR\nCLASS_DEVICE_DISPLAY_ADAPTER\n"
+                              "CLASS_DEVICE_MAINBOARD\n", out.decode())
 
     def stop(self, proc):
         proc.send_signal(signal.SIGTERM)
@@ -315,8 +354,8 @@ class Daemon(unittest.TestCase):
                        "getc", "getsysinfo", "rx420_control_off")
         self.assertEqual(r.stdout.splitlines(),
                          ["TW_OK", "off", "TW_OK", "on", "0.400000", "TW_FAIL", "TW_OK",
-                          "TW_OK", "TW_OK", "TW_OK", "TW_OK", "90;90", "0;0",
-                          "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;", "TW_OK"])
+                          "TW_OK", "TW_OK", "TW_OK", "TW_OK", "90;90", "4;1;",
+                          GETSYSINFO, "TW_OK"])
         calls = [e["call"] for e in self.twsim({"cmd": "log"})[0]["log"]]
         self.assertEqual(calls[-3:], ["GetEffectMode", "SetMusicPulse", "ControlOff"])
 
@@ -445,6 +484,80 @@ class Daemon(unittest.TestCase):
             report = f.read()
         self.assertIn("signal 11 (SIGSEGV)\naddress 0x0\nbacktrace:\n", report)
         self.assertIn("libtwlink.so", report)
+
+    def test_temperature_keywords_answer_the_readings_file(self):
+        proc = self.start()
+        self.wait_messages(["Core temp lib load good"])
+        r = self.vtctl("temp", "getc", "getsysinfo")
+        self.assertEqual(r.stdout.splitlines(), ["46;39;", "4;1;", GETSYSINFO])
+        # Read afresh at every request; a count the values do not fill is
+        # still the divisor, and an impossible GPU reading answers 0.
+        self.write_readings(dict(READINGS, cpuTemps={"count": 4, "values": [50, 60, 0, 80]},
+                                 gpuTemps=[101]))
+        r = self.vtctl("temp", "getc")
+        self.assertEqual(r.stdout.splitlines(), ["27;0;", "4;1;"])
+        # No readings: the remembered CPU temperature and count.
+        self.write_readings(dict(READINGS, cpuTemps=None, gpuTemps=None))
+        r = self.vtctl("temp", "getc", "fake_temp", "temp")
+        self.assertEqual(r.stdout.splitlines(), ["27;0;", "0;0;", "TW_OK", "100;100"])
+        self.stop(proc)
+
+    def lonely_service(self, *beside):
+        """The service copied into a folder of its own with only `beside`."""
+        folder = os.path.join(self.dir.name, "bin")
+        os.makedirs(folder, exist_ok=True)
+        exe = os.path.join(folder, "VTService")
+        shutil.copy(EXE, exe)
+        for name in beside:
+            shutil.copy(os.path.join(os.path.dirname(EXE), name), folder)
+        return folder, exe
+
+    def test_without_the_sdk_the_temperature_keywords_answer_zeros(self):
+        folder, exe = self.lonely_service("libtwlink.so", "libtw-core-temp.so")
+        proc = self.start(exe)
+        r = self.vtctl("temp", "getc", "getsysinfo")
+        self.assertEqual(r.stdout.splitlines(),
+                         ["0;0", "0;0", "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;"])
+        self.stop(proc)
+        entries = [e for e in read_entries(self.log) if e[5] == "LoadLibrary cpuidsdk failed"]
+        self.assertEqual(len(entries), 1)
+        self.assertEqual(entries[0][0], "1")  # an error entry
+        # The temperature library is not even tried.
+        self.assertNotIn("Core temp lib load good", self.messages())
+        self.assertNotIn("Get the core temp .dll failed", self.messages())
+
+    def test_a_failing_sdk_start_is_logged_and_answers_zeros(self):
+        self.write_readings(dict(READINGS, sdk={"status": 2, "detail": 0x1F, "started": False}))
+        proc = self.start()
+        self.wait_messages(["Init cpuidsdk failed"])
+        r = self.vtctl("temp")
+        self.assertEqual(r.stdout, "0;0\n")
+        self.stop(proc)
+        msgs = self.messages()
+        self.assertLess(msgs.index("Driver error 0x1F."), msgs.index("Init cpuidsdk failed"))
+
+    @unittest.skipIf(os.path.exists("/sys/class/hwmon"),
+                     "the stand-ins read this machine's own sensors instead of their files")
+    def test_the_temperature_library_beside_the_service_wins_over_the_current_folder(self):
+        # Each copy serves the readings file beside itself.
+        del self.env["VTSENSORS_FILE"]
+        folder, exe = self.lonely_service("libtwlink.so", "libcpuidsdk.so",
+                                          "libtw-core-temp.so")
+        self.write_readings(dict(READINGS, cpuTemps=[45], gpuTemps=[38]),
+                            os.path.join(folder, "sensors.json"))
+        cwd = os.path.join(self.dir.name, "cwd")
+        os.makedirs(cwd)
+        shutil.copy(os.path.join(os.path.dirname(EXE), "libtw-core-temp.so"), cwd)
+        self.write_readings({"cpuTemps": [77]}, os.path.join(cwd, "sensors.json"))
+        proc = self.start(exe, cwd=cwd)
+        self.assertEqual(self.vtctl("temp").stdout, "45;38;\n")
+        self.stop(proc)
+        # Not beside the service: the relative name finds the other copy.
+        os.remove(os.path.join(folder, "libtw-core-temp.so"))
+        os.remove(self.log)
+        proc = self.start(exe, cwd=cwd)
+        self.assertEqual(self.vtctl("temp").stdout, "77;0;\n")
+        self.stop(proc)
 
     def test_installer_options_point_at_the_unit_file(self):
         for option in ("-install", "/REMOVE", "-run"):

@@ -12,6 +12,7 @@
 #include "fakes/fake_profiles.h"
 #include "fakes/fake_scm.h"
 #include "fakes/fake_screen_saver.h"
+#include "fakes/fake_sensors.h"
 #include "fakes/fake_service_host.h"
 #include "fakes/fake_threads.h"
 #include "fakes/fake_twlink.h"
@@ -20,7 +21,11 @@
 namespace vt::fakes {
 
 struct FakePlatform {
-    FakePlatform() { ResetTwLink(); }
+    FakePlatform() {
+        ResetTwLink();
+        ResetSensors();
+        InstallSensorLibraries(libraries, false);
+    }
     FakeClock clock;
     FakeEventLog eventLog;
     FakeServiceHost serviceHost;

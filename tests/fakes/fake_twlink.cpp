@@ -1,5 +1,6 @@
 #include "fakes/fake_twlink.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -100,14 +101,21 @@ void* Address(Fn fn) {
 
 class FakeLibrary final : public platform::DynamicLibrary {
   public:
-    explicit FakeLibrary(std::map<std::string, void*> symbols) : symbols_(std::move(symbols)) {}
+    FakeLibrary(SymbolMap symbols, std::wstring name, std::vector<std::wstring>& unloads)
+        : symbols_(std::move(symbols)), name_(std::move(name)), unloads_(unloads) {}
     void* Symbol(const char* name) override {
         auto it = symbols_.find(name);
         return it == symbols_.end() ? nullptr : it->second;
     }
+    void Unload() override {
+        unloads_.push_back(name_);
+        symbols_.clear();
+    }
 
   private:
-    std::map<std::string, void*> symbols_;
+    SymbolMap symbols_;
+    std::wstring name_;
+    std::vector<std::wstring>& unloads_;
 };
 
 }  // namespace
@@ -312,11 +320,39 @@ DevNotifyRecord MakeNotify(uint32_t vendorId, uint32_t productId, const std::str
 std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromProgramFolder(
     const platform::LibraryName& name, uint32_t& error) {
     loads.push_back(name.windows);
-    if (loadError != 0) {
-        error = loadError;
+    auto it = components.find(name.windows);
+    if (it == components.end()) {
+        if (loadError != 0) {
+            error = loadError;
+            return nullptr;
+        }
+        return std::make_unique<FakeLibrary>(symbols, name.windows, unloads);
+    }
+    if (it->second.programFolderError != 0) {
+        error = it->second.programFolderError;
         return nullptr;
     }
-    return std::make_unique<FakeLibrary>(symbols);
+    return std::make_unique<FakeLibrary>(it->second.symbols, name.windows, unloads);
+}
+
+std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromCurrentFolder(
+    const platform::LibraryName& name, uint32_t& error) {
+    currentFolderLoads.push_back(name.windows);
+    auto it = components.find(name.windows);
+    if (it == components.end() || !it->second.currentFolderSymbols) {
+        error = platform::kErrorModNotFound;
+        return nullptr;
+    }
+    return std::make_unique<FakeLibrary>(*it->second.currentFolderSymbols,
+                                         std::wstring(L"./") + name.windows, unloads);
+}
+
+// The fake components allocate their texts with malloc.
+void FakeLibraries::FreeComponentString(void* text) {
+    if (text != nullptr) {
+        ++freedStrings;
+    }
+    std::free(text);
 }
 
 }  // namespace vt::fakes

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -116,16 +117,35 @@ std::map<std::string, void*> TwLinkSymbols();
 DevNotifyRecord MakeNotify(uint32_t vendorId, uint32_t productId, const std::string& path,
                            uint32_t eventCode);
 
+using SymbolMap = std::map<std::string, void*>;
+
+// A component other than the device library, by its Windows file name.
+struct FakeComponent {
+    SymbolMap symbols;  // the copy in the program folder
+    // kErrorModNotFound: no copy in the program folder.
+    uint32_t programFolderError = 0;
+    // A copy that "./<name>" finds, when there is one.
+    std::optional<SymbolMap> currentFolderSymbols;
+};
+
 // Serves named symbols as a loaded library; fails loads when told to.
 class FakeLibraries final : public platform::Libraries {
   public:
     std::unique_ptr<platform::DynamicLibrary> LoadFromProgramFolder(
         const platform::LibraryName& name, uint32_t& error) override;
+    std::unique_ptr<platform::DynamicLibrary> LoadFromCurrentFolder(
+        const platform::LibraryName& name, uint32_t& error) override;
+    void FreeComponentString(void* text) override;
     std::wstring DisplayName(const platform::LibraryName& name) override { return name.windows; }
 
-    std::map<std::string, void*> symbols = TwLinkSymbols();
+    // Names not listed in `components` serve these.
+    SymbolMap symbols = TwLinkSymbols();
     uint32_t loadError = 0;
-    std::vector<std::wstring> loads;
+    std::map<std::wstring, FakeComponent> components;
+    std::vector<std::wstring> loads;  // program folder, by name
+    std::vector<std::wstring> currentFolderLoads;
+    std::vector<std::wstring> unloads;
+    int freedStrings = 0;
 };
 
 }  // namespace vt::fakes

@@ -32,6 +32,7 @@ canary=$build/tests/vt_canary.exe
 for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe" "$build/tests/fuzz/vt_fuzz_replay.exe" \
          "$build/tests/vt_platform_win_tests.exe" "$build/tests/fuzz/vt_oled_fuzz_replay.exe" \
          "$build/TWLINK.dll" "$build/OledDataConvert.dll" "$build/tw-nightjar.exe" \
+         "$build/cpuidsdk.dll" "$build/tw-core-temp.dll" \
          "$build/twsim.exe" "$build/twlink_scenario.json" "$build/vtctl.exe"; do
     [ -f "$f" ] || { echo "missing $f: build the Windows targets first"; exit 1; }
 done
@@ -85,6 +86,12 @@ service_process_alive() {  # a VTService.exe of this prefix (not of another run'
     return 1
 }
 trace_has() { grep -a -q "ReportEventW L\"$1\"" "$trace"; }
+trace_count() { grep -a -c "ReportEventW L\"$1\"" "$trace"; }
+wait_trace_count() {  # wait_trace_count MESSAGE N: until MESSAGE was written N times
+    local i
+    for i in $(seq 50); do [ "$(trace_count "$1")" -ge "$2" ] && return 0; sleep 0.2; done
+    return 1
+}
 run() { w "$@" | tr -d '\r'; }
 
 # A fresh prefix, kept up for the whole run (Wine otherwise shuts its
@@ -113,6 +120,29 @@ s = json.load(open(sys.argv[1])); s["frameDir"] = "C:/frames"; json.dump(s, open
 mkdir -p "$drive/ProgramData/Tarnwick/Veltrace"
 cp tests/data/oled/default_mouse/tw_service.cfg "$drive/ProgramData/Tarnwick/Veltrace/"
 twsim() { w "$build/twsim.exe" "$@" | tr -d '\r'; }
+# The sensor stand-ins and the readings they serve, beside the service. A
+# second temperature library with other readings is planted in the
+# service's current directory (C:\windows): it must never be the one loaded.
+cp "$build/cpuidsdk.dll" "$build/tw-core-temp.dll" "$dir/"
+cat >"$dir/sensors.json" <<'JSON'
+{"devices": [
+  {"class": "processor", "sensors": [
+    {"class": "temperature", "name": "Core #0", "value": 44},
+    {"class": "temperature", "name": "Core #1", "value": 47},
+    {"class": "clock", "name": "Core #0", "value": 3600},
+    {"class": "utilisation", "name": "CPU Total", "value": 9},
+    {"class": "voltage", "name": "VID", "value": 1.2}]},
+  {"class": "display", "sensors": [
+    {"class": "temperature", "name": "GPU", "value": 38},
+    {"class": "clock", "name": "Graphics", "value": 1410.5}]},
+  {"class": "mainboard", "sensors": [
+    {"class": "fan", "name": "CPU_FAN", "value": 1250},
+    {"class": "fan", "name": "SYS_FAN1", "value": 820}]}],
+ "cpuTemps": [44, 47, 45, 46], "gpuTemps": [38]}
+JSON
+cp "$build/tw-core-temp.dll" "$drive/windows/tw-core-temp.dll"
+echo '{"cpuTemps": [77], "gpuTemps": [77]}' >"$drive/windows/sensors.json"
+sysinfo="3600.000000;1250;1.200000;45;9;1410.500000;0;0.000000;38;0;820;0;0;0;0;"
 cp "$canary" "$drive/Program.exe"
 win_exe='C:\Program Files\Tarnwick Veltrace\VTService.exe'
 
@@ -233,6 +263,13 @@ grep -a -qi 'class {4e14fba2-2e22-11d1-9964-00c04fbbb345} not registered' "$trac
     ok "no screen-saver event system under Wine, and the service runs on" ||
     bad "no screen-saver event system under Wine, and the service runs on"
 
+# Temperatures and system information from the sensor stand-ins beside the
+# service, not from the copy planted in its current directory.
+trace_has "Core temp lib load good" && ok "entry: Core temp lib load good" ||
+    bad "entry: Core temp lib load good"
+out=$(w "$build/vtctl.exe" temp getc getsysinfo | tr -d '\r')
+check "temp, getc and getsysinfo answer the readings file" "$out" $'45;38;\n4;1;\n'"$sysinfo"
+
 # Hot-plug through the simulator's control pipe.
 twsim '{"cmd":"clearLog"}' '{"cmd":"detach","model":"HV230"}' >/dev/null
 twsim '{"cmd":"attach","device":{"model":"HV230"}}' >/dev/null
@@ -282,11 +319,21 @@ trace_has "TWservice in OnStop" && ok "entry: TWservice in OnStop" || bad "entry
 sleep 0.5
 service_process_alive && bad "service process ended" || ok "service process ended"
 
+# Without its temperature library beside it the service runs on with zero
+# temperatures: the copy planted in its current directory is not loaded.
+rm "$dir/tw-core-temp.dll"
 # Install over the existing registration starts it again.
 out=$(run "$win_exe" -install)
 check "second -install" "$out" $'CreateService failed w/err 0x00000431\nVTService is running.'
 took=$(wait_state 4 10)
 [ "$took" != timeout ] && ok "running again" || bad "running again"
+wait_trace_count "VTService is Readly,Will While(1)" 2 || bad "the pipe is ready again"
+check "the library beside the service was found once" "$(trace_count "Core temp lib load good")" 1
+check "without it the load fails" "$(trace_count "Get the core temp .dll failed")" 1
+out=$(w "$build/vtctl.exe" temp getc getsysinfo | tr -d '\r')
+check "a planted tw-core-temp.dll in C:\\windows is not loaded" "$out" \
+    $'0;0\n0;0\n0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;'
+cp "$build/tw-core-temp.dll" "$dir/"
 
 out=$(run "$win_exe" -run)
 check "-run on a running service prints nothing" "$out" ""
@@ -295,6 +342,21 @@ check "unknown option prints nothing" "$out" ""
 out=$(run "$win_exe" install)
 check "no dash runs as a service, which fails from a console" "$out" \
     $'Parameters:\n -install  to install the service.\n -remove   to remove the service.\nService failed to run w/err 0x00000427'
+
+# Without the sensor SDK: its error entry, and zeros for every keyword.
+w sc stop VTService >/dev/null
+wait_state 1 10 >/dev/null || bad "stopped before the SDK goes"
+rm "$dir/cpuidsdk.dll"
+w sc start VTService >/dev/null
+wait_state 4 10 >/dev/null || bad "running without the SDK"
+wait_trace_count "VTService is Readly,Will While(1)" 3 || bad "the pipe is ready without the SDK"
+trace_has "LoadLibrary cpuidsdk failed" && ok "entry: LoadLibrary cpuidsdk failed" ||
+    bad "entry: LoadLibrary cpuidsdk failed"
+grep -a -q 'err:eventlog:ReportEventW.*L"LoadLibrary cpuidsdk failed"' "$trace" &&
+    ok "it is an error entry" || bad "it is an error entry"
+out=$(w "$build/vtctl.exe" temp getc getsysinfo | tr -d '\r')
+check "without the SDK the temperature keywords answer zeros" "$out" \
+    $'0;0\n0;0\n0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;'
 
 # Remove: stops, then deletes.
 out=$(run "$win_exe" /REMOVE)

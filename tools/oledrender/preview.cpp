@@ -109,6 +109,7 @@ class SymbolLibrary final : public platform::DynamicLibrary {
   public:
     SymbolLibrary(std::string name, void* address) : name_(std::move(name)), address_(address) {}
     void* Symbol(const char* name) override { return name_ == name ? address_ : nullptr; }
+    void Unload() override {}
 
   private:
     std::string name_;
@@ -183,6 +184,13 @@ devices::TwLinkApi PreviewLibrary(PreviewMouse& mouse) {
 std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromProgramFolder(
     const platform::LibraryName&, uint32_t&) {
     return std::make_unique<SymbolLibrary>(symbol, address);
+}
+
+// Only the converter is served, and only from the program folder.
+std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromCurrentFolder(
+    const platform::LibraryName&, uint32_t& error) {
+    error = platform::kErrorModNotFound;
+    return nullptr;
 }
 
 Rendering RenderOneCycle(const std::string& config, const MouseState& state,

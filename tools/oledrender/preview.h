@@ -58,6 +58,9 @@ class SymbolLibraries final : public platform::Libraries {
   public:
     std::unique_ptr<platform::DynamicLibrary> LoadFromProgramFolder(
         const platform::LibraryName& name, uint32_t& error) override;
+    std::unique_ptr<platform::DynamicLibrary> LoadFromCurrentFolder(
+        const platform::LibraryName& name, uint32_t& error) override;
+    void FreeComponentString(void*) override {}
     std::wstring DisplayName(const platform::LibraryName& name) override { return name.windows; }
 
     std::string symbol;

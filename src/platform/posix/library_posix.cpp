@@ -1,6 +1,9 @@
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <string>
 
 #include "platform/posix/system_posix.h"
@@ -10,7 +13,8 @@ namespace vt::platform::posix {
 
 namespace {
 
-constexpr uint32_t kErrorModNotFound = 126;
+// A file that is there but is no loadable library (ERROR_BAD_EXE_FORMAT).
+constexpr uint32_t kErrorBadFormat = 193;
 
 class PosixLibrary final : public DynamicLibrary {
   public:
@@ -18,11 +22,33 @@ class PosixLibrary final : public DynamicLibrary {
     // Components stay loaded for the life of the process: objects and
     // callbacks they handed out may still be in use anywhere.
     ~PosixLibrary() override = default;
-    void* Symbol(const char* name) override { return dlsym(handle_, name); }
+    void* Symbol(const char* name) override {
+        return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
+    }
+    void Unload() override {
+        if (handle_ != nullptr) {
+            dlclose(handle_);
+            handle_ = nullptr;
+        }
+    }
 
   private:
     void* handle_;
 };
+
+std::unique_ptr<DynamicLibrary> Open(const std::string& path, uint32_t& error) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        error = kErrorModNotFound;
+        return nullptr;
+    }
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        error = kErrorBadFormat;
+        return nullptr;
+    }
+    return std::make_unique<PosixLibrary>(handle);
+}
 
 }  // namespace
 
@@ -33,12 +59,16 @@ std::unique_ptr<DynamicLibrary> PosixLibraries::LoadFromProgramFolder(const Libr
         error = kErrorModNotFound;
         return nullptr;
     }
-    void* handle = dlopen((folder + name.posix).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        error = kErrorModNotFound;
-        return nullptr;
-    }
-    return std::make_unique<PosixLibrary>(handle);
+    return Open(folder + name.posix, error);
+}
+
+std::unique_ptr<DynamicLibrary> PosixLibraries::LoadFromCurrentFolder(const LibraryName& name,
+                                                                      uint32_t& error) {
+    return Open(std::string("./") + name.posix, error);
+}
+
+void PosixLibraries::FreeComponentString(void* text) {
+    std::free(text);
 }
 
 std::wstring PosixLibraries::DisplayName(const LibraryName& name) {

@@ -1,4 +1,6 @@
 #include <windows.h>
+// windows.h first
+#include <oleauto.h>
 
 #include <string>
 
@@ -15,7 +17,14 @@ class WinLibrary final : public DynamicLibrary {
     // callbacks they handed out may still be in use anywhere.
     ~WinLibrary() override = default;
     void* Symbol(const char* name) override {
-        return reinterpret_cast<void*>(::GetProcAddress(module_, name));
+        return module_ != nullptr ? reinterpret_cast<void*>(::GetProcAddress(module_, name))
+                                  : nullptr;
+    }
+    void Unload() override {
+        if (module_ != nullptr) {
+            ::FreeLibrary(module_);
+            module_ = nullptr;
+        }
     }
 
   private:
@@ -42,6 +51,23 @@ std::unique_ptr<DynamicLibrary> WinLibraries::LoadFromProgramFolder(const Librar
         return nullptr;
     }
     return std::make_unique<WinLibrary>(module);
+}
+
+std::unique_ptr<DynamicLibrary> WinLibraries::LoadFromCurrentFolder(const LibraryName& name,
+                                                                    uint32_t& error) {
+    // A relative path: the default DLL directories set at start decide
+    // where it is looked for, and the current directory is not among them.
+    const std::wstring path = std::wstring(L"./") + name.windows;
+    HMODULE module = ::LoadLibraryW(path.c_str());
+    if (module == nullptr) {
+        error = ::GetLastError();
+        return nullptr;
+    }
+    return std::make_unique<WinLibrary>(module);
+}
+
+void WinLibraries::FreeComponentString(void* text) {
+    ::SysFreeString(static_cast<BSTR>(text));
 }
 
 std::wstring WinLibraries::DisplayName(const LibraryName& name) {

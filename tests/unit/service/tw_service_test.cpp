@@ -88,7 +88,8 @@ TEST_F(TWServiceTest, FullStartAndStopWritesTheEntriesInOrder) {
     EXPECT_THAT(fp.eventLog.messages(),
                 ElementsAre(L"TWService in OnStart", L"TWservice in OnStop",
                             L"TWservice ServiceWorkerThread", L"TWservice PipeWorkerThread",
-                            L"TWservice PipeWorkerThread OK", L"VTService is Readly,Will While(1)",
+                            L"TWservice PipeWorkerThread OK", L"LoadLibrary cpuidsdk failed",
+                            L"VTService is Readly,Will While(1)",
                             L"OledDataConvert.dll lacks the export oledDataConvert",
                             L"TWservice JobThread", L"Disable job"));
     EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopPending,

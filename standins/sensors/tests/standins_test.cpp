@@ -1,0 +1,97 @@
+// The two built stand-ins, loaded as the service loads them, serving a
+// readings file named by VTSENSORS_FILE.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "telemetry/coretemp.h"
+#include "telemetry/cpuidsdk.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace t = vt::telemetry;
+
+class StandIns : public ::testing::Test {
+  protected:
+    StandIns() {
+        file = fs::temp_directory_path() / ("vtsensors-" + std::to_string(::getpid()) + ".json");
+        ::setenv("VTSENSORS_FILE", file.c_str(), 1);
+    }
+    ~StandIns() override {
+        ::unsetenv("VTSENSORS_FILE");
+        fs::remove(file);
+    }
+    void Readings(const std::string& text) { std::ofstream(file) << text; }
+    template <class Fn>
+    Fn Symbol(void* library, const char* name) {
+        EXPECT_NE(library, nullptr) << dlerror();
+        return reinterpret_cast<Fn>(library != nullptr ? dlsym(library, name) : nullptr);
+    }
+    fs::path file;
+};
+
+TEST_F(StandIns, TheSdkServesTheFilesDevicesAndSensors) {
+    Readings(R"({"sdk": {"status": 8},
+                 "devices": [{"class": "drive"},
+                             {"class": "processor", "sensors": [
+                                {"class": "temperature", "name": "Core #0", "value": 44},
+                                {"class": "clock", "name": "Core #0", "value": 3000},
+                                {"class": "temperature", "name": "Core #1", "value": 46}]}]})");
+    void* library = dlopen(CPUIDSDK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    auto query = Symbol<t::SdkQueryInterfaceFn>(library, "QueryInterface");
+    ASSERT_NE(query, nullptr);
+    EXPECT_EQ(query(t::kSdkEntryIds[100]), nullptr);
+    auto create = reinterpret_cast<t::SdkCreateFn>(query(t::kSdkCreateId));
+    auto start = reinterpret_cast<t::SdkStartFn>(query(t::kSdkStartId));
+    auto count = reinterpret_cast<t::SdkDeviceCountFn>(query(t::kSdkDeviceCountId));
+    auto deviceClass = reinterpret_cast<t::SdkDeviceClassFn>(query(t::kSdkDeviceClassId));
+    auto sensorCount = reinterpret_cast<t::SdkSensorCountFn>(query(t::kSdkSensorCountId));
+    auto info = reinterpret_cast<t::SdkSensorInfoFn>(query(t::kSdkSensorInfoId));
+    auto destroy = reinterpret_cast<t::SdkDestroyFn>(query(t::kSdkDestroyId));
+    ASSERT_TRUE(create && start && count && deviceClass && sensorCount && info && destroy);
+
+    t::SdkInstance sdk = create();
+    int32_t status = -1, detail = -1;
+    EXPECT_NE(start(sdk, "/x", "cpuidsdk.dll", t::kSdkStartFlags, &status, &detail), 0);
+    EXPECT_EQ(status, 8);
+    EXPECT_EQ(count(sdk), 2);
+    EXPECT_EQ(deviceClass(sdk, 1), t::kClassProcessor);
+    EXPECT_EQ(deviceClass(sdk, 2), 0);
+    EXPECT_EQ(sensorCount(sdk, 1, t::kSensorTemperature), 2);
+    t::SdkString name = nullptr;
+    float value = 0;
+    int32_t a, b, c, d;
+    ASSERT_NE(info(sdk, 1, 1, t::kSensorTemperature, &a, &name, &b, &value, &c, &d), 0);
+    EXPECT_STREQ(name, "Core #1");
+    EXPECT_EQ(value, 46.0f);
+    std::free(name);
+    EXPECT_EQ(info(sdk, 1, 2, t::kSensorTemperature, &a, &name, &b, &value, &c, &d), 0);
+    destroy(sdk);
+}
+
+TEST_F(StandIns, TheTemperatureLibraryServesTheFilesTemperatures) {
+    void* library = dlopen(CORETEMP_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    auto cpu = Symbol<t::GetCpuTempFn>(library, "GetCpuTemp");
+    auto gpu = Symbol<t::GetGpuTempFn>(library, "GetGpuTemp");
+    ASSERT_TRUE(cpu && gpu);
+    int32_t values[t::kCoreTempCpuValues] = {};
+    int32_t count = -1;
+    Readings(R"({"cpuTemps": [50, 60, 0, 80], "gpuTemps": null})");
+    EXPECT_EQ(cpu(&count, values), 1);
+    EXPECT_EQ(count, 4);
+    EXPECT_EQ(values[3], 80);
+    EXPECT_EQ(gpu(&count, values), 0);
+    // Read afresh at every call.
+    Readings(R"({"cpuTemps": {"count": 2, "values": [70]}, "gpuTemps": [38]})");
+    EXPECT_EQ(cpu(&count, values), 1);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(values[0], 70);
+    EXPECT_EQ(gpu(&count, values), 1);
+    EXPECT_EQ(count, 1);
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+// "temp", "getc" and "getsysinfo" over the real sensor monitor with a fake
+// SDK and a fake temperature library: averaging, the remembered values,
+// the valid range, failures, the fake levels and the formatting.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/fake_platform.h"
+#include "pipe/pipe_commands.h"
+
+namespace vt::pipe {
+namespace {
+
+using fakes::FakePlatform;
+using fakes::Sensors;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace telemetry;
+
+class TemperatureCommandsTest : public ::testing::Test {
+  protected:
+    TemperatureCommandsTest() { fakes::InstallSensorLibraries(fp.libraries, true); }
+
+    // The pipe thread's start with whatever the test set up.
+    void Start() {
+        commands.sensors = &monitor;
+        commands.StartTemperatureSources();
+        fp.eventLog.clear();
+    }
+    void Cpu(int32_t count, std::vector<int32_t> values) {
+        Sensors().cpuCount = count;
+        Sensors().cpuValues = std::move(values);
+    }
+    void Gpu(int32_t count, std::vector<int32_t> values) {
+        Sensors().gpuCount = count;
+        Sensors().gpuValues = std::move(values);
+    }
+
+    FakePlatform fp;
+    devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
+    std::atomic<int32_t> enabled{0}, disabled{0};
+    std::atomic<uint64_t> heartbeat{0};
+    SensorMonitor monitor{fp.libraries, fp.folders, fp.console, fp.eventLog};
+    PipeCommands commands{{enabled, disabled, heartbeat}, layer, fp.clock, fp.eventLog, nullptr};
+};
+
+TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
+    commands.sensors = &monitor;
+    commands.StartTemperatureSources();
+    EXPECT_TRUE(commands.temperatureReady);
+    EXPECT_THAT(fp.libraries.loads, ElementsAre(kSdkLibrary.windows, kCoreTempLibrary.windows));
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Core temp lib load good"));
+
+    FakePlatform noSdk;
+    fakes::InstallSensorLibraries(noSdk.libraries, true);
+    Sensors().startResult = 0;
+    SensorMonitor m(noSdk.libraries, noSdk.folders, noSdk.console, noSdk.eventLog);
+    PipeCommands c({enabled, disabled, heartbeat}, layer, noSdk.clock, noSdk.eventLog, nullptr);
+    c.sensors = &m;
+    c.StartTemperatureSources();
+    EXPECT_FALSE(c.temperatureReady);
+    EXPECT_THAT(noSdk.libraries.loads, ElementsAre(kSdkLibrary.windows));
+    EXPECT_EQ(c.Handle("temp"), "0;0");
+    EXPECT_EQ(c.Handle("getc"), "0;0");
+    EXPECT_EQ(c.Handle("getsysinfo"), "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;");
+    EXPECT_EQ(Sensors().temperatureCalls, 0);
+}
+
+TEST_F(TemperatureCommandsTest, TheLibraryMissingAnswersZeros) {
+    fp.libraries.components[kCoreTempLibrary.windows].programFolderError =
+        platform::kErrorModNotFound;
+    commands.sensors = &monitor;
+    commands.StartTemperatureSources();
+    EXPECT_FALSE(commands.temperatureReady);
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Get the core temp .dll failed"));
+    Cpu(8, {50, 50, 50, 50, 50, 50, 50, 50});
+    EXPECT_EQ(commands.Handle("temp"), "0;0");
+    EXPECT_EQ(commands.Handle("getc"), "0;0");
+    EXPECT_EQ(commands.Handle("getsysinfo"), "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;");
+}
+
+TEST_F(TemperatureCommandsTest, TempAveragesUpToTheFirstZeroOverTheReportedCount) {
+    Start();
+    Cpu(4, {50, 60, 70, 80});
+    Gpu(1, {38});
+    EXPECT_EQ(commands.Handle("temp"), "65;38;");
+    Cpu(4, {50, 60, 0, 80});  // 110 / 4
+    EXPECT_EQ(commands.Handle("temp"), "27;38;");
+    Cpu(20, std::vector<int32_t>(20, 40));  // 16 values summed, divided by 20
+    Gpu(2, {30, 50});
+    EXPECT_EQ(commands.Handle("temp"), "32;40;");
+    EXPECT_THAT(fp.eventLog.messages(), IsEmpty());
+}
+
+TEST_F(TemperatureCommandsTest, TheLastCpuTemperatureIsRememberedAndResetByAnImpossibleOne) {
+    Start();
+    Cpu(2, {45, 45});
+    EXPECT_EQ(commands.Handle("temp"), "45;0;");  // no GPU reading: 0
+    Cpu(0, {});
+    EXPECT_EQ(commands.Handle("temp"), "45;0;");
+    Sensors().cpuOk = false;  // a failed call counts 0 as well
+    EXPECT_EQ(commands.Handle("temp"), "45;0;");
+    Sensors().cpuOk = true;
+
+    Cpu(1, {101});
+    Gpu(1, {101});
+    EXPECT_EQ(commands.Handle("temp"), "0;0;");
+    EXPECT_EQ(commands.lastCpuTemperature, 0);
+    Cpu(0, {});
+    Gpu(1, {-3});
+    EXPECT_EQ(commands.Handle("temp"), "0;0;");
+
+    // An exception inside the library: the remembered CPU value, GPU 0.
+    Cpu(1, {52});
+    Gpu(1, {60});
+    EXPECT_EQ(commands.Handle("temp"), "52;60;");
+    Sensors().throwOnCpu = true;
+    EXPECT_EQ(commands.Handle("temp"), "52;0;");
+    EXPECT_THAT(fp.eventLog.messages(),
+                ElementsAre(L"GetSysTemperature Fail", L"fail to get the cpu and gpu temp"));
+}
+
+TEST_F(TemperatureCommandsTest, FakeLevelsReplaceLiveReadings) {
+    Start();
+    Cpu(1, {45});
+    commands.Handle("fake_temp");
+    EXPECT_EQ(commands.Handle("temp"), "100;100");
+    commands.Handle("fake_step");
+    EXPECT_EQ(commands.Handle("temperature"), "20;20");
+    // The live query still ran and was remembered.
+    EXPECT_EQ(commands.lastCpuTemperature, 45);
+    EXPECT_EQ(commands.Handle("getc"), "1;0;");
+}
+
+TEST_F(TemperatureCommandsTest, GetcAnswersTheCountsAndRemembersTheCpuCount) {
+    Start();
+    Cpu(8, {40, 41, 42, 43, 44, 45, 46, 47});
+    Gpu(1, {38});
+    EXPECT_EQ(commands.Handle("getc"), "8;1;");
+    EXPECT_EQ(commands.Handle("getcount"), "8;1;");
+    Sensors().throwOnCpu = true;
+    EXPECT_EQ(commands.Handle("getc"), "8;0;");
+    EXPECT_THAT(fp.eventLog.messages(),
+                ElementsAre(L"GetSysTemperature Fail", L"fail to get the cpu and gpu temp"));
+    Sensors().throwOnCpu = false;
+    Sensors().cpuOk = false;
+    EXPECT_EQ(commands.Handle("getc"), "0;1;");
+}
+
+TEST_F(TemperatureCommandsTest, GetsysinfoWritesFifteenFieldsFloatsWithSixDecimals) {
+    Sensors().devices = {{kClassProcessor,
+                          {{kSensorClock, "Core #0", 3600.0f},
+                           {kSensorVoltage, "VID", 1.25f},
+                           {kSensorTemperature, "Core #0", 47.9f},
+                           {kSensorUtilisation, "Total", 13.0f}}},
+                         {kClassMainboard,
+                          {{kSensorFan, "CPU", 1200.0f},
+                           {kSensorFan, "SYS1", 801.0f},
+                           {kSensorFan, "SYS2", 802.0f},
+                           {kSensorFan, "SYS3", 803.0f},
+                           {kSensorFan, "SYS4", 804.0f},
+                           {kSensorFan, "SYS5", 805.0f}}}};
+    Start();
+    EXPECT_EQ(commands.Handle("getsysinfo"),
+              "3600.000000;1200;1.250000;47;13;0.000000;0;0.000000;0;0;801;802;803;804;805;");
+
+    // A display adapter appears only at the next start; until then the GPU
+    // positions keep what they had.
+    commands.snapshot.gpuTemperature = 33;
+    commands.snapshot.gpuClock = 0.5f;
+    EXPECT_EQ(commands.Handle("getsysinfo!"),
+              "3600.000000;1200;1.250000;47;13;0.500000;0;0.000000;33;0;801;802;803;804;805;");
+}
+
+}  // namespace
+}  // namespace vt::pipe
