@@ -5,11 +5,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
-#include <string_view>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
