@@ -35,7 +35,9 @@ void CS900Panel::SetUp() {
     ConnectSystemInfo(layer_, systemInfo_, &ForwardSystemInfo<CS900Device, &DeviceSlots::cs900>);
     uint8_t idle = 0;
     if (panelThreadRunning.compare_exchange_strong(idle, 1)) {
+        ++threadsInside_;
         if (!system_.threads.StartThread(&CS900Panel::ThreadMain, this)) {
+            --threadsInside_;
             panelThreadRunning = 0;  // the next creation tries again
         }
     }
@@ -59,8 +61,20 @@ std::string CS900Panel::localDeviceIniPath() const {
     return localDeviceIniPath_;
 }
 
+CS900Panel::~CS900Panel() {
+    stopping = true;
+    // The thread looks at `stopping` after each pass (one 2000 ms sleep).
+    constexpr uint32_t kStepMs = 10;
+    for (uint32_t waited = 0; threadsInside_.load() > 0 && waited < 3 * kPanelPeriodMs;
+         waited += kStepMs) {
+        layer_.clock().Sleep(kStepMs);
+    }
+}
+
 void CS900Panel::ThreadMain(void* context) {
-    PanelThread(*static_cast<CS900Panel*>(context)).Run();
+    auto* panel = static_cast<CS900Panel*>(context);
+    PanelThread(*panel).Run();
+    --panel->threadsInside_;  // last: the panel may be gone right after
 }
 
 void PanelThread::Run() {

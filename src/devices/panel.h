@@ -43,6 +43,11 @@ struct PanelSystem {
 class CS900Panel {
   public:
     CS900Panel(DeviceLayer& layer, const PanelSystem& system);
+    // Stops the panel thread and waits (a few seconds at most) until it has
+    // left, so it never runs on a panel that is gone.
+    ~CS900Panel();
+    CS900Panel(const CS900Panel&) = delete;
+    CS900Panel& operator=(const CS900Panel&) = delete;
 
     // The set-up step of every CS900 object created: the settings path, the
     // system-information feed (obtained once), and a PanelThread unless one
@@ -65,6 +70,8 @@ class CS900Panel {
     DeviceLayer& layer_;
     PanelSystem system_;
     std::atomic<SystemInfoSource*> systemInfo_{nullptr};
+    // Threads started and not yet returned; the last thing a thread does.
+    std::atomic<int> threadsInside_{0};
     PingState ping_;
     // Written by a creation while the panel thread reads it.
     mutable std::mutex pathMutex_;

@@ -29,6 +29,15 @@ TWService::TWService(const platform::Platform& platform)
 }
 
 TWService::~TWService() {
+    // The work items see `stopping` within a pass (a second at most); none
+    // may still be running inside the object once it is gone. Bounded, so a
+    // device call that never returns cannot keep the process from ending.
+    stopping = true;
+    constexpr uint32_t kStepMs = 10;
+    for (uint32_t waited = 0; workItemsInside_.load() > 0 && waited < kWorkItemsWaitMs;
+         waited += kStepMs) {
+        platform_.clock.Sleep(kStepMs);
+    }
     stoppedEvent.reset();
     platform_.screenSaver.Unsubscribe();
 }
@@ -45,7 +54,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
     }
     QueueMemberWorkItem(&TWService::ServiceWorkerThread, this);
     try {
-        QueueMemberWorkItem(&TWService::PipeWorkerThread, this);
+        QueueMemberWorkItem(&TWService::PipeWorkerThread, this, false);
         // Hot-plug only once the start-up enumeration is done and the pipe,
         // which reads the slots, is served.
         devices.RegisterHotPlug();

@@ -30,9 +30,11 @@ class TWService : public TWServiceBase {
     ~TWService() override;
 
     // Queues object->*fn() as a long-running work item. Throws SystemError
-    // when it cannot be queued; nothing is left allocated then.
+    // when it cannot be queued; nothing is left allocated then. The object's
+    // destruction waits for an awaited item to return; the pipe server is
+    // not awaited, as it may sit in a wait for a client for good.
     template <class T>
-    void QueueMemberWorkItem(void (T::*fn)(), T* object);
+    void QueueMemberWorkItem(void (T::*fn)(), T* object, bool awaited = true);
 
     // Runs until `stopping` is seen, then signals stoppedEvent.
     void ServiceWorkerThread();
@@ -51,6 +53,7 @@ class TWService : public TWServiceBase {
     void CompanionWatcherThread();
 
     static constexpr uint32_t kStopPollMs = 2000;
+    static constexpr uint32_t kWorkItemsWaitMs = 3000;
 
     std::atomic<bool> stopping{false};
     std::unique_ptr<platform::Event> stoppedEvent;
@@ -80,14 +83,17 @@ class TWService : public TWServiceBase {
     };
 
     const platform::Platform platform_;
+    // Awaited work items queued and not yet returned.
+    std::atomic<int> workItemsInside_{0};
     ScreenSaverReaction screenSaverReaction_{devices.cooler};
 };
 
 template <class T>
-void TWService::QueueMemberWorkItem(void (T::*fn)(), T* object) {
+void TWService::QueueMemberWorkItem(void (T::*fn)(), T* object, bool awaited) {
     struct Record {
         void (T::*fn)();
         T* object;
+        std::atomic<int>* inside;  // null when not awaited
     };
     auto trampoline = [](void* context) {
         std::unique_ptr<Record> record(static_cast<Record*>(context));
@@ -97,9 +103,19 @@ void TWService::QueueMemberWorkItem(void (T::*fn)(), T* object) {
             (record->object->*record->fn)();
         } catch (...) {
         }
+        if (record->inside != nullptr) {
+            --*record->inside;  // last touch: the object may go right after
+        }
     };
-    auto record = std::make_unique<Record>(Record{fn, object});
+    auto record =
+        std::make_unique<Record>(Record{fn, object, awaited ? &workItemsInside_ : nullptr});
+    if (awaited) {
+        ++workItemsInside_;
+    }
     if (!platform_.threads.QueueLongRunning(trampoline, record.get())) {
+        if (awaited) {
+            --workItemsInside_;
+        }
         throw SystemError(platform_.threads.LastError());
     }
     record.release();  // the trampoline owns it now
