@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing (Debian packages, the i386
-# architecture, Wine), builds the native, sanitizer and both Windows builds,
-# runs the native tests with ctest, fuzzes the pipe requests for 30 s and the
-# OLED job file for 20 s, runs the pipe benchmark briefly, then the Windows
-# build under Wine.
+# architecture, Wine), builds the native build with sanitizers and runs its
+# tests with ctest, fuzzes the pipe requests for 30 s and the OLED job file
+# for 20 s, builds both Windows builds, then tests the Windows build under
+# Wine. The benchmark is scripts/bench.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -17,13 +17,9 @@ configure() {  # configure DIR [cmake args...]
 }
 mkdir -p build
 
-echo "== native build"
-configure build/native -DCMAKE_BUILD_TYPE=Debug
-cmake --build build/native -j "$jobs"
-echo "== native tests"
-(cd build/native && ctest --output-on-failure -j "$jobs")
-
-echo "== sanitizer build (address, undefined)"
+# Every native test runs once, in the sanitizer build: a plain build would
+# only repeat them without the checks (scripts/run.sh builds build/native).
+echo "== native build with AddressSanitizer and UndefinedBehaviorSanitizer, and its tests"
 configure build/asan -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=ON
 cmake --build build/asan -j "$jobs"
 (cd build/asan && ctest --output-on-failure -j "$jobs")
@@ -55,12 +51,6 @@ fuzz() {  # fuzz NAME SECONDS REPLAYER [libFuzzer options...]
 }
 fuzz pipe 30 vt_fuzz_replay -dict=tests/fuzz/pipe.dict
 fuzz oled 20 vt_oled_fuzz_replay
-
-echo "== benchmark: pipe round trips, service against a bare echo (figures only)"
-configure build/bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_BUILD_TESTS=OFF
-cmake --build build/bench -j "$jobs" --target vt_pipe_bench
-# No figure is judged; only a benchmark that cannot run fails the script.
-build/bench/vt_pipe_bench --benchmark_min_time=0.2
 
 echo "== Windows builds (32-bit product, 64-bit for kernels without 32-bit support)"
 # The Wine run uses the 32-bit build where 32-bit Wine starts, else the
