@@ -7,7 +7,9 @@ cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages "${NATIVE_PACKAGES[@]}"
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build/native --target VTService
+# The service, the stand-ins it loads from beside it, and the tools to drive it.
+cmake --build build/native --target VTService twlink twlink_scenario oledconvert cpuidsdk \
+    tw-core-temp sensor_readings_default tw_nightjar twsim vtctl oledrender
 export VTSERVICE_EVENTLOG_FILE=${VTSERVICE_EVENTLOG_FILE:-/dev/stderr}
 # The pipe's socket: /run/vtservice where we may write there, else beside the build.
 if [ -z "${VTSERVICE_RUN_DIR:-}" ] && ! { mkdir -p /run/vtservice && [ -w /run/vtservice ]; } 2>/dev/null; then
