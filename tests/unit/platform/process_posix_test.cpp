@@ -30,7 +30,7 @@ bool Eventually(F done) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::yield();
     }
     return true;
 }
