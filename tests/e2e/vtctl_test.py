@@ -11,6 +11,8 @@ import threading
 import time
 import unittest
 
+from sanitizers import assert_clean, checked_env
+
 VTCTL = None
 READ_SIZE = 127  # what the service reads per request
 
@@ -73,20 +75,22 @@ def service_like(request):
 class Vtctl(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
-        self.env = dict(os.environ, VTSERVICE_RUN_DIR=self.dir.name)
+        self.addCleanup(self.dir.cleanup)
+        self.env = checked_env(self, dict(os.environ, VTSERVICE_RUN_DIR=self.dir.name),
+                               os.path.join(self.dir.name, "sanitizers"))
         self.server = None
 
     def tearDown(self):
         if self.server:
             self.server.close()
-        self.dir.cleanup()
 
     def serve(self, answer):
         self.server = ScriptedServer(self.dir.name, answer)
 
     def vtctl(self, *args):
-        return subprocess.run([VTCTL, *args], capture_output=True, timeout=10,
-                              env=self.env)
+        r = subprocess.run([VTCTL, *args], capture_output=True, timeout=10, env=self.env)
+        assert_clean(self, r.stderr)
+        return r
 
     def test_requests_share_one_connection_and_print_a_line_each(self):
         self.serve(service_like)
