@@ -22,35 +22,16 @@ mkdir -p build
 echo "== native build with AddressSanitizer and UndefinedBehaviorSanitizer, and its tests"
 configure build/asan -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=ON
 cmake --build build/asan -j "$jobs"
+# The build already stops at the first report; these make sure nothing in
+# the environment turns that off, and that leaks count too.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}halt_on_error=1:detect_leaks=1"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}halt_on_error=1:print_stacktrace=1"
 (cd build/asan && ctest --output-on-failure -j "$jobs")
 
 echo "== fuzzing the pipe requests (30 s) and the OLED job file (20 s) with libFuzzer"
-# -O1 keeps the fuzzer fast enough to matter; no NDEBUG, so asserts stay in.
-configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVT_FUZZ=ON
-cmake --build build/fuzz -j "$jobs" --target vt_pipe_fuzz vt_fuzz_replay vt_oled_fuzz \
-    vt_oled_fuzz_replay
-mkdir -p build/fuzz/artifacts
-fuzz() {  # fuzz NAME SECONDS REPLAYER [libFuzzer options...]
-    local name=$1 seconds=$2 replayer=$3; shift 3
-    # New inputs go to a scratch folder, never into the seed corpus; a
-    # failing input lands in build/fuzz/artifacts/.
-    local fresh
-    fresh=$(mktemp -d)
-    if ! "build/fuzz/tests/fuzz/vt_${name}_fuzz" -max_total_time="$seconds" -timeout=5 \
-            -rss_limit_mb=2048 -artifact_prefix=build/fuzz/artifacts/ -print_final_stats=1 "$@" \
-            "$fresh" "tests/fuzz/corpus/$name" >"build/fuzz/$name.log" 2>&1; then
-        rm -rf "$fresh"
-        tail -n 60 "build/fuzz/$name.log"
-        echo "fuzzing failed (crash, leak, time-out or out of memory); the input is in" \
-             "build/fuzz/artifacts/, replay it with build/fuzz/tests/fuzz/$replayer FILE"
-        exit 1
-    fi
-    rm -rf "$fresh"
-    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units)' "build/fuzz/$name.log"
-}
-fuzz pipe 30 vt_fuzz_replay -dict=tests/fuzz/pipe.dict
-fuzz oled 20 vt_oled_fuzz_replay
+# Short runs, to catch what a change breaks; long runs are scripts/fuzz.sh.
+./scripts/fuzz.sh pipe 30
+./scripts/fuzz.sh oled 20
 
 echo "== Windows builds (32-bit product, 64-bit for kernels without 32-bit support)"
 # The Wine run uses the 32-bit build where 32-bit Wine starts, else the

@@ -33,9 +33,18 @@ bool ConfigEnabled(const Json& config) {
     return it != config.end() && it->is_boolean() && it->get<bool>();
 }
 
-bool JobEnabledAtStart(const std::string& path) {
+JobFileRead ParseJobFile(std::string_view text, Json& config) {
+    Json parsed = Json::parse(text.begin(), text.end(), nullptr, false, false);
+    if (parsed.is_discarded()) {
+        return JobFileRead::FormatError;
+    }
+    config = std::move(parsed);
+    return JobFileRead::Loaded;
+}
+
+bool JobEnabledAtStart(JobFileSource& file) {
     Json config;
-    return ReadJobFile(path, config) == JobFileRead::Loaded && ConfigEnabled(config);
+    return file.Read(config) == JobFileRead::Loaded && ConfigEnabled(config);
 }
 
 std::optional<int32_t> ReadInteger(const Json& value) {

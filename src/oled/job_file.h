@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -29,10 +31,33 @@ enum class JobFileRead { Loaded, CannotOpen, FormatError };
 // follow it). `config` is replaced only when the result is Loaded.
 JobFileRead ReadJobFile(const std::string& path, Json& config);
 
+// The same rules for a job file's text already in memory.
+JobFileRead ParseJobFile(std::string_view text, Json& config);
+
+// Where the job reads its file from, afresh at every reading: the service
+// reads the file in the data folder; the fuzzer hands over text in memory,
+// so that no input costs a file.
+class JobFileSource {
+  public:
+    virtual JobFileRead Read(Json& config) = 0;
+
+  protected:
+    ~JobFileSource() = default;
+};
+
+class JobFileAt final : public JobFileSource {
+  public:
+    explicit JobFileAt(std::string path) : path_(std::move(path)) {}
+    JobFileRead Read(Json& config) override { return ReadJobFile(path_, config); }
+
+  private:
+    const std::string path_;
+};
+
 // The start-up reading of "enable": true only for a top-level object whose
 // "enable" is the boolean true; a missing file, a parse failure or any other
 // value count as disabled.
-bool JobEnabledAtStart(const std::string& path);
+bool JobEnabledAtStart(JobFileSource& file);
 
 // The reading of "enable" while painting: only the boolean true keeps the
 // job running; false, a missing member or any other type stops it.

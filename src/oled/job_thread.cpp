@@ -49,7 +49,8 @@ JobThread::JobThread(JobFlags flags, devices::DeviceLayer& devices, JobPlatform 
     : flags_(flags),
       devices_(devices),
       platform_(platform),
-      jobFilePath_(JobFilePath(platform.folders)),
+      folderJobFile_(JobFilePath(platform.folders)),
+      jobFile_(platform.jobFile ? *platform.jobFile : folderJobFile_),
       bitmapPath_(platform.folders.DataFolder() + platform.folders.Separator() + kBitmapFileName),
       settings_(InitialSettings()) {}
 
@@ -99,7 +100,7 @@ void JobThread::Start() {
 }
 
 void JobThread::LoadJobEnable() {
-    flags_.enabled = JobEnabledAtStart(jobFilePath_) ? 1 : 0;
+    flags_.enabled = JobEnabledAtStart(jobFile_) ? 1 : 0;
     Log(EventType::Information, flags_.enabled ? L"Enable job" : L"Disable job");
 }
 
@@ -165,7 +166,7 @@ void JobThread::FindMouse() {
 }
 
 void JobThread::LoadFile() {
-    switch (ReadJobFile(jobFilePath_, config_)) {
+    switch (jobFile_.Read(config_)) {
         case JobFileRead::CannotOpen:
             Log(EventType::Error, L"Can not open tw_service.cfg");
             // Only a third failure in a row of counting resets the counter;

@@ -46,6 +46,8 @@ struct JobPlatform {
     platform::EventLog& eventLog;
     platform::Folders& folders;
     platform::Libraries& libraries;
+    // Null: tw_service.cfg in the data folder.
+    JobFileSource* jobFile = nullptr;
 };
 
 class JobThread {
@@ -106,7 +108,8 @@ class JobThread {
     JobPlatform platform_;
     const std::atomic<bool>* stopping_ = nullptr;
 
-    const std::string jobFilePath_;
+    JobFileAt folderJobFile_;
+    JobFileSource& jobFile_;
     const std::string bitmapPath_;
     std::unique_ptr<platform::DynamicLibrary> converterLibrary_;
     OledConverter* converter_ = nullptr;

@@ -1,6 +1,7 @@
 // Fuzzing the OLED job over its job file. One input is the whole file; the
 // job starts, finds a mouse, loads the file and paints one cycle of the
-// mouse's profile with the converter stand-in.
+// mouse's profile with the converter stand-in. Everything stays in memory,
+// the file and the scratch bitmap alike, so an input costs no file.
 //
 // Besides crashes, sanitizer reports and hangs, the harness stops when the
 // mouse receives something it could not take: a pixel byte other than 0 or
@@ -11,11 +12,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <cstring>
+#include <map>
 #include <string>
+#include <string_view>
 
-#include "converter.h"
+#include "bitmap.h"
 #include "devices/device_layer.h"
 #include "fakes/fake_console.h"
 #include "fakes/fake_event_log.h"
@@ -51,24 +53,50 @@ class BudgetClock final : public platform::Clock {
     int sleeps_ = 0;
 };
 
+// The converter stand-in's drawing and bitmap coding, with its scratch
+// bitmap kept in memory: the job hands it a path as it would to the real
+// converter, but no input ever touches the disk for it.
+class MemoryConverter final : public OledConverter {
+  public:
+    int32_t InitConverter(int32_t) override { return 1; }
+    int32_t TextToBitmap(const char* text, const char* bitmapPath, int32_t layout) override {
+        files_[bitmapPath] = oledconvert::EncodeBmp(oledconvert::DrawText(text, layout));
+        return 1;
+    }
+    int32_t Reserved() override { return 0; }
+    int32_t BitmapToFrame(const char* bitmapPath, uint8_t* pixels) override {
+        oledconvert::Pixels read{};
+        const bool ok = oledconvert::DecodeBmp(files_[bitmapPath], read);
+        std::memcpy(pixels, read.data(), read.size());
+        return ok ? 1 : 0;
+    }
+
+  private:
+    std::map<std::string, std::string> files_;
+};
+
 extern "C" OledConverter* VT_CDECL StandInFactory() {
-    return oledconvert::Converter();
+    static MemoryConverter converter;
+    return &converter;
 }
 
-// One scratch folder for the run, holding the job file and the bitmap.
-struct Scratch {
-    Scratch() {
-        const auto unique = reinterpret_cast<uintptr_t>(this) ^ static_cast<uintptr_t>(std::rand());
-        folder =
-            (std::filesystem::temp_directory_path() / ("vt_oled_fuzz_" + std::to_string(unique)))
-                .string();
-        std::filesystem::create_directories(folder);
+// The job file is the input itself, never written anywhere, and parsed
+// once: the job reads it twice (at start and once it found the mouse), and
+// parsing was most of the time an input took.
+class MemoryJobFile final : public JobFileSource {
+  public:
+    explicit MemoryJobFile(std::string_view text) : result_(ParseJobFile(text, parsed_)) {}
+    JobFileRead Read(Json& config) override {
+        if (result_ == JobFileRead::Loaded) {
+            config = parsed_;
+        }
+        return result_;
     }
-    ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-    std::string folder;
+    const Json& parsed() const { return parsed_; }
+
+  private:
+    Json parsed_;
+    const JobFileRead result_;
 };
 
 void CheckMouse(const oledrender::PreviewMouse& mouse, const Json& config, int32_t profile) {
@@ -103,19 +131,23 @@ void CheckMouse(const oledrender::PreviewMouse& mouse, const Json& config, int32
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace vt;
     using namespace vt::oled;
-    static Scratch scratch;
-    std::ofstream(scratch.folder + "/tw_service.cfg", std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-
-    BudgetClock clock;
-    fakes::FakeEventLog log;
-    fakes::FakeConsole console;
-    fakes::FakeFolders folders;
-    folders.dataFolder = scratch.folder;
-    oledrender::SymbolLibraries libraries;
-    libraries.symbol = kOledDataConvertExport;
-    libraries.address = reinterpret_cast<void*>(&StandInFactory);
-    oledrender::PreviewMouse mouse;
+    // What does not depend on the input lives for the whole run: building a
+    // device layer and a mouse afresh for every input cost more than the
+    // input itself.
+    static fakes::FakeConsole console;
+    static BudgetClock layerClock;
+    static fakes::FakeEventLog layerLog;
+    static devices::DeviceLayer layer(layerLog, console, layerClock);
+    static oledrender::PreviewMouse mouse;
+    static const bool attached = [] {
+        layer.Attach(oledrender::PreviewLibrary(mouse));
+        layer.rx410Present = 1;
+        return true;
+    }();
+    (void)attached;
+    mouse.calls.clear();
+    mouse.frames.clear();
+    mouse.state = oledrender::MouseState{};
     // Figures that need care: a stage index past the four, a zero interval,
     // the longest APM count.
     mouse.state.settings[0] = static_cast<uint8_t>(size % 7);
@@ -123,14 +155,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     mouse.state.apm = -2147483647 - 1;
     mouse.state.profile = static_cast<int32_t>(size % 3);
     mouse.state.logoFlag = 1;
-    devices::DeviceLayer layer(log, console, clock);
-    layer.Attach(oledrender::PreviewLibrary(mouse));
-    layer.rx410Present = 1;
+
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    MemoryJobFile jobFile(text);
+    BudgetClock clock;
+    fakes::FakeEventLog log;
+    fakes::FakeFolders folders;
+    folders.dataFolder = "fuzz-data";  // names the scratch bitmap; nothing is written there
+    oledrender::SymbolLibraries libraries;
+    libraries.symbol = kOledDataConvertExport;
+    libraries.address = reinterpret_cast<void*>(&StandInFactory);
     std::atomic<int32_t> enabled{1}, disabled{0};
     std::atomic<uint64_t> heartbeat{0};
-    JobThread job({enabled, disabled, heartbeat}, layer, {clock, log, folders, libraries});
-    Json config;
-    ReadJobFile(folders.dataFolder + "/tw_service.cfg", config);
+    JobThread job({enabled, disabled, heartbeat}, layer,
+                  {clock, log, folders, libraries, &jobFile});
     try {
         job.Start();
         enabled = 1;  // paint whatever the file says about "enable"
@@ -143,6 +181,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     } catch (const OutOfTime&) {
     }
-    CheckMouse(mouse, config, mouse.state.profile);
+    CheckMouse(mouse, jobFile.parsed(), mouse.state.profile);
     return 0;
 }

@@ -30,6 +30,7 @@ TEST_F(JobFileTest, OneValueFollowedOnlyByWhiteSpaceLoads) {
         Write(bad);
         Json kept = "untouched";
         EXPECT_EQ(ReadJobFile(path, kept), JobFileRead::FormatError) << bad;
+        EXPECT_EQ(ParseJobFile(bad, kept), JobFileRead::FormatError) << bad;  // the fuzzer's road
         EXPECT_EQ(kept, "untouched") << bad;
     }
     std::remove(path.c_str());
@@ -46,12 +47,13 @@ TEST_F(JobFileTest, OnlyABooleanTrueEnablesTheJobAtStart) {
                                                   {"[true]", false},
                                                   {"true", false},
                                                   {"{\"enable\": true} 1", false}};
+    JobFileAt file(path);
     for (const auto& [text, enabled] : cases) {
         Write(text);
-        EXPECT_EQ(JobEnabledAtStart(path), enabled) << text;
+        EXPECT_EQ(JobEnabledAtStart(file), enabled) << text;
     }
     std::remove(path.c_str());
-    EXPECT_FALSE(JobEnabledAtStart(path));
+    EXPECT_FALSE(JobEnabledAtStart(file));
 }
 
 TEST(JobFileValues, IntegersTruncateFloatsCountBooleansAndClamp) {
@@ -64,6 +66,20 @@ TEST(JobFileValues, IntegersTruncateFloatsCountBooleansAndClamp) {
     EXPECT_EQ(ReadInteger(Json(-1e300)), std::numeric_limits<int32_t>::min());
     EXPECT_EQ(ReadInteger(Json(uint64_t{5000000000})), std::numeric_limits<int32_t>::max());
     EXPECT_EQ(ReadInteger(Json(int64_t{-5000000000})), std::numeric_limits<int32_t>::min());
+    // On the edges of the range and one past them, from every number type.
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(ReadInteger(Json(uint64_t{2147483647})), kMax);
+    EXPECT_EQ(ReadInteger(Json(uint64_t{2147483648})), kMax);
+    EXPECT_EQ(ReadInteger(Json(int64_t{2147483647})), kMax);
+    EXPECT_EQ(ReadInteger(Json(int64_t{2147483646})), kMax - 1);
+    EXPECT_EQ(ReadInteger(Json(int64_t{-2147483648})), kMin);
+    EXPECT_EQ(ReadInteger(Json(int64_t{-2147483647})), kMin + 1);
+    EXPECT_EQ(ReadInteger(Json(int64_t{-2147483649})), kMin);
+    EXPECT_EQ(ReadInteger(Json(2147483646.9)), kMax - 1);
+    EXPECT_EQ(ReadInteger(Json(2147483648.0)), kMax);
+    EXPECT_EQ(ReadInteger(Json(-2147483647.9)), kMin + 1);
+    EXPECT_EQ(ReadInteger(Json(-2147483649.0)), kMin);
     EXPECT_EQ(ReadInteger(Json("3")), std::nullopt);
     EXPECT_EQ(ReadInteger(Json(nullptr)), std::nullopt);
     EXPECT_EQ(ReadInteger(Json::array({1})), std::nullopt);
