@@ -180,6 +180,15 @@ TEST_F(DeviceLayerTest, CountsOfZeroNegativeOrBeyondTheBufferAreSafe) {
     EXPECT_NE(layer.slots.hv230.load(), nullptr);
 }
 
+TEST_F(DeviceLayerTest, TheLastRecordTheBufferHoldsIsRead) {
+    for (int i = 0; i < kDevInfoCapacity - 1; ++i) {
+        TwLink().Attach(kVid, 0x0999, "hid#unknown" + std::to_string(i));
+    }
+    TwLink().Attach(kVid, 0x0113, "hid#hv230");  // record 50 of 50
+    Enumerate();
+    EXPECT_NE(layer.slots.hv230.load(), nullptr);
+}
+
 TEST_F(DeviceLayerTest, SecondAttemptAfterExactlyTheModelsPause) {
     TwLink().failNext["hv230"] = 1;
     TwLink().failNext["hv210"] = 1;

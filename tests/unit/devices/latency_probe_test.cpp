@@ -156,6 +156,18 @@ TEST_F(PingTest, SkipsOtherRepliesAndTakesTheMatchingOne) {
     EXPECT_THAT(fp.icmp.waits, Each(100u));
 }
 
+TEST_F(PingTest, AnEchoWithoutPayloadIsStillAReply) {
+    // Exactly as long as the echo header: the shortest datagram that is ours.
+    fp.icmp.onSend = [this](const FakeIcmp::Sent& request) {
+        fp.icmp.incoming.push_back({40, Datagram(0, kOurId, 1, TimeIn(request), 0)});
+    };
+    LatencyProbe probe(fp.icmp, state);
+    PingResult r{};
+    ASSERT_TRUE(probe.Ping(kLoopback, &r));
+    EXPECT_EQ(r.roundTripMs, 40u);
+    EXPECT_EQ(r.payloadBytes, 0u);
+}
+
 TEST_F(PingTest, GivesUpTwoSecondsAfterSending) {
     // Only replies that never match keep arriving.
     fp.icmp.onSend = [this](const FakeIcmp::Sent& request) {

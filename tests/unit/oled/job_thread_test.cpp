@@ -309,6 +309,10 @@ TEST_F(JobThreadTest, FiguresComeFromTheSettingsAndTheInfoBlock) {
 
 TEST_F(JobThreadTest, UnsafeFiguresAreBoundedInsteadOfOverrunning) {
     StartPainting(Profile1(R"({"cycle_order": [1, 7, 13, 2]})"));
+    // Stage 3 is the last one; 4 would read the two bytes right after the
+    // stages, which are not zero here so that reading them would show.
+    mouse.state.settings[17] = 0x34;
+    mouse.state.settings[18] = 0x12;
     const std::pair<uint8_t, uint8_t> stagesAndIntervals[] = {{0, 8}, {3, 0}, {4, 3}, {255, 255}};
     const int32_t apms[] = {123456789, -2147483647 - 1, 99999999, 7};
     std::vector<std::string> texts;
@@ -353,6 +357,9 @@ TEST_F(JobThreadTest, BuiltInPicturesAreThreeDifferentPictures) {
     }
     EXPECT_NE(mouse.frames[framesAt], mouse.frames[framesAt + 1]);
     EXPECT_NE(mouse.frames[framesAt + 1], mouse.frames[framesAt + 2]);
+    // Past the last picture (or before the first) is the first one.
+    EXPECT_EQ(BuiltInPicture(3), BuiltInPicture(0));
+    EXPECT_EQ(BuiltInPicture(-1), BuiltInPicture(0));
 }
 
 TEST_F(JobThreadTest, EnableFalseStopsTheJobUntilThePipeEnablesItAgain) {

@@ -108,6 +108,13 @@ TEST_F(TemperatureCommandsTest, TheLastCpuTemperatureIsRememberedAndResetByAnImp
     Cpu(0, {});
     Gpu(1, {-3});
     EXPECT_EQ(commands.Handle("temp"), "0;0;");
+    // The edges: 100 is still a reading, -1 is not.
+    Cpu(1, {100});
+    Gpu(1, {100});
+    EXPECT_EQ(commands.Handle("temp"), "100;100;");
+    Cpu(1, {-1});
+    Gpu(1, {-1});
+    EXPECT_EQ(commands.Handle("temp"), "0;0;");
 
     // An exception inside the library: the remembered CPU value, GPU 0.
     Cpu(1, {52});

@@ -187,6 +187,18 @@ TEST_F(SensorMonitorTest, ReadSensorsFillsWhatWasFound) {
     EXPECT_EQ(s.gpuVoltage, 0.85f);
 }
 
+TEST_F(SensorMonitorTest, ReadingsNoInt32CanHoldBecomeZero) {
+    // 2147483520 is the largest float below 2^31; 2^31 itself is past it.
+    Sensors().devices = {Processor({{kSensorTemperature, "Core", 50.0f}}),
+                         Mainboard({{kSensorFan, "CPU", 2147483520.0f},
+                                    {kSensorFan, "Chassis 1", 2147483648.0f},
+                                    {kSensorFan, "Chassis 2", -2147483520.0f}})};
+    ASSERT_EQ(monitor->Init(), 0);
+    SensorSnapshot s{};
+    EXPECT_EQ(monitor->ReadSensors(&s), 0);
+    EXPECT_THAT(s.boardFan, ElementsAre(2147483520, 0, -2147483520, 0, 0, 0));
+}
+
 TEST_F(SensorMonitorTest, WithoutAProcessorCpuFieldsAndBoardFansKeepTheirValues) {
     Sensors().devices = {Display({{kSensorTemperature, "GPU", 41.0f}}),
                          Mainboard({{kSensorFan, "CPU", 1100.0f}})};
