@@ -48,6 +48,8 @@ if [ -f "$product" ]; then
         bad "product links the runtime statically" || ok "product links the runtime statically"
     grep -q "SetDefaultDllDirectories" <<<"$headers" && ok "product sets its DLL directories" ||
         bad "product sets its DLL directories"
+    grep -q "large address aware" <<<"$headers" && ok "product is large-address-aware" ||
+        bad "product is large-address-aware"
 else
     bad "product $product was built"
 fi
