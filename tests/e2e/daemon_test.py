@@ -552,12 +552,6 @@ class Daemon(unittest.TestCase):
         proc = self.start(exe, cwd=cwd)
         self.assertEqual(self.vtctl("temp").stdout, "45;38;\n")
         self.stop(proc)
-        # Not beside the service: the relative name finds the other copy.
-        os.remove(os.path.join(folder, "libtw-core-temp.so"))
-        os.remove(self.log)
-        proc = self.start(exe, cwd=cwd)
-        self.assertEqual(self.vtctl("temp").stdout, "77;0;\n")
-        self.stop(proc)
 
     def test_installer_options_point_at_the_unit_file(self):
         for option in ("-install", "/REMOVE", "-run"):

@@ -187,7 +187,7 @@ std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromProgramFolder
 }
 
 // Only the converter is served, and only from the program folder.
-std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromCurrentFolder(
+std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromSystemFolder(
     const platform::LibraryName&, uint32_t& error) {
     error = platform::kErrorModNotFound;
     return nullptr;

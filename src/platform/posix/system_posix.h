@@ -144,8 +144,8 @@ class PosixLibraries final : public Libraries {
   public:
     std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
                                                           uint32_t& error) override;
-    std::unique_ptr<DynamicLibrary> LoadFromCurrentFolder(const LibraryName& name,
-                                                          uint32_t& error) override;
+    std::unique_ptr<DynamicLibrary> LoadFromSystemFolder(const LibraryName& name,
+                                                         uint32_t& error) override;
     void FreeComponentString(void* text) override;
     std::wstring DisplayName(const LibraryName& name) override;
 };
