@@ -7,12 +7,15 @@
 // (no screens, no wait, a lit pixel, a disabled job) instead of throwing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
+#include "common/user_file.h"
 #include "platform/folders.h"
 
 namespace vt::oled {
@@ -20,19 +23,29 @@ namespace vt::oled {
 using Json = nlohmann::json;
 
 inline constexpr char kJobFileName[] = "tw_service.cfg";
+inline constexpr wchar_t kJobFileNameW[] = L"tw_service.cfg";
+// The most JSON values a job file may hold. Parsed, a value takes up to
+// some 80 bytes whatever its text, so this keeps the parsed file to a few
+// MiB; a file for every profile with its own picture needs a tenth of it.
+inline constexpr size_t kMaxJobValues = size_t{1} << 16;
 
 std::string JobFilePath(platform::Folders& folders);
 
 enum class JobFileRead { Loaded, CannotOpen, FormatError };
 
-// Reads the whole file as exactly one JSON value (only white space may
-// follow it). `config` is replaced only when the result is Loaded.
-JobFileRead ReadJobFile(const std::string& path, Json& config);
+// Reads the whole file through `reader` as exactly one JSON value (only
+// white space may follow it). A file the reader refuses, or one with more
+// than kMaxJobValues values, reads as CannotOpen after the reader's entry.
+// `config` is replaced only when the result is Loaded.
+JobFileRead ReadJobFile(UserFileReader& reader, const std::string& path, Json& config);
 
 // The start-up reading of "enable": true only for a top-level object whose
 // "enable" is the boolean true; a missing file, a parse failure or any other
 // value count as disabled.
-bool JobEnabledAtStart(const std::string& path);
+bool JobEnabledAtStart(UserFileReader& reader, const std::string& path);
+
+// At least as many as the JSON values in `text`, counted without parsing.
+size_t JsonValueBound(std::string_view text);
 
 // The reading of "enable" while painting: only the boolean true keeps the
 // job running; false, a missing member or any other type stops it.

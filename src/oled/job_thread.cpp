@@ -43,6 +43,15 @@ MouseSettings InitialSettings() {
     return s;
 }
 
+// The converter writes the scratch bitmap wherever it is told, following
+// any link there: so only into the service's own folder, never into the
+// shared data folder. Without that folder there is no path and text screens
+// go out blank.
+std::string ScratchBitmapPath(platform::Folders& folders) {
+    const std::string folder = folders.ServiceFolder();
+    return folder.empty() ? std::string() : folder + kBitmapFileName;
+}
+
 }  // namespace
 
 JobThread::JobThread(JobFlags flags, devices::DeviceLayer& devices, JobPlatform platform)
@@ -50,7 +59,8 @@ JobThread::JobThread(JobFlags flags, devices::DeviceLayer& devices, JobPlatform 
       devices_(devices),
       platform_(platform),
       jobFilePath_(JobFilePath(platform.folders)),
-      bitmapPath_(platform.folders.DataFolder() + platform.folders.Separator() + kBitmapFileName),
+      jobFile_(platform.folders, platform.eventLog, kJobFileNameW),
+      bitmapPath_(ScratchBitmapPath(platform.folders)),
       settings_(InitialSettings()) {}
 
 JobThread::~JobThread() = default;
@@ -99,7 +109,7 @@ void JobThread::Start() {
 }
 
 void JobThread::LoadJobEnable() {
-    flags_.enabled = JobEnabledAtStart(jobFilePath_) ? 1 : 0;
+    flags_.enabled = JobEnabledAtStart(jobFile_, jobFilePath_) ? 1 : 0;
     Log(EventType::Information, flags_.enabled ? L"Enable job" : L"Disable job");
 }
 
@@ -165,7 +175,7 @@ void JobThread::FindMouse() {
 }
 
 void JobThread::LoadFile() {
-    switch (ReadJobFile(jobFilePath_, config_)) {
+    switch (ReadJobFile(jobFile_, jobFilePath_, config_)) {
         case JobFileRead::CannotOpen:
             Log(EventType::Error, L"Can not open tw_service.cfg");
             // Only a third failure in a row of counting resets the counter;
@@ -321,7 +331,7 @@ void JobThread::Show(const ProfileView& profile, int32_t code) {
 void JobThread::ShowText() {
     textFrame_.frameId = devices::kOledFrameId;
     std::memset(textFrame_.pixels, 0, sizeof textFrame_.pixels);
-    if (converter_) {
+    if (converter_ && !bitmapPath_.empty()) {
         converter_->TextToBitmap(text_, bitmapPath_.c_str(), 1);
         converter_->BitmapToFrame(bitmapPath_.c_str(), textFrame_.pixels);
     }

@@ -107,6 +107,8 @@ class JobThread {
     const std::atomic<bool>* stopping_ = nullptr;
 
     const std::string jobFilePath_;
+    UserFileReader jobFile_;
+    // In the service's own folder; empty when there is none.
     const std::string bitmapPath_;
     std::unique_ptr<platform::DynamicLibrary> converterLibrary_;
     OledConverter* converter_ = nullptr;

@@ -334,8 +334,10 @@ class Daemon(unittest.TestCase):
         got = [png_frame(os.path.join(frames_dir, f)) for f in files]
         for i, (g, e) in enumerate(zip(got, expected)):
             self.assertEqual(g, e, f"frame {i + 1} differs")
-        # The scratch bitmap is the converter's file in the data folder.
-        self.assertTrue(os.path.exists(os.path.join(self.data_dir, "oled.bmp")))
+        # The scratch bitmap is the converter's file in the service's own
+        # folder, not in the shared data folder.
+        self.assertTrue(os.path.exists(os.path.join(self.data_dir, "service_dmp", "oled.bmp")))
+        self.assertFalse(os.path.exists(os.path.join(self.data_dir, "oled.bmp")))
         self.assertNotIn("Stop painting", self.messages())
 
     def vtctl(self, *args, check=True):

@@ -112,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fakes::FakeConsole console;
     fakes::FakeFolders folders;
     folders.dataFolder = scratch.folder;
+    folders.serviceFolder = scratch.folder + "/";
     oledrender::SymbolLibraries libraries;
     libraries.symbol = kOledDataConvertExport;
     libraries.address = reinterpret_cast<void*>(&StandInFactory);
@@ -130,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::atomic<uint64_t> heartbeat{0};
     JobThread job({enabled, disabled, heartbeat}, layer, {clock, log, folders, libraries});
     Json config;
-    ReadJobFile(folders.dataFolder + "/tw_service.cfg", config);
+    UserFileReader reader(folders, log, kJobFileNameW);
+    ReadJobFile(reader, folders.dataFolder + "/tw_service.cfg", config);
     try {
         job.Start();
         enabled = 1;  // paint whatever the file says about "enable"
