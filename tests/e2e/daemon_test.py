@@ -98,7 +98,10 @@ def wait_for(predicate, timeout):
     return predicate()
 
 
-class Daemon(unittest.TestCase):
+class DaemonHarness(unittest.TestCase):
+    """A daemon of its own per test: temporary run and data folders, the
+    simulator with no devices, entries in a file."""
+
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
         self.log = os.path.join(self.dir.name, "events.tsv")
@@ -152,6 +155,20 @@ class Daemon(unittest.TestCase):
         self.assertTrue(ok, f"service did not start: {self.messages()}")
         return proc
 
+    def stop(self, proc):
+        proc.send_signal(signal.SIGTERM)
+        proc.communicate(timeout=10)
+        self.assertEqual(proc.returncode, 0)
+
+    def vtctl(self, *args, check=True):
+        r = subprocess.run([VTCTL, "--pipe", os.path.join(self.run_dir, "twvtservicepipe")] +
+                           list(args), capture_output=True, timeout=20, text=True)
+        if check:
+            self.assertEqual(r.returncode, 0, r.stderr)
+        return r
+
+
+class Daemon(DaemonHarness):
     def test_sigterm_stops_within_the_watch_period(self):
         for sig in (signal.SIGTERM, signal.SIGINT):
             with self.subTest(signal=sig):
@@ -178,11 +195,6 @@ class Daemon(unittest.TestCase):
                 self.assertTrue(out.decode().startswith("Parameters:\n"))
                 self.assertIn("CLASS_DEVICE_PROCESSOR\nCLASS_DEVICE_DISPLAY_ADAPTER\n"
                               "CLASS_DEVICE_MAINBOARD\n", out.decode())
-
-    def stop(self, proc):
-        proc.send_signal(signal.SIGTERM)
-        proc.communicate(timeout=10)
-        self.assertEqual(proc.returncode, 0)
 
     def test_default_scenario_devices_and_hot_plug(self):
         del self.env["TWSIM_SCENARIO"]  # the scenario beside the library, as the demo runs
@@ -339,13 +351,6 @@ class Daemon(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(self.data_dir, "service_dmp", "oled.bmp")))
         self.assertFalse(os.path.exists(os.path.join(self.data_dir, "oled.bmp")))
         self.assertNotIn("Stop painting", self.messages())
-
-    def vtctl(self, *args, check=True):
-        r = subprocess.run([VTCTL, "--pipe", os.path.join(self.run_dir, "twvtservicepipe")] +
-                           list(args), capture_output=True, timeout=20, text=True)
-        if check:
-            self.assertEqual(r.returncode, 0, r.stderr)
-        return r
 
     def test_pipe_requests_on_one_connection(self):
         del self.env["TWSIM_SCENARIO"]
