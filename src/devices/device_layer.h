@@ -94,6 +94,7 @@ class DeviceLayer {
     void LogInformation(std::wstring_view text);
     void PrintLine(std::string_view text);
     platform::Clock& clock() { return clock_; }
+    platform::EventLog& eventLog() { return eventLog_; }
 
     DeviceSlots slots;
     std::atomic<int32_t> rx410Present{0};

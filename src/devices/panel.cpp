@@ -1,5 +1,6 @@
 #include "devices/panel.h"
 
+#include "common/profile_text.h"
 #include "devices/device_layer.h"
 #include "devices/system_info.h"
 
@@ -28,7 +29,10 @@ struct Needs {
 }  // namespace
 
 CS900Panel::CS900Panel(DeviceLayer& layer, const PanelSystem& system)
-    : layer_(layer), system_(system), ping_(layer.clock()) {}
+    : layer_(layer),
+      system_(system),
+      ping_(layer.clock()),
+      iniFile_(system.folders, layer.eventLog(), L"localdevice.ini") {}
 
 void CS900Panel::SetUp() {
     BuildLocalDeviceIniPath();
@@ -117,8 +121,12 @@ bool PanelThread::Pass() {
     needs.Add(mode);
     PanelData data{0, 0, 0};
     if (needs.customValue) {
-        data.customValue = static_cast<int32_t>(panel_.system_.profiles.GetInt(
-            kCustomValueSection, kCustomValueKey, 0, panel_.localDeviceIniPath()));
+        // A missing or refused file reads as the missing value: 0.
+        std::string text;
+        if (panel_.iniFile_.Read(panel_.localDeviceIniPath(), text)) {
+            data.customValue = static_cast<int32_t>(
+                ProfileIntFromText(text, kCustomValueSection, kCustomValueKey, 0));
+        }
     }
     if (needs.latency) {
         ProbeLatency(panel_.system_.icmp, panel_.ping_, *device, data);

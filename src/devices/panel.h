@@ -16,10 +16,10 @@
 #include <mutex>
 #include <string>
 
+#include "common/user_file.h"
 #include "devices/latency_probe.h"
 #include "platform/folders.h"
 #include "platform/icmp.h"
-#include "platform/profile.h"
 #include "platform/threads.h"
 
 namespace vt::devices {
@@ -36,7 +36,6 @@ inline constexpr uint32_t kPanelPeriodMs = 2000;
 struct PanelSystem {
     platform::Threads& threads;
     platform::Folders& folders;
-    platform::ProfileFiles& profiles;
     platform::Icmp& icmp;
 };
 
@@ -73,6 +72,8 @@ class CS900Panel {
     // Threads started and not yet returned; the last thing a thread does.
     std::atomic<int> threadsInside_{0};
     PingState ping_;
+    // localdevice.ini, read by the panel thread only.
+    UserFileReader iniFile_;
     // Written by a creation while the panel thread reads it.
     mutable std::mutex pathMutex_;
     std::string localDeviceIniPath_;

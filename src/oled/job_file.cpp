@@ -1,7 +1,6 @@
 #include "oled/job_file.h"
 
 #include <cmath>
-#include <fstream>
 #include <limits>
 
 namespace vt::oled {
@@ -10,19 +9,39 @@ std::string JobFilePath(platform::Folders& folders) {
     return folders.DataFolder() + folders.Separator() + kJobFileName;
 }
 
-JobFileRead ReadJobFile(const std::string& path, Json& config) {
-    std::ifstream file(path);
-    if (!file.is_open()) {
+size_t JsonValueBound(std::string_view text) {
+    // Every value but the first follows a ',' (array element or member), a
+    // ':' (member value) or a '[' (first element); none of those inside a
+    // string counts.
+    size_t bound = 1;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == ',' || c == ':' || c == '[') {
+            ++bound;
+        }
+    }
+    return bound;
+}
+
+JobFileRead ReadJobFile(UserFileReader& reader, const std::string& path, Json& config) {
+    std::string text;
+    if (!reader.Read(path, text)) {
         return JobFileRead::CannotOpen;
     }
-    // Strict: one value, then nothing but white space. No exceptions: a
-    // malformed file is an ordinary outcome here.
-    Json parsed = Json::parse(file, nullptr, false, false);
-    if (parsed.is_discarded()) {
-        return JobFileRead::FormatError;
+    if (JsonValueBound(text) > kMaxJobValues) {
+        reader.Refuse(platform::UserFile::TooLarge);
+        return JobFileRead::CannotOpen;
     }
-    config = std::move(parsed);
-    return JobFileRead::Loaded;
+    return ParseJobFile(text, config);
 }
 
 bool ConfigEnabled(const Json& config) {
@@ -34,6 +53,8 @@ bool ConfigEnabled(const Json& config) {
 }
 
 JobFileRead ParseJobFile(std::string_view text, Json& config) {
+    // Strict: one value, then nothing but white space. No exceptions: a
+    // malformed file is an ordinary outcome here.
     Json parsed = Json::parse(text.begin(), text.end(), nullptr, false, false);
     if (parsed.is_discarded()) {
         return JobFileRead::FormatError;

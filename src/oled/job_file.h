@@ -7,6 +7,7 @@
 // (no screens, no wait, a lit pixel, a disabled job) instead of throwing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/user_file.h"
 #include "platform/folders.h"
 
 namespace vt::oled {
@@ -22,16 +24,23 @@ namespace vt::oled {
 using Json = nlohmann::json;
 
 inline constexpr char kJobFileName[] = "tw_service.cfg";
+inline constexpr wchar_t kJobFileNameW[] = L"tw_service.cfg";
+// The most JSON values a job file may hold. Parsed, a value takes up to
+// some 80 bytes whatever its text, so this keeps the parsed file to a few
+// MiB; a custom picture is 2304 values, so 28 profiles may have their own.
+inline constexpr size_t kMaxJobValues = size_t{1} << 16;
 
 std::string JobFilePath(platform::Folders& folders);
 
 enum class JobFileRead { Loaded, CannotOpen, FormatError };
 
-// Reads the whole file as exactly one JSON value (only white space may
-// follow it). `config` is replaced only when the result is Loaded.
-JobFileRead ReadJobFile(const std::string& path, Json& config);
+// Reads the whole file through `reader` as exactly one JSON value (only
+// white space may follow it). A file the reader refuses, or one with more
+// than kMaxJobValues values, reads as CannotOpen after the reader's entry.
+// `config` is replaced only when the result is Loaded.
+JobFileRead ReadJobFile(UserFileReader& reader, const std::string& path, Json& config);
 
-// The same rules for a job file's text already in memory.
+// The parsing of ReadJobFile, for text already in memory.
 JobFileRead ParseJobFile(std::string_view text, Json& config);
 
 // Where the job reads its file from, afresh at every reading: the service
@@ -45,12 +54,15 @@ class JobFileSource {
     ~JobFileSource() = default;
 };
 
+// The file at `path`, read through a reader of its own.
 class JobFileAt final : public JobFileSource {
   public:
-    explicit JobFileAt(std::string path) : path_(std::move(path)) {}
-    JobFileRead Read(Json& config) override { return ReadJobFile(path_, config); }
+    JobFileAt(platform::Folders& folders, platform::EventLog& eventLog, std::string path)
+        : reader_(folders, eventLog, kJobFileNameW), path_(std::move(path)) {}
+    JobFileRead Read(Json& config) override { return ReadJobFile(reader_, path_, config); }
 
   private:
+    UserFileReader reader_;
     const std::string path_;
 };
 
@@ -58,6 +70,9 @@ class JobFileAt final : public JobFileSource {
 // "enable" is the boolean true; a missing file, a parse failure or any other
 // value count as disabled.
 bool JobEnabledAtStart(JobFileSource& file);
+
+// At least as many as the JSON values in `text`, counted without parsing.
+size_t JsonValueBound(std::string_view text);
 
 // The reading of "enable" while painting: only the boolean true keeps the
 // job running; false, a missing member or any other type stops it.

@@ -43,15 +43,24 @@ MouseSettings InitialSettings() {
     return s;
 }
 
+// The converter writes the scratch bitmap wherever it is told, following
+// any link there: so only into the service's own folder, never into the
+// shared data folder. Without that folder there is no path and text screens
+// go out blank.
+std::string ScratchBitmapPath(platform::Folders& folders) {
+    const std::string folder = folders.ServiceFolder();
+    return folder.empty() ? std::string() : folder + kBitmapFileName;
+}
+
 }  // namespace
 
 JobThread::JobThread(JobFlags flags, devices::DeviceLayer& devices, JobPlatform platform)
     : flags_(flags),
       devices_(devices),
       platform_(platform),
-      folderJobFile_(JobFilePath(platform.folders)),
+      folderJobFile_(platform.folders, platform.eventLog, JobFilePath(platform.folders)),
       jobFile_(platform.jobFile ? *platform.jobFile : folderJobFile_),
-      bitmapPath_(platform.folders.DataFolder() + platform.folders.Separator() + kBitmapFileName),
+      bitmapPath_(ScratchBitmapPath(platform.folders)),
       settings_(InitialSettings()) {}
 
 JobThread::~JobThread() = default;
@@ -322,7 +331,7 @@ void JobThread::Show(const ProfileView& profile, int32_t code) {
 void JobThread::ShowText() {
     textFrame_.frameId = devices::kOledFrameId;
     std::memset(textFrame_.pixels, 0, sizeof textFrame_.pixels);
-    if (converter_) {
+    if (converter_ && !bitmapPath_.empty()) {
         converter_->TextToBitmap(text_, bitmapPath_.c_str(), 1);
         converter_->BitmapToFrame(bitmapPath_.c_str(), textFrame_.pixels);
     }

@@ -110,6 +110,7 @@ class JobThread {
 
     JobFileAt folderJobFile_;
     JobFileSource& jobFile_;
+    // In the service's own folder; empty when there is none.
     const std::string bitmapPath_;
     std::unique_ptr<platform::DynamicLibrary> converterLibrary_;
     OledConverter* converter_ = nullptr;

@@ -10,9 +10,11 @@ namespace vt::platform {
 class CrashHook {
   public:
     // Installs the process-wide hook. After a crash on any thread it writes
-    // its dump into `folder` (which ends with a separator), creating only the
-    // folder's last level, then the process ends. Installed once; nothing
-    // removes it.
+    // its dump into `folder` (which ends with a separator), then the process
+    // ends. The folder is the service's own, prepared before; the hook
+    // creates nothing but the dump file, replacing an older one of the same
+    // name without writing through it. An empty `folder`: no dump, the
+    // process still ends. Installed once; nothing removes it.
     virtual void Install(const std::string& folder) = 0;
 
   protected:

@@ -1,9 +1,29 @@
 // Where the service keeps and finds its files.
+//
+// The data folder is shared with every local user (the desktop application
+// writes its files there), while the service runs with every right on the
+// machine. So nothing the service writes goes there directly: it writes
+// only into its own folder (PrepareServiceFolder), which no other user can
+// change, replace or redirect while the service runs; and what it reads from
+// the data folder it reads only as a plain file of bounded size
+// (ReadUserFile), never through a link someone placed.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vt::platform {
+
+// How a read of a file from a folder other users can change went.
+enum class UserFile {
+    Read,        // a regular file of acceptable size, now in `content`
+    Missing,     // nothing there (or no folder to look in)
+    NotRegular,  // a symbolic link, junction or other reparse point, a file
+                 // with a second name (hard link), a folder, pipe or device
+    TooLarge,    // more bytes than the caller accepts
+    Unreadable,  // there, but it cannot be opened or read
+};
 
 class Folders {
   public:
@@ -23,6 +43,30 @@ class Folders {
     virtual std::string ProgramFolder() = 0;
     // The separator between folder and file names on this system.
     virtual char Separator() = 0;
+
+    // Reads the whole file at `path` when it is a regular file with a
+    // single name and at most `limit` bytes. It is opened without following
+    // a link in its last component and without waiting on a pipe, and
+    // checked on the open file, so a file swapped in after the check is
+    // never the one read. `content` is replaced only when the result is
+    // Read. Any thread.
+    virtual UserFile ReadUserFile(const std::string& path, size_t limit, std::string& content) = 0;
+
+    // Makes `folder` (its last level only; the parent must exist) the
+    // service's own for the life of the process: only the service's account
+    // and administrators may read or change it (Windows: a protected ACL for
+    // SYSTEM and Administrators; Linux: owned by the service's user, 0700).
+    // Whatever else is at that name (a link or junction, a file, a folder of
+    // another owner or one other users may use) is renamed aside first,
+    // never followed or emptied. The folder is held open, so nobody can
+    // rename it away and put a link in its place while the service runs.
+    // False with the system's error code when it cannot be done. Once, at
+    // start, before other threads run.
+    virtual bool PrepareServiceFolder(const std::string& folder, uint32_t& error) = 0;
+    // The prepared folder as a path that reaches the held folder itself,
+    // with a trailing separator (Linux: through /proc/self/fd); empty until
+    // PrepareServiceFolder succeeded.
+    virtual std::string ServiceFolder() = 0;
 
   protected:
     ~Folders() = default;

@@ -1,7 +1,8 @@
 // Closed components loaded at run time from the service executable's own
 // folder by absolute path: never from the current directory or the search
-// path, where anyone could plant a file. The one documented exception is a
-// relative path tried only after the program folder (LoadFromCurrentFolder).
+// path, where anyone could plant a file. The one other place is the system's
+// own library folder, which only administrators can change
+// (LoadFromSystemFolder).
 #pragma once
 
 #include <cstdint>
@@ -36,12 +37,12 @@ class Libraries {
     // kErrorModNotFound when the file is not there.
     virtual std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
                                                                   uint32_t& error) = 0;
-    // The relative path "./<name>". On Linux the current directory; on
-    // Windows the restricted DLL search path set at start (program folder
-    // and System32) is searched for it, so a file planted in the current
-    // directory is still not loaded.
-    virtual std::unique_ptr<DynamicLibrary> LoadFromCurrentFolder(const LibraryName& name,
-                                                                  uint32_t& error) = 0;
+    // The component in the system's library folder: System32 on Windows
+    // (where a service's relative load of the name used to end up, its
+    // current directory being the system folder). The Linux build has no
+    // such folder for our components: always kErrorModNotFound there.
+    virtual std::unique_ptr<DynamicLibrary> LoadFromSystemFolder(const LibraryName& name,
+                                                                 uint32_t& error) = 0;
     // Frees a text a component allocated for us: a BSTR on Windows
     // (SysFreeString), malloc'd memory on Linux. Null is ignored.
     virtual void FreeComponentString(void* text) = 0;

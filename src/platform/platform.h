@@ -11,7 +11,6 @@
 #include "platform/library.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
-#include "platform/profile.h"
 #include "platform/scm.h"
 #include "platform/screen_saver.h"
 #include "platform/service_host.h"
@@ -30,7 +29,6 @@ struct Platform {
     Pipes& pipes;
     Folders& folders;
     ScreenSaverEvents& screenSaver;
-    ProfileFiles& profiles;
     Icmp& icmp;
     CrashHook& crashHook;
     // Null where the operating system has no service manager of its own to

@@ -16,9 +16,18 @@ TWService::TWService(const platform::Platform& platform)
       devices(platform.eventLog, platform.console, platform.clock),
       platform_(platform) {
     // Before anything can fail: a crash anywhere in the service, most
-    // likely inside the device library, leaves a dump behind.
-    platform_.crashHook.Install(CrashDumpFolder(platform_.folders.DataFolder()));
-    devices.AttachPanel({platform.threads, platform.folders, platform.profiles, platform.icmp});
+    // likely inside the device library, leaves a dump behind. Its folder
+    // (which also takes the OLED job's scratch bitmap) is made the service's
+    // own now, not at the crash. Without it the service runs on with no
+    // dumps and blank text screens rather than write where others could
+    // point it; the hook then only ends the process.
+    uint32_t error = 0;
+    if (!platform_.folders.PrepareServiceFolder(CrashDumpFolder(platform_.folders.DataFolder()),
+                                                error)) {
+        LogError(L"Prepare service_dmp", error);
+    }
+    platform_.crashHook.Install(platform_.folders.ServiceFolder());
+    devices.AttachPanel({platform.threads, platform.folders, platform.icmp});
     stoppedEvent = platform_.threads.CreateManualResetEvent();
     if (!stoppedEvent) {
         throw SystemError(platform_.threads.LastError());

@@ -178,13 +178,13 @@ void SensorMonitor::EnumerateDevices() {
 
 bool SensorMonitor::LoadTemperatureLibrary() {
     uint32_t error = 0;
-    // The program folder first: a service runs in the system folder, where
-    // the relative name would never find our copy. The relative name only
-    // when there is no copy beside the executable.
+    // The program folder first; the system's library folder only when there
+    // is no copy beside the executable. Never the current directory: a
+    // daemon started by hand may sit in a folder anyone can write to.
     std::unique_ptr<platform::DynamicLibrary> library =
         libraries_.LoadFromProgramFolder(kCoreTempLibrary, error);
     if (!library && error == platform::kErrorModNotFound) {
-        library = libraries_.LoadFromCurrentFolder(kCoreTempLibrary, error);
+        library = libraries_.LoadFromSystemFolder(kCoreTempLibrary, error);
     }
     if (!library) {
         Log(EventType::Information, L"Get the core temp .dll failed");

@@ -86,8 +86,8 @@ class SensorMonitor {
     // 0 when the SDK runs and its devices are known, else -1. Once.
     int Init();
     // Loads the temperature library: from the program folder, else (only
-    // when it is not there) "./" + its name. True when both entries were
-    // found.
+    // when it is not there) from the system's library folder. True when
+    // both entries were found.
     bool LoadTemperatureLibrary();
     // False only when a library call raised an exception. A count is 0
     // when its call reported failure; at most 16 and 4 values are copied.

@@ -9,7 +9,6 @@
 #include "fakes/fake_icmp.h"
 #include "fakes/fake_pipes.h"
 #include "fakes/fake_processes.h"
-#include "fakes/fake_profiles.h"
 #include "fakes/fake_scm.h"
 #include "fakes/fake_screen_saver.h"
 #include "fakes/fake_sensors.h"
@@ -36,7 +35,6 @@ struct FakePlatform {
     FakePipes pipes;
     FakeFolders folders;
     FakeScreenSaver screenSaver;
-    FakeProfileFiles profiles;
     FakeIcmp icmp{clock};
     FakeCrashHook crashHook;
     bool withScm = true;
@@ -55,7 +53,6 @@ struct FakePlatform {
                                   .pipes = pipes,
                                   .folders = folders,
                                   .screenSaver = screenSaver,
-                                  .profiles = profiles,
                                   .icmp = icmp,
                                   .crashHook = crashHook,
                                   .scm = withScm ? &scm : nullptr};

@@ -335,16 +335,16 @@ std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromProgramFolder(
     return std::make_unique<FakeLibrary>(it->second.symbols, name.windows, unloads);
 }
 
-std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromCurrentFolder(
+std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromSystemFolder(
     const platform::LibraryName& name, uint32_t& error) {
-    currentFolderLoads.push_back(name.windows);
+    systemFolderLoads.push_back(name.windows);
     auto it = components.find(name.windows);
-    if (it == components.end() || !it->second.currentFolderSymbols) {
+    if (it == components.end() || !it->second.systemFolderSymbols) {
         error = platform::kErrorModNotFound;
         return nullptr;
     }
-    return std::make_unique<FakeLibrary>(*it->second.currentFolderSymbols,
-                                         std::wstring(L"./") + name.windows, unloads);
+    return std::make_unique<FakeLibrary>(*it->second.systemFolderSymbols,
+                                         std::wstring(L"system/") + name.windows, unloads);
 }
 
 // The fake components allocate their texts with malloc.

@@ -124,8 +124,8 @@ struct FakeComponent {
     SymbolMap symbols;  // the copy in the program folder
     // kErrorModNotFound: no copy in the program folder.
     uint32_t programFolderError = 0;
-    // A copy that "./<name>" finds, when there is one.
-    std::optional<SymbolMap> currentFolderSymbols;
+    // A copy in the system's library folder, when there is one.
+    std::optional<SymbolMap> systemFolderSymbols;
 };
 
 // Serves named symbols as a loaded library; fails loads when told to.
@@ -133,7 +133,7 @@ class FakeLibraries final : public platform::Libraries {
   public:
     std::unique_ptr<platform::DynamicLibrary> LoadFromProgramFolder(
         const platform::LibraryName& name, uint32_t& error) override;
-    std::unique_ptr<platform::DynamicLibrary> LoadFromCurrentFolder(
+    std::unique_ptr<platform::DynamicLibrary> LoadFromSystemFolder(
         const platform::LibraryName& name, uint32_t& error) override;
     void FreeComponentString(void* text) override;
     std::wstring DisplayName(const platform::LibraryName& name) override { return name.windows; }
@@ -143,7 +143,7 @@ class FakeLibraries final : public platform::Libraries {
     uint32_t loadError = 0;
     std::map<std::wstring, FakeComponent> components;
     std::vector<std::wstring> loads;  // program folder, by name
-    std::vector<std::wstring> currentFolderLoads;
+    std::vector<std::wstring> systemFolderLoads;
     std::vector<std::wstring> unloads;
     int freedStrings = 0;
 };

@@ -161,7 +161,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BudgetClock clock;
     fakes::FakeEventLog log;
     fakes::FakeFolders folders;
-    folders.dataFolder = "fuzz-data";  // names the scratch bitmap; nothing is written there
+    // They name the job file and the scratch bitmap; nothing is written there.
+    folders.dataFolder = "fuzz-data";
+    folders.serviceFolder = "fuzz-service/";
     oledrender::SymbolLibraries libraries;
     libraries.symbol = kOledDataConvertExport;
     libraries.address = reinterpret_cast<void*>(&StandInFactory);

@@ -48,6 +48,8 @@ if [ -f "$product" ]; then
         bad "product links the runtime statically" || ok "product links the runtime statically"
     grep -q "SetDefaultDllDirectories" <<<"$headers" && ok "product sets its DLL directories" ||
         bad "product sets its DLL directories"
+    grep -q "large address aware" <<<"$headers" && ok "product is large-address-aware" ||
+        bad "product is large-address-aware"
 else
     bad "product $product was built"
 fi
@@ -117,8 +119,20 @@ python3 -c 'import json, sys
 s = json.load(open(sys.argv[1])); s["frameDir"] = "C:/frames"; json.dump(s, open(sys.argv[2], "w"))' \
     "$build/twlink_scenario.json" "$dir/twlink_scenario.json"
 # A job file for the OLED job, where the desktop application keeps it.
-mkdir -p "$drive/ProgramData/Tarnwick/Veltrace"
-cp tests/data/oled/default_mouse/tw_service.cfg "$drive/ProgramData/Tarnwick/Veltrace/"
+data="$drive/ProgramData/Tarnwick/Veltrace"
+mkdir -p "$data"
+cp tests/data/oled/default_mouse/tw_service.cfg "$data/"
+# Planted before the service ever ran, as a user could: a link where the
+# scratch bitmap used to be (Wine follows a Unix link as the file it points
+# to), and a service_dmp folder that everyone may use, with a file in it.
+# (A Unix link at service_dmp would show nothing here: Wine sees the folder
+# it points to, and renaming the link moves that folder.)
+vault="$drive/vault"
+mkdir -p "$vault"
+echo "not the service's" >"$vault/precious"
+ln -s "$vault/precious" "$data/oled.bmp"
+mkdir -m 0777 "$data/service_dmp"
+touch "$data/service_dmp/planted"
 twsim() { w "$build/twsim.exe" "$@" | tr -d '\r'; }
 # The sensor stand-ins and the readings they serve, beside the service. A
 # second temperature library with other readings is planted in the
@@ -208,8 +222,20 @@ PY
 else
     bad "the RX410 receives the golden frames"; echo "$out" | tail -5
 fi
-[ -f "$drive/ProgramData/Tarnwick/Veltrace/oled.bmp" ] && ok "text screens go through oled.bmp" ||
-    bad "text screens go through oled.bmp"
+[ -f "$data/service_dmp/oled.bmp" ] && ok "text screens go through service_dmp/oled.bmp" ||
+    bad "text screens go through service_dmp/oled.bmp"
+# The planted folder is set aside whole, a new one made; the planted link
+# is left alone and nothing is written through it.
+[ -f "$data/service_dmp.aside-1/planted" ] && [ ! -e "$data/service_dmp/planted" ] &&
+    ok "a planted service_dmp is set aside" || bad "a planted service_dmp is set aside"
+check "nothing written through the planted link" \
+    "$(ls "$vault") $(cat "$vault/precious") $(readlink "$data/oled.bmp")" \
+    "precious not the service's $vault/precious"
+# The service holds its folder: another process cannot rename it away.
+w cmd /c move 'C:\ProgramData\Tarnwick\Veltrace\service_dmp' 'C:\ProgramData\Tarnwick\Veltrace\moved' \
+    >/dev/null 2>&1
+[ -d "$data/service_dmp" ] && [ ! -e "$data/moved" ] && ok "the held service_dmp cannot be renamed" ||
+    bad "the held service_dmp cannot be renamed"
 
 # The desktop application's pipe, through the real Wine named pipe.
 for i in $(seq 25); do trace_has "VTService is Readly,Will While(1)" && break; sleep 0.2; done
@@ -394,7 +420,7 @@ w "$build/vtctl.exe" rx420_control_off >/dev/null 2>&1
 for i in $(seq 50); do service_process_alive || break; sleep 0.2; done
 service_process_alive && bad "the fault ends the service process" ||
     ok "the fault ends the service process"
-dump=$(ls "$dumps" 2>/dev/null | tr '\n' ' ')
+dump=$(ls "$dumps" 2>/dev/null | grep '\.dmp$' | tr '\n' ' ')
 case "$dump" in
     20[0-9][0-9]*.dmp" ") ok "the fault leaves one minidump ($dump)" ;;
     *) bad "the fault leaves one minidump"; printf '       found: %q\n' "$dump" ;;

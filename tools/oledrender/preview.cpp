@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "converter.h"
 #include "devices/device_layer.h"
@@ -100,6 +101,19 @@ class FixedFolders final : public platform::Folders {
     }
     std::string ProgramFolder() override { return folder_; }
     char Separator() override { return '/'; }
+    // The tool's own scratch folder: no other user's files to guard against.
+    platform::UserFile ReadUserFile(const std::string& path, size_t limit,
+                                    std::string& content) override {
+        std::ifstream in(path, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.is_open() || text.size() > limit) {
+            return in.is_open() ? platform::UserFile::TooLarge : platform::UserFile::Missing;
+        }
+        content = std::move(text);
+        return platform::UserFile::Read;
+    }
+    bool PrepareServiceFolder(const std::string&, uint32_t&) override { return true; }
+    std::string ServiceFolder() override { return folder_ + "/"; }
 
   private:
     std::string folder_;
@@ -187,7 +201,7 @@ std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromProgramFolder
 }
 
 // Only the converter is served, and only from the program folder.
-std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromCurrentFolder(
+std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromSystemFolder(
     const platform::LibraryName&, uint32_t& error) {
     error = platform::kErrorModNotFound;
     return nullptr;

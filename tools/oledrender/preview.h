@@ -58,7 +58,7 @@ class SymbolLibraries final : public platform::Libraries {
   public:
     std::unique_ptr<platform::DynamicLibrary> LoadFromProgramFolder(
         const platform::LibraryName& name, uint32_t& error) override;
-    std::unique_ptr<platform::DynamicLibrary> LoadFromCurrentFolder(
+    std::unique_ptr<platform::DynamicLibrary> LoadFromSystemFolder(
         const platform::LibraryName& name, uint32_t& error) override;
     void FreeComponentString(void*) override {}
     std::wstring DisplayName(const platform::LibraryName& name) override { return name.windows; }

@@ -1,11 +1,11 @@
 // The crash hook of the Linux daemon: a signal handler for the signals that
 // mean the process is broken. It writes a short text report (signal,
 // faulting address, backtrace) named after the local time into the crash
-// folder, then lets the signal end the process as it would have anyway.
+// folder, prepared and secured at start, then lets the signal end the
+// process as it would have anyway.
 #include <execinfo.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -68,7 +68,7 @@ const char* SignalName(int signal) {
 
 void WriteCrashDump(int signal, siginfo_t* info, void*) {
     alarm(kHandlerLimitSeconds);
-    if (PrepareCrashFolder(g_folder)) {
+    if (g_folder[0] != '\0') {
         const time_t now = time(nullptr);
         struct tm local;
         if (localtime_r(&now, &local) != nullptr) {
@@ -79,7 +79,7 @@ void WriteCrashDump(int signal, siginfo_t* info, void*) {
             memcpy(path, g_folder, folderLength);
             if (FormatCrashFileName(when, ".txt", path + folderLength,
                                     sizeof path - folderLength) != 0) {
-                const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                const int fd = CreateCrashReportFile(path);
                 if (fd >= 0) {
                     WriteCrashReport(fd, signal, info != nullptr ? info->si_addr : nullptr);
                     close(fd);
@@ -95,13 +95,12 @@ void WriteCrashDump(int signal, siginfo_t* info, void*) {
 
 }  // namespace
 
-bool PrepareCrashFolder(const char* folder) {
-    struct stat st;
-    if (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) {
-        // Only the last level: a missing parent means no dump.
-        mkdir(folder, 0755);
-    }
-    return stat(folder, &st) == 0 && S_ISDIR(st.st_mode);
+int CreateCrashReportFile(const char* path) {
+    // A later crash in the same minute replaces the earlier report, as its
+    // name says; removing the name first lets the create insist on a new
+    // file that only the service can read.
+    unlink(path);
+    return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
 void WriteCrashReport(int fd, int signal, const void* address) {
@@ -117,6 +116,8 @@ void WriteCrashReport(int fd, int signal, const void* address) {
     backtrace_symbols_fd(frames, count, fd);
 }
 
+// An empty folder (the service folder could not be prepared) means no
+// reports; the signals still end the process as before.
 void PosixCrashHook::Install(const std::string& folder) {
     if (folder.size() >= sizeof g_folder) {
         return;  // no room for a file name after it: no dumps

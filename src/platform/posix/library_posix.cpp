@@ -62,9 +62,13 @@ std::unique_ptr<DynamicLibrary> PosixLibraries::LoadFromProgramFolder(const Libr
     return Open(folder + name.posix, error);
 }
 
-std::unique_ptr<DynamicLibrary> PosixLibraries::LoadFromCurrentFolder(const LibraryName& name,
-                                                                      uint32_t& error) {
-    return Open(std::string("./") + name.posix, error);
+// Nothing of ours lives in the system's folders, and the current directory
+// of a daemon started by hand may be anyone's: no load besides the program
+// folder.
+std::unique_ptr<DynamicLibrary> PosixLibraries::LoadFromSystemFolder(const LibraryName&,
+                                                                     uint32_t& error) {
+    error = kErrorModNotFound;
+    return nullptr;
 }
 
 void PosixLibraries::FreeComponentString(void* text) {

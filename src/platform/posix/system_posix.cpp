@@ -13,7 +13,6 @@ const Platform& System() {
     static posix::PosixPipes pipes;
     static posix::PosixFolders folders;
     static posix::PosixScreenSaverEvents screenSaver;
-    static posix::PosixProfileFiles profiles;
     static posix::PosixIcmp icmp;
     static posix::PosixCrashHook crashHook;
     static const Platform platform{.clock = clock,
@@ -26,7 +25,6 @@ const Platform& System() {
                                    .pipes = pipes,
                                    .folders = folders,
                                    .screenSaver = screenSaver,
-                                   .profiles = profiles,
                                    .icmp = icmp,
                                    .crashHook = crashHook,
                                    .scm = nullptr};

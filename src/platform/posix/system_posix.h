@@ -91,16 +91,17 @@ std::optional<ProcStat> ParseProcStat(const std::string& stat);
 
 // Writes a dump into the folder `Install` was given when a fatal signal
 // (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT) arrives, then lets the signal
-// end the process.
+// end the process. The folder is the service's own, prepared at start; the
+// handler creates nothing but the report.
 class PosixCrashHook final : public CrashHook {
   public:
     void Install(const std::string& folder) override;
 };
 
-// The crash folder's rule: an existing folder is used; otherwise its last
-// level alone is created. True when the folder is there afterwards.
-// Async-signal-safe.
-bool PrepareCrashFolder(const char* folder);
+// Creates the report file `path` afresh, mode 0600: an earlier entry of
+// that name (an older report, or a link) is removed, never written
+// through. -1 on failure. Async-signal-safe.
+int CreateCrashReportFile(const char* path);
 // The crash report: the signal, the faulting address and a backtrace, as
 // text into `fd`. Async-signal-safe once the backtrace code is loaded.
 void WriteCrashReport(int fd, int signal, const void* address);
@@ -111,24 +112,21 @@ class PosixConsole final : public Console {
 };
 
 // The data folder is VTSERVICE_DATA_DIR when set, else /var/lib/vtservice.
+// The service folder, once prepared, stays open until the process ends and
+// is reached through /proc/self/fd.
 class PosixFolders final : public Folders {
   public:
     std::string DataFolder() override;
     bool SharedDataFolder(std::string& folder) override;
     std::string ProgramFolder() override;
     char Separator() override;
-};
+    UserFile ReadUserFile(const std::string& path, size_t limit, std::string& content) override;
+    bool PrepareServiceFolder(const std::string& folder, uint32_t& error) override;
+    std::string ServiceFolder() override;
 
-// The same rules as the Windows call, on a file read whole each time.
-class PosixProfileFiles final : public ProfileFiles {
-  public:
-    uint32_t GetInt(const std::string& section, const std::string& key, uint32_t defaultValue,
-                    const std::string& file) override;
+  private:
+    std::string serviceFolder_;
 };
-
-// The value of `key` in `section` of a settings file's text, by those rules.
-uint32_t ProfileIntFromText(std::string_view text, std::string_view section, std::string_view key,
-                            uint32_t defaultValue);
 
 // A raw ICMP socket (root or CAP_NET_RAW). VTSERVICE_PROBE_TARGET, when set,
 // replaces the address the latency probe measures.
@@ -144,8 +142,8 @@ class PosixLibraries final : public Libraries {
   public:
     std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
                                                           uint32_t& error) override;
-    std::unique_ptr<DynamicLibrary> LoadFromCurrentFolder(const LibraryName& name,
-                                                          uint32_t& error) override;
+    std::unique_ptr<DynamicLibrary> LoadFromSystemFolder(const LibraryName& name,
+                                                         uint32_t& error) override;
     void FreeComponentString(void* text) override;
     std::wstring DisplayName(const LibraryName& name) override;
 };

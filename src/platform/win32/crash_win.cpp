@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/win32/files_win.h"
 #include "platform/win32/system_win.h"
 
 namespace vt::platform::win32 {
@@ -21,12 +22,12 @@ char g_folder[MAX_PATH];
 }  // namespace
 
 // Every step fails silently: without a folder or a file there is no dump,
-// and the process ends all the same.
+// and the process ends all the same. The folder is the service's own,
+// prepared and held since the start: nothing is created here but the dump.
 LONG WINAPI WriteCrashDump(EXCEPTION_POINTERS* exception) {
     const std::string folder = g_folder;
-    const DWORD attributes = ::GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        ::CreateDirectoryA(folder.c_str(), nullptr);  // the last level only
+    if (folder.empty()) {
+        return EXCEPTION_EXECUTE_HANDLER;
     }
     const __time64_t now = _time64(nullptr);
     struct tm local;
@@ -35,12 +36,7 @@ LONG WINAPI WriteCrashDump(EXCEPTION_POINTERS* exception) {
                              local.tm_min};
         char name[64];
         if (FormatCrashFileName(when, ".dmp", name, sizeof name) != 0) {
-            const std::string path = folder + name;
-            const int length = ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-            std::wstring wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
-            ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
-            HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+            HANDLE file = CreateDumpFileWith(SystemFileApi(), FromAnsi(folder + name));
             if (file != INVALID_HANDLE_VALUE) {
                 MINIDUMP_EXCEPTION_INFORMATION info;
                 info.ThreadId = ::GetCurrentThreadId();

@@ -53,12 +53,10 @@ std::unique_ptr<DynamicLibrary> WinLibraries::LoadFromProgramFolder(const Librar
     return std::make_unique<WinLibrary>(module);
 }
 
-std::unique_ptr<DynamicLibrary> WinLibraries::LoadFromCurrentFolder(const LibraryName& name,
-                                                                    uint32_t& error) {
-    // A relative path: the default DLL directories set at start decide
-    // where it is looked for, and the current directory is not among them.
-    const std::wstring path = std::wstring(L"./") + name.windows;
-    HMODULE module = ::LoadLibraryW(path.c_str());
+std::unique_ptr<DynamicLibrary> WinLibraries::LoadFromSystemFolder(const LibraryName& name,
+                                                                   uint32_t& error) {
+    // System32 by name, whatever the current directory is.
+    HMODULE module = ::LoadLibraryExW(name.windows, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module == nullptr) {
         error = ::GetLastError();
         return nullptr;

@@ -13,7 +13,6 @@ const Platform& System() {
     static win32::WinPipes pipes;
     static win32::WinFolders folders;
     static win32::WinScreenSaverEvents screenSaver;
-    static win32::WinProfileFiles profiles;
     static win32::WinIcmp icmp;
     static win32::WinCrashHook crashHook;
     static win32::WinScm scm;
@@ -27,7 +26,6 @@ const Platform& System() {
                                    .pipes = pipes,
                                    .folders = folders,
                                    .screenSaver = screenSaver,
-                                   .profiles = profiles,
                                    .icmp = icmp,
                                    .crashHook = crashHook,
                                    .scm = &scm};

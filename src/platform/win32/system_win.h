@@ -89,18 +89,20 @@ class WinScreenSaverEvents final : public ScreenSaverEvents {
     TWISensLogon* sink_ = nullptr;
 };
 
+// The service folder, once prepared, is held open until the process ends.
 class WinFolders final : public Folders {
   public:
     std::string DataFolder() override;
     bool SharedDataFolder(std::string& folder) override;
     std::string ProgramFolder() override;
     char Separator() override;
-};
+    UserFile ReadUserFile(const std::string& path, size_t limit, std::string& content) override;
+    bool PrepareServiceFolder(const std::string& folder, uint32_t& error) override;
+    std::string ServiceFolder() override;
 
-class WinProfileFiles final : public ProfileFiles {
-  public:
-    uint32_t GetInt(const std::string& section, const std::string& key, uint32_t defaultValue,
-                    const std::string& file) override;
+  private:
+    void* held_ = nullptr;  // the folder's handle
+    std::string serviceFolder_;
 };
 
 // The probe always measures the product's address here.
@@ -116,8 +118,8 @@ class WinLibraries final : public Libraries {
   public:
     std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
                                                           uint32_t& error) override;
-    std::unique_ptr<DynamicLibrary> LoadFromCurrentFolder(const LibraryName& name,
-                                                          uint32_t& error) override;
+    std::unique_ptr<DynamicLibrary> LoadFromSystemFolder(const LibraryName& name,
+                                                         uint32_t& error) override;
     void FreeComponentString(void* text) override;
     std::wstring DisplayName(const LibraryName& name) override;
 };

@@ -24,7 +24,7 @@ using ::testing::IsEmpty;
 
 constexpr uint16_t kVid = 0x3A7C;
 constexpr uint16_t kCS900 = 0x01C1;
-constexpr char kIni[] = "/data/localdevice.ini|CS900_MODE_19|value";
+constexpr char kIni[] = "/data/localdevice.ini";
 
 class PanelTest : public ::testing::Test {
   protected:
@@ -32,7 +32,7 @@ class PanelTest : public ::testing::Test {
         fp.folders.dataFolder = "/data";
         DeviceLayer::SetActive(&layer);
         EXPECT_TRUE(layer.Load(fp.libraries));
-        layer.AttachPanel({fp.threads, fp.folders, fp.profiles, fp.icmp});
+        layer.AttachPanel({fp.threads, fp.folders, fp.icmp});
     }
     FakeDevice* Plug() {
         layer.HandleNotify(fakes::MakeNotify(kVid, kCS900, "cs900-path", 1));
@@ -117,7 +117,7 @@ TEST_F(PanelTest, UnknownFolderKeepsThePathAndALibraryWithoutSourceIsAskedAgain)
 
 TEST_F(PanelTest, EachModeGetsWhatItNeedsInOneSend) {
     FakeDevice* device = Plug();
-    fp.profiles.values[kIni] = static_cast<uint32_t>(-12);
+    fp.folders.files[kIni] = "[CS900_MODE_19]\r\nvalue=-12\r\n";
     TwLink().systemInfo.systemValue = 77;
     device->pingTarget = 1;
     fp.icmp.onSend = [this](const fakes::FakeIcmp::Sent& request) {
@@ -169,8 +169,31 @@ TEST_F(PanelTest, EachModeGetsWhatItNeedsInOneSend) {
         EXPECT_EQ(fp.clock.sleeps().back(), 2000u);
     }
     // Only the passes that needed the custom value read the file.
-    EXPECT_EQ(fp.profiles.reads, std::vector<std::string>(2, std::string(kIni) + "|0"));
+    EXPECT_EQ(fp.folders.userFileReads, std::vector<std::string>(2, kIni));
     EXPECT_EQ(fp.icmp.sent.size(), 2u);
+}
+
+// The file is read every pass; a refused one reads as missing (0) and its
+// entry comes once for as long as it stays refused.
+TEST_F(PanelTest, ARefusedSettingsFileIsZeroWithOneEntry) {
+    FakeDevice* device = Plug();
+    device->panelMode = 19;
+    fp.folders.files[kIni] = "[CS900_MODE_19]\nvalue=5\n";
+    fp.folders.refusals[kIni] = platform::UserFile::NotRegular;
+    fp.eventLog.clear();
+    const std::vector<std::string> zero = {"cs900.GetPanelMode", "cs900.SendPanelData(0,0,0)"};
+    EXPECT_EQ(PassCalls(), zero);
+    EXPECT_EQ(PassCalls(), zero);
+    fp.folders.refusals[kIni] = platform::UserFile::TooLarge;
+    EXPECT_EQ(PassCalls(), zero);
+    EXPECT_EQ(PassCalls(), zero);
+    EXPECT_THAT(fp.eventLog.messages(),
+                ElementsAre(L"localdevice.ini is a link or not a regular file, not read",
+                            L"localdevice.ini is too large, not read"));
+    EXPECT_EQ(fp.eventLog.records()[0].type, platform::EventType::Error);
+    fp.folders.refusals.clear();
+    EXPECT_THAT(PassCalls(), ElementsAre("cs900.GetPanelMode", "cs900.SendPanelData(5,0,0)"));
+    EXPECT_THAT(fp.folders.limits, ::testing::Each(size_t{1} << 20));
 }
 
 TEST_F(PanelTest, RemovalEndsTheThreadAndAnArrivalStartsANewOne) {

@@ -1,40 +1,50 @@
 // The job file: strict reading, the integer rule and tolerant lookups.
 #include "oled/job_file.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <limits>
 
+#include "fakes/fake_event_log.h"
+#include "fakes/fake_folders.h"
 #include "fakes/temp_path.h"
 
 namespace vt::oled {
 namespace {
 
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
 class JobFileTest : public ::testing::Test {
   protected:
     void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     void TearDown() override { std::remove(path.c_str()); }
+    JobFileRead Read(Json& config) { return file.Read(config); }
     const std::string path = vt::fakes::UniqueTempPath("job_file_test") + ".cfg";
+    fakes::FakeFolders folders;
+    fakes::FakeEventLog log;
+    JobFileAt file{folders, log, path};
 };
 
 TEST_F(JobFileTest, OneValueFollowedOnlyByWhiteSpaceLoads) {
     Json config = "untouched";
     Write("{\"enable\": true}\r\n\t  \n");
-    ASSERT_EQ(ReadJobFile(path, config), JobFileRead::Loaded);
+    ASSERT_EQ(Read(config), JobFileRead::Loaded);
     EXPECT_EQ(config, Json({{"enable", true}}));
 
     for (const char* bad : {"{\"enable\": true} x", "{\"enable\": true}{}", "", "{\"enable\": tru}",
                             "{\"a\": 1} // note", "[1, 2,]"}) {
         Write(bad);
         Json kept = "untouched";
-        EXPECT_EQ(ReadJobFile(path, kept), JobFileRead::FormatError) << bad;
+        EXPECT_EQ(Read(kept), JobFileRead::FormatError) << bad;
         EXPECT_EQ(ParseJobFile(bad, kept), JobFileRead::FormatError) << bad;  // the fuzzer's road
         EXPECT_EQ(kept, "untouched") << bad;
     }
     std::remove(path.c_str());
-    EXPECT_EQ(ReadJobFile(path, config), JobFileRead::CannotOpen);
+    EXPECT_EQ(Read(config), JobFileRead::CannotOpen);
     EXPECT_EQ(config, Json({{"enable", true}}));
 }
 
@@ -47,13 +57,58 @@ TEST_F(JobFileTest, OnlyABooleanTrueEnablesTheJobAtStart) {
                                                   {"[true]", false},
                                                   {"true", false},
                                                   {"{\"enable\": true} 1", false}};
-    JobFileAt file(path);
     for (const auto& [text, enabled] : cases) {
         Write(text);
         EXPECT_EQ(JobEnabledAtStart(file), enabled) << text;
     }
     std::remove(path.c_str());
     EXPECT_FALSE(JobEnabledAtStart(file));
+}
+
+// A file that is no plain file, or too big, reads as a missing one; the
+// entry that says why comes once, not at every read.
+TEST_F(JobFileTest, ARefusedFileReadsAsMissingWithOneEntry) {
+    Json config = "untouched";
+    folders.refusals[path] = platform::UserFile::NotRegular;
+    EXPECT_EQ(Read(config), JobFileRead::CannotOpen);
+    EXPECT_FALSE(JobEnabledAtStart(file));
+    EXPECT_THAT(log.messages(),
+                ElementsAre(L"tw_service.cfg is a link or not a regular file, not read"));
+    EXPECT_THAT(folders.limits, ElementsAre(size_t{1} << 20, size_t{1} << 20));
+
+    // Good again, then too large: a new entry.
+    folders.refusals.clear();
+    Write("{}");
+    EXPECT_EQ(Read(config), JobFileRead::Loaded);
+    folders.refusals[path] = platform::UserFile::TooLarge;
+    EXPECT_EQ(Read(config), JobFileRead::CannotOpen);
+    EXPECT_EQ(log.messages().back(), L"tw_service.cfg is too large, not read");
+    EXPECT_EQ(log.messages().size(), 2u);
+    EXPECT_EQ(config, Json::object());
+}
+
+// Parsed, a value costs far more than its text: a small file of empty
+// objects would take tens of MiB. Such a file is refused unparsed.
+TEST_F(JobFileTest, AFileOfTooManyValuesIsRefusedUnparsed) {
+    std::string full = "[0";
+    for (size_t i = 2; i < kMaxJobValues; ++i) {
+        full += ",0";
+    }
+    full += "]";
+    ASSERT_EQ(JsonValueBound(full), kMaxJobValues);
+    Write(full);
+    Json config;
+    EXPECT_EQ(Read(config), JobFileRead::Loaded);
+    EXPECT_THAT(log.messages(), IsEmpty());
+
+    Write("[{}" + std::string(full.begin() + 2, full.end() - 1) + ",{}]");
+    EXPECT_EQ(Read(config), JobFileRead::CannotOpen);
+    EXPECT_THAT(log.messages(), ElementsAre(L"tw_service.cfg is too large, not read"));
+    EXPECT_EQ(config.size(), kMaxJobValues - 1);  // the earlier file's
+
+    // Separators inside texts are no values; a member counts at its ':' and
+    // again at the ',' before it (a bound, not a count).
+    EXPECT_EQ(JsonValueBound(R"({"a": "[,:\",]", "b": [1, 2]})"), 6u);
 }
 
 TEST(JobFileValues, IntegersTruncateFloatsCountBooleansAndClamp) {

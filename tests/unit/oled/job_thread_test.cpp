@@ -69,6 +69,7 @@ class JobThreadTest : public ::testing::Test {
     // Before the job is built: it takes its paths from the folder.
     static std::string PrepareFolder(fakes::FakePlatform& fp) {
         fp.folders.dataFolder = fakes::UniqueTempPath("oled_job_test");
+        fp.folders.serviceFolder = fp.folders.dataFolder + "/service_dmp/";
         std::filesystem::create_directories(fp.folders.dataFolder);
         std::remove((fp.folders.dataFolder + "/tw_service.cfg").c_str());
         return fp.folders.dataFolder;
@@ -265,13 +266,30 @@ TEST_F(JobThreadTest, WithoutADurationACycleRunsAndRestartsAtOnce) {
     EXPECT_EQ(job.state(), JobThread::kPaint);
 }
 
-TEST_F(JobThreadTest, TextScreensGoThroughTheScratchBitmap) {
+TEST_F(JobThreadTest, TextScreensGoThroughTheScratchBitmapInTheServiceFolder) {
     StartPainting(Profile1(R"({"cycle_order": [0]})"));
     job.Pass();
-    const std::string bmp = fp.folders.dataFolder + "/oled.bmp";
+    const std::string bmp = fp.folders.serviceFolder + "oled.bmp";
     EXPECT_THAT(std::vector<std::string>(g_converterCalls.begin() + 1, g_converterCalls.end()),
                 ElementsAre("TextToBitmap(PROFILE1," + bmp + ",1)", "BitmapToFrame(" + bmp + ")"));
     EXPECT_THAT(NewCalls(), ElementsAre("SetOled(3)", "SetOled(0,241)"));  // no bad frame id
+
+    // Without a service folder the converter is never told to write: the
+    // text screen goes out blank.
+    fp.folders.serviceFolder.clear();
+    JobThread unsafe{
+        {enabled, disabled, heartbeat}, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
+    unsafe.Start();
+    for (int i = 0; i < 3; ++i) {
+        unsafe.Pass();
+    }
+    ASSERT_EQ(unsafe.state(), JobThread::kPaint);
+    Mark();
+    unsafe.Pass();
+    EXPECT_THAT(NewTexts(), IsEmpty());
+    ASSERT_EQ(NewFrames(), 1u);
+    EXPECT_TRUE(std::all_of(mouse.frames.back().begin(), mouse.frames.back().end(),
+                            [](uint8_t p) { return p == 0; }));
 }
 
 TEST_F(JobThreadTest, DurationsAreWholeSecondsInTenthSteps) {

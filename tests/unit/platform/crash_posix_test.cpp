@@ -1,4 +1,4 @@
-// The Linux crash hook: the folder rule, the report, and a real crash in a
+// The Linux crash hook: the report file, the report, and a real crash in a
 // child process.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -35,21 +35,26 @@ class CrashFolder : public ::testing::Test {
     fs::path root;
 };
 
-TEST_F(CrashFolder, OnlyTheLastLevelIsCreated) {
-    const std::string folder = (root / "service_dmp/").string();
-    EXPECT_TRUE(PrepareCrashFolder(folder.c_str()));
-    EXPECT_TRUE(fs::is_directory(folder));
-    EXPECT_TRUE(PrepareCrashFolder(folder.c_str()));  // already there
+// An older report of the same name is replaced, and so is a link planted
+// at the name: the report never goes through it.
+TEST_F(CrashFolder, TheReportFileIsAlwaysANewFileOfTheServiceAlone) {
+    const fs::path target = root / "target";
+    std::ofstream(target) << "precious";
+    const fs::path report = root / "2026124167.txt";
+    fs::create_symlink(target, report);
+    int fd = CreateCrashReportFile(report.c_str());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "new", 3), 3);
+    close(fd);
+    EXPECT_EQ(Read(target), "precious");
+    EXPECT_FALSE(fs::is_symlink(report));
+    EXPECT_EQ(Read(report), "new");
+    EXPECT_EQ(fs::status(report).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
-    const std::string orphan = (root / "missing" / "service_dmp/").string();
-    EXPECT_FALSE(PrepareCrashFolder(orphan.c_str()));
-    EXPECT_FALSE(fs::exists(root / "missing"));
-}
-
-TEST_F(CrashFolder, AFileInTheWayMeansNoFolder) {
-    std::ofstream(root / "service_dmp") << "x";
-    EXPECT_FALSE(PrepareCrashFolder((root / "service_dmp/").string().c_str()));
-    EXPECT_TRUE(fs::is_regular_file(root / "service_dmp"));
+    fd = CreateCrashReportFile(report.c_str());  // the later crash of the minute wins
+    ASSERT_GE(fd, 0);
+    close(fd);
+    EXPECT_EQ(Read(report), "");
 }
 
 TEST_F(CrashFolder, TheReportNamesSignalAddressAndFrames) {
@@ -70,6 +75,7 @@ TEST_F(CrashFolder, TheReportNamesSignalAddressAndFrames) {
 // the fault still ends the child.
 TEST_F(CrashFolder, ACrashLeavesAReportAndEndsTheProcess) {
     const std::string folder = (root / "service_dmp/").string();
+    fs::create_directory(folder);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

@@ -49,12 +49,28 @@ TEST(CrashDumpFolder, ForwardSlashesAndATrailingSlash) {
     EXPECT_EQ(CrashDumpFolder("/var/lib/vtservice"), "/var/lib/vtservice/service_dmp/");
 }
 
-TEST(CrashDumpFolder, TheServiceInstallsItsHookWhenBuilt) {
+// The folder is made the service's own when the service is built, not at
+// the crash; the hook writes where the prepared folder is held.
+TEST(CrashDumpFolder, TheServicePreparesItsFolderAndInstallsItsHookWhenBuilt) {
     fakes::FakePlatform fp;
     fp.folders.dataFolder = "/srv/vt";
     platform::Platform platform = fp.get();
-    TWService service(platform);
-    EXPECT_THAT(fp.crashHook.installed, ::testing::ElementsAre("/srv/vt/service_dmp/"));
+    {
+        TWService service(platform);
+        EXPECT_THAT(fp.folders.preparedFolders, ::testing::ElementsAre("/srv/vt/service_dmp/"));
+        EXPECT_THAT(fp.crashHook.installed, ::testing::ElementsAre("/srv/vt/service_dmp/"));
+        EXPECT_THAT(fp.eventLog.messages(), ::testing::IsEmpty());
+    }
+
+    // A folder that cannot be made safe: one error entry, and the hook
+    // writes no dump (it still ends the process).
+    fp.folders.serviceFolder.clear();
+    fp.folders.prepareError = 5;
+    TWService unsafe(platform);
+    EXPECT_THAT(fp.eventLog.messages(),
+                ::testing::ElementsAre(L"Prepare service_dmp failed w/err 0x00000005"));
+    EXPECT_EQ(fp.eventLog.records()[0].type, platform::EventType::Error);
+    EXPECT_EQ(fp.crashHook.installed.back(), "");
 }
 
 }  // namespace

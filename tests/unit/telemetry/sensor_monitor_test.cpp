@@ -265,24 +265,25 @@ TEST_F(SensorMonitorTest, QueryTemperaturesCopiesAtMostSixteenAndFourValues) {
 
 TEST_F(SensorMonitorTest, TheTemperatureLibraryComesFromTheProgramFolderFirst) {
     auto& coreTemp = fp.libraries.components[kCoreTempLibrary.windows];
-    coreTemp.currentFolderSymbols = fakes::OtherCoreTempSymbols();
+    coreTemp.systemFolderSymbols = fakes::OtherCoreTempSymbols();
     Sensors().cpuCount = 1;
     Sensors().cpuValues = {55};
     int32_t cpuCount = 0, gpuCount = 0;
     uint32_t cpu[kCpuTemperatureCount], gpu[kGpuTemperatureCount];
 
-    // Both copies there: the program folder's is used, "./" is not tried.
+    // Both copies there: the program folder's is used, the system folder
+    // is not tried.
     EXPECT_TRUE(monitor->LoadTemperatureLibrary());
-    EXPECT_THAT(fp.libraries.currentFolderLoads, IsEmpty());
+    EXPECT_THAT(fp.libraries.systemFolderLoads, IsEmpty());
     monitor->QueryTemperatures(&cpuCount, cpu, &gpuCount, gpu);
     EXPECT_EQ(cpu[0], 55u);
     EXPECT_THAT(Events(), ElementsAre(L"Core temp lib load good"));
 
-    // Not in the program folder: the relative name is the fallback.
+    // Not in the program folder: the system folder is the fallback.
     coreTemp.programFolderError = platform::kErrorModNotFound;
     SensorMonitor fallback(fp.libraries, fp.folders, fp.console, fp.eventLog);
     EXPECT_TRUE(fallback.LoadTemperatureLibrary());
-    EXPECT_THAT(fp.libraries.currentFolderLoads, ElementsAre(kCoreTempLibrary.windows));
+    EXPECT_THAT(fp.libraries.systemFolderLoads, ElementsAre(kCoreTempLibrary.windows));
     fallback.QueryTemperatures(&cpuCount, cpu, &gpuCount, gpu);
     EXPECT_EQ(cpu[0], 11u);
 
@@ -290,11 +291,11 @@ TEST_F(SensorMonitorTest, TheTemperatureLibraryComesFromTheProgramFolderFirst) {
     coreTemp.programFolderError = 193;
     SensorMonitor broken(fp.libraries, fp.folders, fp.console, fp.eventLog);
     EXPECT_FALSE(broken.LoadTemperatureLibrary());
-    EXPECT_EQ(fp.libraries.currentFolderLoads.size(), 1u);
+    EXPECT_EQ(fp.libraries.systemFolderLoads.size(), 1u);
     EXPECT_EQ(Events().back(), L"Get the core temp .dll failed");
 
     // Nowhere.
-    coreTemp.currentFolderSymbols.reset();
+    coreTemp.systemFolderSymbols.reset();
     coreTemp.programFolderError = platform::kErrorModNotFound;
     SensorMonitor none(fp.libraries, fp.folders, fp.console, fp.eventLog);
     EXPECT_FALSE(none.LoadTemperatureLibrary());

@@ -1,10 +1,9 @@
+#include "common/profile_text.h"
+
 #include <cctype>
-#include <fstream>
-#include <sstream>
+#include <string>
 
-#include "platform/posix/system_posix.h"
-
-namespace vt::platform::posix {
+namespace vt {
 
 namespace {
 
@@ -88,6 +87,16 @@ bool FindValue(std::string_view text, std::string_view section, std::string_view
 
 uint32_t ProfileIntFromText(std::string_view text, std::string_view section, std::string_view key,
                             uint32_t defaultValue) {
+    // A file saved as UTF-16: section, key and digits are ASCII, so every
+    // other character may stand as '?'.
+    std::string narrow;
+    if (text.substr(0, 2) == "\xFF\xFE") {
+        for (size_t i = 2; i + 1 < text.size(); i += 2) {
+            narrow.push_back(
+                text[i + 1] == 0 && static_cast<unsigned char>(text[i]) < 0x80 ? text[i] : '?');
+        }
+        text = narrow;
+    }
     std::string_view value;
     if (!FindValue(text, section, key, value) || value.empty()) {
         return defaultValue;
@@ -95,15 +104,4 @@ uint32_t ProfileIntFromText(std::string_view text, std::string_view section, std
     return LeadingInteger(value);
 }
 
-uint32_t PosixProfileFiles::GetInt(const std::string& section, const std::string& key,
-                                   uint32_t defaultValue, const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return defaultValue;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ProfileIntFromText(text.str(), section, key, defaultValue);
-}
-
-}  // namespace vt::platform::posix
+}  // namespace vt

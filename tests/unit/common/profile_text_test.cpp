@@ -1,15 +1,12 @@
-// The Linux reader of settings-file integers, held to the Windows call's
-// rules.
-#include <gtest/gtest.h>
-#include <unistd.h>
+// Settings-file integers read from the file's text, held to the Windows
+// call's rules.
+#include "common/profile_text.h"
 
-#include <cstdio>
-#include <fstream>
+#include <gtest/gtest.h>
+
 #include <string>
 
-#include "platform/posix/system_posix.h"
-
-namespace vt::platform::posix {
+namespace vt {
 namespace {
 
 uint32_t Value(const std::string& text, uint32_t defaultValue = 0) {
@@ -44,21 +41,15 @@ TEST(ProfileInt, TheLeadingIntegerOnlyWithSignAndWrap) {
     EXPECT_EQ(Value("[CS900_MODE_19]\nvalue=4294967297\n"), 1u);
 }
 
-TEST(ProfileInt, FilesOnDisk) {
-    char dir[] = "/tmp/vt-profile-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    const std::string file = std::string(dir) + "/localdevice.ini";
-    PosixProfileFiles profiles;
-    EXPECT_EQ(profiles.GetInt("CS900_MODE_19", "value", 0, file), 0u);  // no file
-    EXPECT_EQ(profiles.GetInt("CS900_MODE_19", "value", 0, ""), 0u);    // no path yet
-    std::ofstream(file) << "[CS900_MODE_19]\r\nvalue=321\r\n";
-    EXPECT_EQ(profiles.GetInt("CS900_MODE_19", "value", 0, file), 321u);
-    EXPECT_EQ(profiles.GetInt("CS900_MODE_19", "missing", 0, file), 0u);
-    std::ofstream(file, std::ios::trunc) << "";
-    EXPECT_EQ(profiles.GetInt("CS900_MODE_19", "value", 0, file), 0u);  // empty file
-    std::remove(file.c_str());
-    ::rmdir(dir);
+TEST(ProfileInt, AFileSavedAsUtf16) {
+    const std::string ascii = "[CS900_MODE_19]\r\nvalue=321\r\n";
+    std::string wide = "\xFF\xFE";
+    for (char c : ascii) {
+        wide += c;
+        wide += '\0';
+    }
+    EXPECT_EQ(Value(wide), 321u);
 }
 
 }  // namespace
-}  // namespace vt::platform::posix
+}  // namespace vt
