@@ -16,6 +16,13 @@ if [ -z "${VTSERVICE_RUN_DIR:-}" ] && ! { mkdir -p /run/vtservice && [ -w /run/v
     export VTSERVICE_RUN_DIR=$PWD/build/native/run
     echo "pipe socket in $VTSERVICE_RUN_DIR (set VTSERVICE_RUN_DIR for vtctl too)" >&2
 fi
+# The data folder (job file, crash reports): /var/lib/vtservice where we may
+# write there, else beside the build, so a user's demo still has one.
+if [ -z "${VTSERVICE_DATA_DIR:-}" ] && ! { mkdir -p /var/lib/vtservice && [ -w /var/lib/vtservice ]; } 2>/dev/null; then
+    export VTSERVICE_DATA_DIR=$PWD/build/native/data
+    mkdir -p "$VTSERVICE_DATA_DIR"
+    echo "data folder $VTSERVICE_DATA_DIR" >&2
+fi
 # The demo's case panel measures its latency to this machine, never to the
 # product's public address.
 export VTSERVICE_PROBE_TARGET=${VTSERVICE_PROBE_TARGET:-127.0.0.1}
