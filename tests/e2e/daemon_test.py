@@ -6,6 +6,7 @@ the OLED mouse from the job file, answers SIGTERM within the stop watch's
 period and exits 0; the installer options point at the unit file."""
 import json
 import os
+import shlex
 import shutil
 import socket
 import signal
@@ -19,6 +20,9 @@ import zlib
 EXE = None
 TWSIM = None
 VTCTL = None
+# The programs of an emulated build (the i386 tree) run through the emulator
+# its ctest names; natively this is empty.
+RUN = shlex.split(os.environ.get("VT_TEST_EMULATOR", ""))
 
 # What the sensor stand-ins serve: a processor with four cores, a display
 # adapter, a mainboard with three fans.
@@ -132,7 +136,7 @@ class Daemon(unittest.TestCase):
         return [e[5] for e in read_entries(self.log)]
 
     def twsim(self, *requests):
-        r = subprocess.run([TWSIM, "--endpoint", self.control] +
+        r = subprocess.run([*RUN, TWSIM, "--endpoint", self.control] +
                            [json.dumps(q) for q in requests],
                            capture_output=True, timeout=20, text=True)
         self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
@@ -143,7 +147,7 @@ class Daemon(unittest.TestCase):
         self.assertTrue(ok, f"missing {wanted} in {self.messages()}")
 
     def start(self, exe=None, cwd=None):
-        proc = subprocess.Popen([exe or EXE], env=self.env, stdout=subprocess.PIPE,
+        proc = subprocess.Popen([*RUN, exe or EXE], env=self.env, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, cwd=cwd)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
         ok = wait_for(lambda: "TWservice ServiceWorkerThread" in self.messages() and
@@ -339,7 +343,7 @@ class Daemon(unittest.TestCase):
         self.assertNotIn("Stop painting", self.messages())
 
     def vtctl(self, *args, check=True):
-        r = subprocess.run([VTCTL, "--pipe", os.path.join(self.run_dir, "twvtservicepipe")] +
+        r = subprocess.run([*RUN, VTCTL, "--pipe", os.path.join(self.run_dir, "twvtservicepipe")] +
                            list(args), capture_output=True, timeout=20, text=True)
         if check:
             self.assertEqual(r.returncode, 0, r.stderr)
@@ -561,11 +565,11 @@ class Daemon(unittest.TestCase):
 
     def test_installer_options_point_at_the_unit_file(self):
         for option in ("-install", "/REMOVE", "-run"):
-            r = subprocess.run([EXE, option], env=self.env, capture_output=True, timeout=10)
+            r = subprocess.run([*RUN, EXE, option], env=self.env, capture_output=True, timeout=10)
             self.assertEqual(r.returncode, 0)
             self.assertIn("packaging/vtservice.service", r.stdout.decode())
             self.assertEqual(r.stdout.decode().count("\n"), 1)
-        r = subprocess.run([EXE, "-bogus"], env=self.env, capture_output=True, timeout=10)
+        r = subprocess.run([*RUN, EXE, "-bogus"], env=self.env, capture_output=True, timeout=10)
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
         self.assertEqual(self.messages(), [])
 

@@ -3,6 +3,7 @@
 for all requests, exact bytes out, one reply per line, and the exit status
 for an unreachable, a closing and a silent service."""
 import os
+import shlex
 import socket
 import subprocess
 import sys
@@ -12,6 +13,7 @@ import time
 import unittest
 
 VTCTL = None
+RUN = shlex.split(os.environ.get("VT_TEST_EMULATOR", ""))  # an emulated build's emulator
 READ_SIZE = 127  # what the service reads per request
 
 
@@ -85,7 +87,7 @@ class Vtctl(unittest.TestCase):
         self.server = ScriptedServer(self.dir.name, answer)
 
     def vtctl(self, *args):
-        return subprocess.run([VTCTL, *args], capture_output=True, timeout=10,
+        return subprocess.run([*RUN, VTCTL, *args], capture_output=True, timeout=10,
                               env=self.env)
 
     def test_requests_share_one_connection_and_print_a_line_each(self):
