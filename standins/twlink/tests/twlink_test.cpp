@@ -342,9 +342,10 @@ TEST_F(TwLink, AttachAndDetachNotifyFromALibraryThread) {
         std::lock_guard<std::mutex> lock(g_hotPlug.mu);
         ASSERT_EQ(g_hotPlug.records.size(), 1u);
         const auto& r = g_hotPlug.records[0];
-        EXPECT_EQ(r.eventCode, 1u);
-        EXPECT_EQ(r.vendorId, 0x3A7Cu);
-        EXPECT_EQ(r.productId, 0x01C7u);
+        // Packed fields by value: a reference to one may be misaligned.
+        EXPECT_EQ(uint32_t{r.eventCode}, 1u);
+        EXPECT_EQ(uint32_t{r.vendorId}, 0x3A7Cu);
+        EXPECT_EQ(uint32_t{r.productId}, 0x01C7u);
         EXPECT_EQ(path, r.path);
         EXPECT_NE(g_hotPlug.threads[0], std::this_thread::get_id());
         EXPECT_EQ(g_hotPlug.listedDuringCallback[0], kScenario["devices"].size() + 1);
@@ -355,7 +356,7 @@ TEST_F(TwLink, AttachAndDetachNotifyFromALibraryThread) {
     {
         std::lock_guard<std::mutex> lock(g_hotPlug.mu);
         ASSERT_EQ(g_hotPlug.records.size(), 2u);
-        EXPECT_EQ(g_hotPlug.records[1].eventCode, 0u);
+        EXPECT_EQ(uint32_t{g_hotPlug.records[1].eventCode}, 0u);
         EXPECT_EQ(path, g_hotPlug.records[1].path);
         EXPECT_EQ(g_hotPlug.listedDuringCallback[1], kScenario["devices"].size());
     }
@@ -406,7 +407,7 @@ TEST_F(TwLink, Lq120WritesOnlyTheFieldsItOwns) {
     lq->GetSaverSettings(&saver);
     EXPECT_EQ(saver.screenSaveEnabled, 1);
     EXPECT_EQ(saver.reserved, 0xAA);
-    EXPECT_EQ(saver.valueA, 0xAAAAAAAAu);
+    EXPECT_EQ(uint32_t{saver.valueA}, 0xAAAAAAAAu);
 
     dev::DisplayCycleRequest cycle{30, {1, 2, 0xFF, 0xFF, 0xFF}, 0};
     lq->SetMultiDisplay(&cycle);

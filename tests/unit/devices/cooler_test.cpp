@@ -87,8 +87,9 @@ TEST_F(CoolerTest, SetUpReadsOnlyTheSaverFlagFromThePresetRecord) {
     const SaverSettings& seen = TwLink().saverSeen;
     EXPECT_EQ(seen.reserved, 0);
     EXPECT_EQ(seen.screenSaveEnabled, 1);
-    EXPECT_EQ(seen.valueA, 100u);
-    EXPECT_EQ(seen.valueB, 100u);
+    // Packed fields by value: a reference to one may be misaligned.
+    EXPECT_EQ(uint32_t{seen.valueA}, 100u);
+    EXPECT_EQ(uint32_t{seen.valueB}, 100u);
     EXPECT_EQ(cooler.screenSaveEnabled, 0);
     EXPECT_EQ(cooler.cycleActive, 0);  // any mode but 11 stops the cycling
     EXPECT_EQ(fp.eventLog.messages().back(), L"CreateLQ120");
