@@ -149,12 +149,25 @@ class Daemon(unittest.TestCase):
     def start(self, exe=None, cwd=None):
         proc = subprocess.Popen([*RUN, exe or EXE], env=self.env, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, cwd=cwd)
-        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        self.addCleanup(self.end, proc)
         ok = wait_for(lambda: "TWservice ServiceWorkerThread" in self.messages() and
                       "VTService is Readly,Will While(1)" in self.messages() and
                       ("Enable job" in self.messages() or "Disable job" in self.messages()), 10)
         self.assertTrue(ok, f"service did not start: {self.messages()}")
         return proc
+
+    @staticmethod
+    def end(proc):
+        """After a failed test: a stop first, so the service also ends the
+        companion it started (a leftover copy would count as the user's in
+        every later run), and only then a kill."""
+        if proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.communicate(timeout=10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.communicate()
 
     def test_sigterm_stops_within_the_watch_period(self):
         for sig in (signal.SIGTERM, signal.SIGINT):
