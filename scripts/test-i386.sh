@@ -3,18 +3,12 @@
 # i386 GoogleTest, UndefinedBehaviorSanitizer) and runs its tests under
 # qemu's user-mode emulator, since this kernel runs no 32-bit program itself.
 # Every test of the native tree runs here too, the daemon end to end
-# included; `--no-e2e` leaves out the end-to-end drivers (CI's choice).
-# Extra arguments go to ctest.
+# included. Arguments go to ctest (e.g. -E '^e2e\.' leaves out the drivers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages --i386 "${NATIVE_PACKAGES[@]}" "${I386_PACKAGES[@]}"
 
-ctest_args=()
-if [ "${1:-}" == "--no-e2e" ]; then
-    ctest_args+=(--exclude-regex "^e2e\\.")
-    shift
-fi
 jobs=$(nproc)
 mkdir -p build
 # No AddressSanitizer: its programs do not start under the emulator.
@@ -23,4 +17,4 @@ cmake -S . -B build/i386 -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=all -DCMAKE_C_FLAGS=-fno-sanitize-recover=all \
     >build/i386.configure.log 2>&1 || { cat build/i386.configure.log; exit 1; }
 cmake --build build/i386 -j "$jobs"
-(cd build/i386 && ctest --output-on-failure -j "$jobs" "${ctest_args[@]}" "$@")
+(cd build/i386 && ctest --output-on-failure -j "$jobs" "$@")
