@@ -514,7 +514,10 @@ struct Fired {
         calls.push_back(std::move(call));
         cv.notify_all();
     }
-} g_fired;
+};
+// Never destroyed: a reading the library's timer thread was already
+// delivering can still arrive while the process exits.
+Fired& g_fired = *new Fired;
 
 void VT_STDCALL KeyboardA(int32_t* code) {
     g_fired.Add("A" + std::to_string(*code));
