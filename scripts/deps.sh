@@ -28,3 +28,5 @@ NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev nlohmann-json3-
                  clang libclang-rt-dev)  # clang and its runtimes: the libFuzzer build
 WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix)
 WINE_PACKAGES=(wine wine32 wine64)
+# The 32-bit x86 Linux build and the user-mode emulator that runs its tests.
+I386_PACKAGES=(g++-multilib qemu-user-static libgtest-dev:i386 libgmock-dev:i386)

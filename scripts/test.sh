@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing (Debian packages, the i386
 # architecture, Wine), builds the native build with sanitizers and runs its
-# tests with ctest, fuzzes the pipe requests for 30 s and the OLED job file
-# for 20 s, builds both Windows builds, then tests the Windows build under
-# Wine. The benchmark is scripts/bench.sh.
+# tests with ctest, runs the 32-bit x86 build's tests under qemu, fuzzes the
+# pipe requests for 30 s and the OLED job file for 20 s, builds both Windows
+# builds, then tests the Windows build under Wine. The benchmark is
+# scripts/bench.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-ensure_packages --i386 "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
+ensure_packages --i386 "${NATIVE_PACKAGES[@]}" "${I386_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" \
+    "${WINE_PACKAGES[@]}"
 
 jobs=$(nproc)
 configure() {  # configure DIR [cmake args...]
@@ -27,6 +29,9 @@ cmake --build build/asan -j "$jobs"
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}halt_on_error=1:detect_leaks=1"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}halt_on_error=1:print_stacktrace=1"
 (cd build/asan && ctest --output-on-failure -j "$jobs")
+
+echo "== the same sources as 32-bit x86 code under qemu-i386, with UndefinedBehaviorSanitizer"
+./scripts/test-i386.sh
 
 echo "== fuzzing the pipe requests (30 s) and the OLED job file (20 s) with libFuzzer"
 # Short runs, to catch what a change breaks; long runs are scripts/fuzz.sh.

@@ -3,6 +3,7 @@
 for all requests, exact bytes out, one reply per line, and the exit status
 for an unreachable, a closing and a silent service."""
 import os
+import shlex
 import socket
 import subprocess
 import sys
@@ -14,6 +15,7 @@ import unittest
 from sanitizers import assert_clean, checked_env
 
 VTCTL = None
+RUN = shlex.split(os.environ.get("VT_TEST_EMULATOR", ""))  # an emulated build's emulator
 READ_SIZE = 127  # what the service reads per request
 
 
@@ -88,7 +90,7 @@ class Vtctl(unittest.TestCase):
         self.server = ScriptedServer(self.dir.name, answer)
 
     def vtctl(self, *args):
-        r = subprocess.run([VTCTL, *args], capture_output=True, timeout=10, env=self.env)
+        r = subprocess.run([*RUN, VTCTL, *args], capture_output=True, timeout=10, env=self.env)
         assert_clean(self, r.stderr)
         return r
 

@@ -87,6 +87,11 @@ TEST(PosixProcesses, OnlyItsOwnChildrenAreEnded) {
 }
 
 TEST(PosixProcesses, AProgramThatCannotStartGivesNoProcess) {
+#ifdef VT_UNDER_EMULATOR
+    // qemu's user mode runs posix_spawn's shared-memory child as a plain
+    // fork, so the failed exec never reaches the parent there.
+    GTEST_SKIP() << "qemu-user cannot report a failed exec from posix_spawn";
+#endif
     PosixProcesses processes;
     EXPECT_EQ(processes.LaunchInUserSession("/nonexistent/tw-nightjar"), kNoProcess);
 }
