@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing (Debian packages, the i386
 # architecture, Wine), builds the native build with sanitizers and runs its
-# tests with ctest, fuzzes the pipe requests for 30 s and the OLED job file
-# for 20 s, builds both Windows builds, then tests the Windows build under
-# Wine. The benchmark is scripts/bench.sh.
+# tests with ctest, runs the pipe clients' test against a ThreadSanitizer
+# build, fuzzes the pipe requests for 30 s and the OLED job file for 20 s,
+# builds both Windows builds, then tests the Windows build under Wine. The
+# benchmark is scripts/bench.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -23,6 +24,9 @@ echo "== native build with AddressSanitizer and UndefinedBehaviorSanitizer, and 
 configure build/asan -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=ON
 cmake --build build/asan -j "$jobs"
 (cd build/asan && ctest --output-on-failure -j "$jobs")
+
+echo "== the daemon under ThreadSanitizer: several pipe clients and twenty stops"
+./scripts/tsan.sh
 
 echo "== fuzzing the pipe requests (30 s) and the OLED job file (20 s) with libFuzzer"
 # -O1 keeps the fuzzer fast enough to matter; no NDEBUG, so asserts stay in.
