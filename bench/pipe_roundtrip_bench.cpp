@@ -4,8 +4,8 @@
 // created by the same call, in the same run.
 //
 // The service side is the daemon's own: PipeServer and PipeCommands on the
-// real Linux platform (socket endpoint, clock, event log), no device
-// library, no JSON commands, exactly as the pipe thread runs today. Its
+// real Linux platform (socket endpoint served with poll, event log), no
+// device library, no JSON commands, exactly as the pipe thread runs today. Its
 // event entries go to a file in the temporary run folder rather than to
 // syslog, so a benchmark run leaves nothing behind.
 //
@@ -119,24 +119,20 @@ std::string SocketPath(const char* pipeName) {
     return vt::platform::posix::RunFolder() + "/" + name.substr(name.find_last_of('\\') + 1);
 }
 
-// The service's pipe thread: PipeServer serving one client after another.
+// The service's pipe thread: PipeServer serving its clients until stopped.
 class ServiceSide {
   public:
     ServiceSide() {
-        if (!server_.Start()) {
+        if (!server_.Start(*stop_)) {
             Die("the service pipe could not be created");
         }
         thread_ = std::thread([this] {
-            while (!stopping_) {
-                server_.ServeOneConnection();
+            while (server_.ServeNext()) {
             }
         });
     }
-    // After the benchmark's client has left: one more connection wakes the
-    // thread from its wait for the next client.
     ~ServiceSide() {
-        stopping_ = true;
-        { Client wake(SocketPath(vt::pipe::kPipeName)); }
+        stop_->Set();
         thread_.join();
     }
     ServiceSide(const ServiceSide&) = delete;
@@ -150,8 +146,8 @@ class ServiceSide {
     std::atomic<uint64_t> heartbeat_{0};
     vt::pipe::PipeCommands commands_{
         {enabled_, disabled_, heartbeat_}, layer_, sys_.clock, sys_.eventLog, nullptr};
-    vt::pipe::PipeServer server_{sys_.pipes, sys_.eventLog, sys_.clock, commands_};
-    std::atomic<bool> stopping_{false};
+    std::unique_ptr<vt::platform::Event> stop_ = sys_.threads.CreateManualResetEvent();
+    vt::pipe::PipeServer server_{sys_.pipes, sys_.eventLog, commands_};
     std::thread thread_;
 };
 
@@ -163,36 +159,36 @@ class EchoSide {
         vt::platform::PipeSpec spec = vt::pipe::ServicePipeSpec();
         spec.name = kEchoPipeName;
         uint32_t error = 0;
-        endpoint_ = System().pipes.CreateServer(spec, error);
+        endpoint_ = System().pipes.CreateServer(spec, *stop_, error);
         if (!endpoint_) {
             Die("the echo pipe could not be created (error " + std::to_string(error) + ")");
         }
         thread_ = std::thread([this] {
-            while (!stopping_) {
-                uint32_t error = 0;
-                if (!endpoint_->Connect(error)) {
-                    continue;
+            using Kind = vt::platform::PipeActivity::Kind;
+            char buffer[vt::pipe::kBufferSize];
+            for (;;) {
+                const vt::platform::PipeActivity a = endpoint_->Wait(buffer);
+                if (a.kind == Kind::Stopped) {
+                    return;
                 }
-                char buffer[vt::pipe::kBufferSize];
-                uint32_t read = 0;
-                while (endpoint_->Read(buffer, vt::pipe::kReadSize, read) &&
-                       endpoint_->Write(buffer, read)) {
+                if (a.kind == Kind::Request) {
+                    endpoint_->Write(a.client, buffer, a.size);
+                } else if (a.kind == Kind::Left) {
+                    endpoint_->Disconnect(a.client);
                 }
-                endpoint_->Disconnect();
             }
         });
     }
     ~EchoSide() {
-        stopping_ = true;
-        { Client wake(SocketPath(kEchoPipeName)); }
+        stop_->Set();
         thread_.join();
     }
     EchoSide(const EchoSide&) = delete;
     EchoSide& operator=(const EchoSide&) = delete;
 
   private:
+    std::unique_ptr<vt::platform::Event> stop_ = System().threads.CreateManualResetEvent();
     std::unique_ptr<vt::platform::PipeEndpoint> endpoint_;
-    std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing (Debian packages, the i386
 # architecture, Wine), builds the native build with sanitizers and runs its
-# tests with ctest, runs the 32-bit x86 build's tests under qemu, fuzzes the
-# pipe requests for 30 s and the OLED job file for 20 s, builds both Windows
+# tests with ctest, runs the 32-bit x86 build's tests under qemu, runs the
+# pipe clients' test against a ThreadSanitizer build, fuzzes the pipe
+# requests for 30 s and the OLED job file for 20 s, builds both Windows
 # builds, then tests the Windows build under Wine. The benchmark is
 # scripts/bench.sh.
 set -euo pipefail
@@ -32,6 +33,9 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}halt_on_error=1:print_sta
 
 echo "== the same sources as 32-bit x86 code under qemu-i386, with UndefinedBehaviorSanitizer"
 ./scripts/test-i386.sh
+
+echo "== the daemon under ThreadSanitizer: several pipe clients and twenty stops"
+./scripts/tsan.sh
 
 echo "== fuzzing the pipe requests (30 s) and the OLED job file (20 s) with libFuzzer"
 # Short runs, to catch what a change breaks; long runs are scripts/fuzz.sh.

@@ -34,7 +34,7 @@ void Create(DeviceLayer& layer, const ModelSpec<Device>& spec, const std::string
     slot = device;
     if (device == nullptr) {
         if (spec.retryPauseMs != 0) {
-            layer.clock().Sleep(spec.retryPauseMs);
+            layer.Pause(spec.retryPauseMs);
         }
         device = factory(path.c_str());
         slot = device;

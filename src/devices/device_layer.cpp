@@ -13,6 +13,8 @@ namespace vt::devices {
 namespace {
 
 std::atomic<DeviceLayer*> g_active{nullptr};
+// Callbacks between their CallbackScope's construction and destruction.
+std::atomic<int> g_callbacksInside{0};
 
 constexpr uint16_t kRX410ProductId = 0x006B;
 constexpr uint16_t kHV230ProductId = 0x0113;
@@ -67,6 +69,32 @@ DeviceLayer::DeviceLayer(platform::EventLog& eventLog, platform::Console& consol
 DeviceLayer::~DeviceLayer() {
     DeviceLayer* self = this;
     g_active.compare_exchange_strong(self, nullptr);
+    // Bounded, so a device call that never returns cannot keep the process
+    // from ending.
+    constexpr uint32_t kStepMs = 10;
+    for (uint32_t waited = 0; g_callbacksInside.load() > 0 && waited < kCallbackWaitMs;
+         waited += kStepMs) {
+        clock_.Sleep(kStepMs);
+    }
+}
+
+// Counted before the look at the active layer: a destruction either sees
+// this callback inside, or this callback sees no layer.
+CallbackScope::CallbackScope() {
+    ++g_callbacksInside;
+    layer_ = g_active.load();
+}
+
+CallbackScope::~CallbackScope() {
+    --g_callbacksInside;
+}
+
+void DeviceLayer::Pause(uint32_t milliseconds) {
+    if (stop_ != nullptr) {
+        stop_->Wait(milliseconds);
+    } else {
+        clock_.Sleep(milliseconds);
+    }
 }
 
 DeviceLayer* DeviceLayer::Active() {
@@ -167,9 +195,10 @@ void DeviceLayer::RegisterHotPlug() {
 }
 
 void VT_STDCALL DeviceLayer::OnDeviceNotify(DevNotifyRecord record) {
+    const CallbackScope scope;
     // Nothing may unwind into the library's own frames.
     try {
-        if (DeviceLayer* layer = Active()) {
+        if (DeviceLayer* layer = scope.layer()) {
             layer->HandleNotify(record);
         }
     } catch (...) {

@@ -9,7 +9,9 @@
 //
 // Callbacks handed to the library carry no context, so they reach the layer
 // through the one active instance (SetActive), set before any callback can
-// be registered.
+// be registered, and only through a CallbackScope: the layer's destruction
+// waits (bounded) until no callback is inside it any more, since the
+// library may call back at any moment until the process ends.
 #pragma once
 
 #include <atomic>
@@ -25,6 +27,7 @@
 #include "platform/console.h"
 #include "platform/event_log.h"
 #include "platform/library.h"
+#include "platform/threads.h"
 
 namespace vt::devices {
 
@@ -54,6 +57,8 @@ inline constexpr platform::LibraryName kTwLinkLibrary{kTwLinkWindowsName, kTwLin
 class DeviceLayer {
   public:
     DeviceLayer(platform::EventLog& eventLog, platform::Console& console, platform::Clock& clock);
+    // No longer the active layer, then waits (up to kCallbackWaitMs) for the
+    // callbacks still inside it.
     ~DeviceLayer();
     DeviceLayer(const DeviceLayer&) = delete;
     DeviceLayer& operator=(const DeviceLayer&) = delete;
@@ -80,6 +85,11 @@ class DeviceLayer {
 
     // What the service's stop does to the device state.
     void OnServiceStop();
+    // The service's stop event: once it is set, a creation's pause before
+    // its second attempt ends at once. Without it the pause is a sleep.
+    void WatchStop(platform::Event& stop) { stop_ = &stop; }
+    // The pause between two attempts of a creation.
+    void Pause(uint32_t milliseconds);
 
     // Gives the CS900 its panel feed; without it (tests of other models)
     // a CS900 is opened and kept but its panel is not fed.
@@ -95,6 +105,8 @@ class DeviceLayer {
     void PrintLine(std::string_view text);
     platform::Clock& clock() { return clock_; }
     platform::EventLog& eventLog() { return eventLog_; }
+
+    static constexpr uint32_t kCallbackWaitMs = 3000;
 
     DeviceSlots slots;
     std::atomic<int32_t> rx410Present{0};
@@ -114,6 +126,23 @@ class DeviceLayer {
     std::unique_ptr<CS900Panel> cs900Panel_;
     TwLinkApi api_;
     bool loaded_ = false;
+    platform::Event* stop_ = nullptr;
+};
+
+// A library callback's hold on the active layer, for as long as it runs.
+// Every callback the library can make takes one first thing and uses the
+// layer only through it.
+class CallbackScope {
+  public:
+    CallbackScope();
+    ~CallbackScope();
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+    // The active layer; null when there is none (any more).
+    DeviceLayer* layer() const { return layer_; }
+
+  private:
+    DeviceLayer* layer_;
 };
 
 // True when the device path names the wireless-dongle form.

@@ -24,7 +24,8 @@ constexpr HeadsetTexts kTexts[] = {
 
 template <int I>
 void VT_STDCALL HeadsetKey(int32_t keyCode, int32_t) {
-    DeviceLayer* layer = DeviceLayer::Active();
+    const CallbackScope scope;
+    DeviceLayer* layer = scope.layer();
     if (layer == nullptr) {
         return;
     }

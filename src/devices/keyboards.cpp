@@ -45,7 +45,8 @@ enum Index {
 // function, bound at compile time to its texts.
 template <int I>
 void VT_STDCALL KeyboardNotify(int32_t* code) {
-    DeviceLayer* layer = DeviceLayer::Active();
+    const CallbackScope scope;
+    DeviceLayer* layer = scope.layer();
     if (layer == nullptr || code == nullptr) {
         return;
     }

@@ -10,7 +10,8 @@ constexpr uint8_t kMusicPulseMode = 216;
 constexpr int32_t kEffectModeChanged = 2;
 
 void VT_STDCALL RX420EffectMode(int32_t code) {
-    DeviceLayer* layer = DeviceLayer::Active();
+    const CallbackScope scope;
+    DeviceLayer* layer = scope.layer();
     if (layer != nullptr && code == kEffectModeChanged) {
         try {  // nothing may unwind into the library's frames
             layer->LogInformation(L"RX420 effect mode notify");

@@ -15,7 +15,8 @@ namespace vt::devices {
 // attached device, or drops it when none is attached.
 template <class Device, std::atomic<Device*> DeviceSlots::*Slot>
 void VT_STDCALL ForwardSystemInfo(SystemInfoRecord record) {
-    DeviceLayer* layer = DeviceLayer::Active();
+    const CallbackScope scope;
+    DeviceLayer* layer = scope.layer();
     if (layer == nullptr) {
         return;
     }

@@ -141,7 +141,9 @@ void DeviceCommands::CasePanel(const Json& request, std::string& reply) {
     std::memcpy(buffer, reply.data(), n);
     device->HandleHostCommand(func->c_str(), param->c_str(), buffer, sizeof buffer);
     buffer[sizeof buffer - 1] = '\0';
-    reply = buffer;
+    // An empty text would go out as a write of no bytes, which the client
+    // cannot tell from no reply at all.
+    reply = buffer[0] != '\0' ? buffer : kReplyFail;
 }
 
 }  // namespace vt::pipe

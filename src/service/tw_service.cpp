@@ -32,23 +32,35 @@ TWService::TWService(const platform::Platform& platform)
     if (!stoppedEvent) {
         throw SystemError(platform_.threads.LastError());
     }
+    stopRequested = platform_.threads.CreateManualResetEvent();
+    if (!stopRequested) {
+        throw SystemError(platform_.threads.LastError());
+    }
+    devices.WatchStop(*stopRequested);
     // Without the system's notification service the cooler simply does not
     // follow the screen saver; nothing to report.
     platform_.screenSaver.Subscribe(screenSaverReaction_);
 }
 
 TWService::~TWService() {
-    // The work items see `stopping` within a pass (a second at most); none
-    // may still be running inside the object once it is gone. Bounded, so a
-    // device call that never returns cannot keep the process from ending.
-    stopping = true;
+    // The work items see the stop within a pass (a second at most; the pipe
+    // at once); none may still be running inside the object once it is
+    // gone. Bounded, so a device call that never returns cannot keep the
+    // process from ending.
+    RaiseStop();
     constexpr uint32_t kStepMs = 10;
     for (uint32_t waited = 0; workItemsInside_.load() > 0 && waited < kWorkItemsWaitMs;
          waited += kStepMs) {
         platform_.clock.Sleep(kStepMs);
     }
     stoppedEvent.reset();
+    // Before the cooler it reaches goes with the device layer.
     platform_.screenSaver.Unsubscribe();
+}
+
+void TWService::RaiseStop() {
+    stopping = true;
+    stopRequested->Set();
 }
 
 void TWService::OnStart(uint32_t, wchar_t**) {
@@ -63,7 +75,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
     }
     QueueMemberWorkItem(&TWService::ServiceWorkerThread, this);
     try {
-        QueueMemberWorkItem(&TWService::PipeWorkerThread, this, false);
+        QueueMemberWorkItem(&TWService::PipeWorkerThread, this);
         // Hot-plug only once the start-up enumeration is done and the pipe,
         // which reads the slots, is served.
         devices.RegisterHotPlug();
@@ -74,7 +86,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
         // The service reports stopped and the object goes away with the
         // dispatcher: the work items already running see the stop (the
         // watch at once) and must not outlive it.
-        stopping = true;
+        RaiseStop();
         stoppedEvent->Wait(platform::kInfinite);
         throw;
     }
@@ -95,7 +107,7 @@ void TWService::OnStop() {
     if (companion != platform::kNoProcess && !platform_.processes.Terminate(companion, 0)) {
         LogEvent(L"fail to stop kestrel process in OnStop", EventType::Information);
     }
-    stopping = true;
+    RaiseStop();
     if (stoppedEvent->Wait(platform::kInfinite) != platform::kWaitObject0) {
         throw SystemError(platform_.threads.LastError());
     }
@@ -132,8 +144,8 @@ void TWService::PipeWorkerThread() {
     pipe::PipeCommands commands({enabled, disabled, lastHeartbeat}, devices, platform_.clock,
                                 platform_.eventLog, &deviceCommands);
     commands.sensors = &sensors;
-    pipe::PipeServer server(platform_.pipes, platform_.eventLog, platform_.clock, commands);
-    server.Run(stopping);
+    pipe::PipeServer server(platform_.pipes, platform_.eventLog, commands);
+    server.Run(*stopRequested);
 }
 
 void TWService::CycleWorkItem() {

@@ -1,12 +1,18 @@
 // The service itself: the one object the entry point builds and the service
 // manager drives. OnStart brings up the long-running work items; OnStop ends
-// the companion program the service started, raises `stopping` and waits
+// the companion program the service started, raises the stop and waits
 // until ServiceWorkerThread has seen it.
 //
 // Shared with other threads without locks: `stopping`, `enabled`,
 // `disabled`, `lastHeartbeat`, `companionProcess` (atomics, written by one
-// side and polled by the other). `stoppedEvent` is the one synchronisation
-// object between OnStop and the work items.
+// side and polled by the other). `stopRequested` wakes the waits that must
+// end with the service (the pipe's, a creation's pause); `stoppedEvent` is
+// set once ServiceWorkerThread has seen the stop.
+//
+// Destruction, in this order: the stop is raised; every work item is awaited
+// (bounded); the screen saver's delivery ends; then the device layer waits
+// for the library's callbacks still inside it. Nothing of the service runs
+// after the object is gone.
 #pragma once
 
 #include <atomic>
@@ -31,16 +37,18 @@ class TWService : public TWServiceBase {
 
     // Queues object->*fn() as a long-running work item. Throws SystemError
     // when it cannot be queued; nothing is left allocated then. The object's
-    // destruction waits for an awaited item to return; the pipe server is
-    // not awaited, as it may sit in a wait for a client for good.
+    // destruction waits for the item to return.
     template <class T>
-    void QueueMemberWorkItem(void (T::*fn)(), T* object, bool awaited = true);
+    void QueueMemberWorkItem(void (T::*fn)(), T* object);
+
+    // Raises `stopping` and sets `stopRequested`.
+    void RaiseStop();
 
     // Runs until `stopping` is seen, then signals stoppedEvent.
     void ServiceWorkerThread();
     // One look at `stopping`: false once it is set, else sleeps one period.
     bool ServiceWorkerPass();
-    // Serves the desktop application's pipe for the life of the process.
+    // Serves the desktop application's pipe until the service stops.
     void PipeWorkerThread();
     // Steps the cooler's display through its saved cycle, one pass about a
     // second, until the service stops.
@@ -57,6 +65,8 @@ class TWService : public TWServiceBase {
 
     std::atomic<bool> stopping{false};
     std::unique_ptr<platform::Event> stoppedEvent;
+    // Set the moment the stop begins; before `devices`, which waits on it.
+    std::unique_ptr<platform::Event> stopRequested;
     std::atomic<int32_t> enabled{0};
     std::atomic<int32_t> disabled{0};
     std::atomic<uint64_t> lastHeartbeat{0};
@@ -83,17 +93,17 @@ class TWService : public TWServiceBase {
     };
 
     const platform::Platform platform_;
-    // Awaited work items queued and not yet returned.
+    // Work items queued and not yet returned.
     std::atomic<int> workItemsInside_{0};
     ScreenSaverReaction screenSaverReaction_{devices.cooler};
 };
 
 template <class T>
-void TWService::QueueMemberWorkItem(void (T::*fn)(), T* object, bool awaited) {
+void TWService::QueueMemberWorkItem(void (T::*fn)(), T* object) {
     struct Record {
         void (T::*fn)();
         T* object;
-        std::atomic<int>* inside;  // null when not awaited
+        std::atomic<int>* inside;
     };
     auto trampoline = [](void* context) {
         std::unique_ptr<Record> record(static_cast<Record*>(context));
@@ -103,19 +113,12 @@ void TWService::QueueMemberWorkItem(void (T::*fn)(), T* object, bool awaited) {
             (record->object->*record->fn)();
         } catch (...) {
         }
-        if (record->inside != nullptr) {
-            --*record->inside;  // last touch: the object may go right after
-        }
+        --*record->inside;  // last touch of the object: it may go right after
     };
-    auto record =
-        std::make_unique<Record>(Record{fn, object, awaited ? &workItemsInside_ : nullptr});
-    if (awaited) {
-        ++workItemsInside_;
-    }
+    auto record = std::make_unique<Record>(Record{fn, object, &workItemsInside_});
+    ++workItemsInside_;
     if (!platform_.threads.QueueLongRunning(trampoline, record.get())) {
-        if (awaited) {
-            --workItemsInside_;
-        }
+        --workItemsInside_;
         throw SystemError(platform_.threads.LastError());
     }
     record.release();  // the trampoline owns it now

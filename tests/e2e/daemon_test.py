@@ -446,8 +446,8 @@ class Daemon(DaemonHarness):
         proc = self.start()
         self.wait_messages(["VTService is Readly,Will While(1)"])
         path = os.path.join(self.run_dir, "twvtservicepipe")
-        # The server serves one client at a time: while the first holds it,
-        # the second writes and leaves; its reply then has nowhere to go.
+        # While the first is connected, the second writes and leaves at
+        # once; its reply then has nowhere to go.
         first = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         first.connect(path)
         first.sendall(b"hello")

@@ -217,9 +217,9 @@ void FakeDevice::SendPanelData(PanelData* d) {
 void FakeDevice::HandleHostCommand(const char* function, const char* parameter, char* reply,
                                    uint32_t replySize) {
     Log(std::string("HandleHostCommand(") + function + "," + parameter + ")");
-    if (!g_state.hostReply.empty() && replySize > 0) {
-        const size_t n = std::min<size_t>(g_state.hostReply.size(), replySize - 1);
-        std::memcpy(reply, g_state.hostReply.data(), n);
+    if (g_state.hostReply && replySize > 0) {
+        const size_t n = std::min<size_t>(g_state.hostReply->size(), replySize - 1);
+        std::memcpy(reply, g_state.hostReply->data(), n);
         reply[n] = '\0';
     }
 }

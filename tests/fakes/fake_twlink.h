@@ -92,13 +92,13 @@ struct FakeTwLinkState {
     std::vector<DevInfoRecord> attached;
     bool overrideCount = false;  // devInfo returns `count` instead of attached.size()
     int32_t count = 0;
-    std::map<std::string, int> failNext;  // factory -> calls that still return null
-    uint8_t effectMode = 0;               // what RX420 objects report
-    uint8_t displayMode = 0;              // what LQ120 objects report
-    int saverReport = -1;                 // LQ120 saver flag written back; -1: none
-    SaverSettings saverSeen{};            // the record as the service pre-set it
-    std::string hostReply;                // CS900 host-command reply; empty: none
-    std::string throwOn;                  // a device operation that throws
+    std::map<std::string, int> failNext;   // factory -> calls that still return null
+    uint8_t effectMode = 0;                // what RX420 objects report
+    uint8_t displayMode = 0;               // what LQ120 objects report
+    int saverReport = -1;                  // LQ120 saver flag written back; -1: none
+    SaverSettings saverSeen{};             // the record as the service pre-set it
+    std::optional<std::string> hostReply;  // CS900 host-command reply; none: left as it is
+    std::string throwOn;                   // a device operation that throws
     FakeSystemInfo systemInfo;
     bool hasSystemInfo = true;  // sysInfo returns null when false
     DevNotifyCallback notify = nullptr;

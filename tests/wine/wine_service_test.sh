@@ -31,6 +31,7 @@ exe=$build/VTService.exe
 canary=$build/tests/vt_canary.exe
 for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe" "$build/tests/fuzz/vt_fuzz_replay.exe" \
          "$build/tests/vt_platform_win_tests.exe" "$build/tests/fuzz/vt_oled_fuzz_replay.exe" \
+         "$build/tests/vt_pipe_clients.exe" \
          "$build/TWLINK.dll" "$build/OledDataConvert.dll" "$build/tw-nightjar.exe" \
          "$build/cpuidsdk.dll" "$build/tw-core-temp.dll" \
          "$build/twsim.exe" "$build/twlink_scenario.json" "$build/vtctl.exe"; do
@@ -261,6 +262,41 @@ case "$log" in
     *'"call":"GetEffectMode"'*'"call":"SetMusicPulse","model":"RX420"'*) ok "rx420_control_on reaches the mouse" ;;
     *) bad "rx420_control_on reaches the mouse" ;;
 esac
+
+# Several clients at once on the real named pipe. A silent and a slow
+# client (replies to it pile up unread) delay nobody.
+holder_pids=()
+holders() {  # holders MODE GOFILE OUT: starts one, waits until it holds the pipe
+    w "$build/tests/vt_pipe_clients.exe" "$1" "$2" >"$3" &
+    holder_pids+=($!)
+    for i in $(seq 50); do grep -q holding "$3" 2>/dev/null && return 0; sleep 0.2; done
+    return 1
+}
+release_holders() {  # release_holders GOFILE: lets them end, waits (bounded) until they did
+    touch "$1"
+    local i pid alive
+    for i in $(seq 50); do
+        alive=0
+        for pid in "${holder_pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+        [ "$alive" == 0 ] && break
+        sleep 0.2
+    done
+    holder_pids=()
+}
+rm -f "$drive/pipe_go" "$drive/pipe_go2"
+holders silent 'C:\pipe_go' "$work/silent.out" && holders slow 'C:\pipe_go' "$work/slow.out" ||
+    bad "the silent and the slow client hold the pipe"
+sleep 1  # the slow client's replies pile up meanwhile
+out=$(w "$build/vtctl.exe" --timeout 100 hello | tr -d '\r')
+check "vtctl answers within 100 ms while a silent and a slow client hold the pipe" "$out" "TW_OK"
+release_holders "$drive/pipe_go"
+# Eight clients kept; the ninth (vtctl) pushes out the one idle the longest.
+holders eight 'C:\pipe_go2' "$work/eight.out" || bad "eight clients hold the pipe"
+out=$(w "$build/vtctl.exe" --timeout 100 hello | tr -d '\r')
+check "a ninth client is served" "$out" "TW_OK"
+release_holders "$drive/pipe_go2"
+check "the client idle the longest was closed for it" "$(tr -d '\r' <"$work/eight.out" | tr '\n' ' ')" \
+    "holding 1:closed 2:open 3:open 4:open 5:open 6:open 7:open 8:open "
 
 # A display cycle for the cooler, set over the pipe, reaches it in order.
 twsim '{"cmd":"clearLog"}' >/dev/null

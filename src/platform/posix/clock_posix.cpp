@@ -5,13 +5,11 @@
 
 namespace vt::platform::posix {
 
-namespace {
 uint64_t MonotonicMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
-}  // namespace
 
 uint32_t PosixClock::TickCount() {
     return static_cast<uint32_t>(MonotonicMs());

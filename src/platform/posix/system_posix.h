@@ -56,6 +56,25 @@ class PosixServiceHost final : public ServiceHost {
     int wakeFd_ = -1;
 };
 
+// A manual-reset event on an eventfd: Set makes the descriptor readable for
+// good, so besides Wait, poll() can wait on it together with other
+// descriptors (the pipe's stop).
+class PosixEvent final : public Event {
+  public:
+    // Takes ownership of `fd`.
+    explicit PosixEvent(int fd) : fd_(fd) {}
+    ~PosixEvent() override;
+    PosixEvent(const PosixEvent&) = delete;
+    PosixEvent& operator=(const PosixEvent&) = delete;
+
+    void Set() override;
+    uint32_t Wait(uint32_t milliseconds) override;
+    int fd() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
 class PosixThreads final : public Threads {
   public:
     std::unique_ptr<Event> CreateManualResetEvent() override;
@@ -167,13 +186,18 @@ class PosixScreenSaverEvents final : public ScreenSaverEvents {
 };
 
 // The pipe as a Unix stream socket named after the pipe's last component,
-// in the run folder (VTSERVICE_RUN_DIR, default /run/vtservice).
+// in the run folder (VTSERVICE_RUN_DIR, default /run/vtservice), its
+// clients served with poll(): as many connected at once as the spec has
+// instances, further ones wait in the listen queue.
 class PosixPipes final : public Pipes {
   public:
-    std::unique_ptr<PipeEndpoint> CreateServer(const PipeSpec& spec, uint32_t& error) override;
+    std::unique_ptr<PipeEndpoint> CreateServer(const PipeSpec& spec, Event& stop,
+                                               uint32_t& error) override;
 };
 
 std::string RunFolder();
+// Milliseconds of the monotonic clock, for the backends' own deadlines.
+uint64_t MonotonicMs();
 // The folder of the running executable with a trailing '/'; empty when it
 // cannot be read.
 std::string ExecutableFolder();

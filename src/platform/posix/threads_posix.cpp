@@ -1,5 +1,10 @@
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <climits>
 #include <system_error>
 #include <thread>
 
@@ -12,37 +17,55 @@ namespace {
 
 thread_local uint32_t t_lastError = 0;
 
-class PosixEvent final : public Event {
-  public:
-    void Set() override {
-        // Notify under the lock: a waiter that wakes may destroy the event
-        // at once, so nothing may touch it after the lock is released.
-        std::lock_guard<std::mutex> lock(mutex_);
-        set_ = true;
-        cv_.notify_all();
-    }
-
-    uint32_t Wait(uint32_t milliseconds) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (milliseconds == kInfinite) {
-            cv_.wait(lock, [this] { return set_; });
-            return kWaitObject0;
-        }
-        const bool signalled =
-            cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return set_; });
-        return signalled ? kWaitObject0 : kWaitTimeout;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool set_ = false;
-};
-
 }  // namespace
 
+PosixEvent::~PosixEvent() {
+    close(fd_);
+}
+
+void PosixEvent::Set() {
+    // Never read back: the descriptor stays readable once set. Nothing of
+    // the object is touched after the write, so a waiter that wakes may
+    // destroy it at once.
+    const uint64_t one = 1;
+    while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+uint32_t PosixEvent::Wait(uint32_t milliseconds) {
+    const bool forever = milliseconds == kInfinite;
+    const uint64_t deadline = MonotonicMs() + milliseconds;
+    for (;;) {
+        uint64_t left = 0;
+        if (!forever) {
+            const uint64_t now = MonotonicMs();
+            left = now < deadline ? deadline - now : 0;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        const int timeout = forever ? -1 : static_cast<int>(std::min<uint64_t>(left, INT32_MAX));
+        const int n = poll(&p, 1, timeout);
+        if (n > 0) {
+            return kWaitObject0;
+        }
+        if (n == 0 && !forever && left == 0) {
+            return kWaitTimeout;
+        }
+        if (n < 0 && errno != EINTR) {
+            t_lastError = static_cast<uint32_t>(errno);
+            return kWaitFailed;
+        }
+    }
+}
+
 std::unique_ptr<Event> PosixThreads::CreateManualResetEvent() {
-    return std::make_unique<PosixEvent>();
+    const int fd = eventfd(0, EFD_CLOEXEC);
+    if (fd < 0) {
+        t_lastError = errno == EMFILE || errno == ENFILE || errno == ENOMEM
+                          ? kErrorNotEnoughMemory
+                          : static_cast<uint32_t>(errno);
+        return nullptr;
+    }
+    return std::make_unique<PosixEvent>(fd);
 }
 
 bool PosixThreads::QueueLongRunning(WorkFunction fn, void* context) {

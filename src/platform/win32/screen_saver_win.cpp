@@ -24,6 +24,10 @@ const CLSID kCLSIDEventSubscription = {
 const IID kIIDEventSubscription = {
     0x4A6B0E15, 0x2E38, 0x11D1, {0x99, 0x65, 0x00, 0xC0, 0x4F, 0xBB, 0xB3, 0x45}};
 
+// How long the unsubscription waits for a screen-saver call still inside
+// the sink (a cooler call, normally a few milliseconds).
+constexpr DWORD kSinkCloseWaitMs = 2000;
+
 constexpr wchar_t kLogonEventClass[] = L"{D5978630-5B9F-11D1-8DD2-00AA004ABD5E}";
 constexpr wchar_t kSubscriptionProgId[] = L"EventSystem.EventSubscription";
 
@@ -75,21 +79,40 @@ ULONG STDMETHODCALLTYPE TWISensLogon::Release() {
     return static_cast<ULONG>(InterlockedDecrement(&references_));
 }
 
-// The event system's threads must never see an exception.
 HRESULT STDMETHODCALLTYPE TWISensLogon::StartScreenSaver(BSTR) {
-    try {
-        sink_.ScreenSaverStarted();
-    } catch (...) {
-    }
+    Deliver(&ScreenSaverSink::ScreenSaverStarted);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE TWISensLogon::StopScreenSaver(BSTR) {
-    try {
-        sink_.ScreenSaverStopped();
-    } catch (...) {
-    }
+    Deliver(&ScreenSaverSink::ScreenSaverStopped);
     return S_OK;
+}
+
+void TWISensLogon::Deliver(void (ScreenSaverSink::*event)()) {
+    // Counted before the look at `closed_`: Close either sees this call
+    // inside, or this call sees the sink closed.
+    ++inside_;
+    if (!closed_) {
+        // The event system's threads must never see an exception.
+        try {
+            (sink_.*event)();
+        } catch (...) {
+        }
+    }
+    --inside_;  // last touch: the object may go right after
+}
+
+bool TWISensLogon::Close(DWORD waitMs) {
+    closed_ = true;
+    constexpr DWORD kStepMs = 10;
+    for (DWORD waited = 0; inside_.load() > 0; waited += kStepMs) {
+        if (waited >= waitMs) {
+            return false;
+        }
+        ::Sleep(kStepMs);
+    }
+    return true;
 }
 
 WinScreenSaverEvents::~WinScreenSaverEvents() = default;
@@ -139,8 +162,16 @@ void WinScreenSaverEvents::Unsubscribe() {
         eventSystem_->Release();
         eventSystem_ = nullptr;
     }
-    delete sink_;
-    sink_ = nullptr;
+    if (sink_ != nullptr) {
+        // The subscriptions are gone; calls the event system still holds
+        // are cut off, and those already inside finish before the sink goes.
+        // One that does not finish keeps it alive: the process is ending.
+        ::CoDisconnectObject(static_cast<ISensLogon*>(sink_), 0);
+        if (sink_->Close(kSinkCloseWaitMs)) {
+            delete sink_;
+        }
+        sink_ = nullptr;
+    }
     // Balanced with the initialisation only: uninitialising a thread whose
     // initialisation failed would end someone else's.
     if (comInitialised_) {

@@ -5,12 +5,15 @@
 //
 // Its reference count rises and falls with the event system's use but never
 // frees it: the subscriptions hold a raw pointer for as long as the process
-// runs, and its owner deletes it outright after removing them.
+// runs, and its owner deletes it outright after removing them, disconnecting
+// it from COM and closing it, so that no call is inside it any more.
 #pragma once
 
 #include <windows.h>
 // After windows.h, which it needs.
 #include <sensevts.h>
+
+#include <atomic>
 
 #include "platform/screen_saver.h"
 
@@ -50,11 +53,20 @@ class TWISensLogon final : public ISensLogon {
     HRESULT STDMETHODCALLTYPE StartScreenSaver(BSTR) override;
     HRESULT STDMETHODCALLTYPE StopScreenSaver(BSTR) override;
 
+    // No event reaches the service's sink from now on. True once no call is
+    // inside any more, waiting up to `waitMs` for those that are; false
+    // when one still is, and the object must then be left alive.
+    bool Close(DWORD waitMs);
+
     LONG references() const { return references_; }
 
   private:
+    void Deliver(void (ScreenSaverSink::*event)());
+
     ScreenSaverSink& sink_;
     volatile LONG references_ = 1;
+    std::atomic<bool> closed_{false};
+    std::atomic<int> inside_{0};  // calls between their entry and their return
 };
 #pragma GCC diagnostic pop
 

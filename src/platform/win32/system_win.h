@@ -45,6 +45,23 @@ class WinScm final : public ServiceControlManager {
     uint32_t LastError() override;
 };
 
+// A manual-reset event; its handle can also be waited on together with
+// others (the pipe's stop).
+class WinEvent final : public Event {
+  public:
+    explicit WinEvent(void* handle) : handle_(handle) {}  // takes ownership
+    ~WinEvent() override;
+    WinEvent(const WinEvent&) = delete;
+    WinEvent& operator=(const WinEvent&) = delete;
+
+    void Set() override;
+    uint32_t Wait(uint32_t milliseconds) override;
+    void* handle() const { return handle_; }
+
+  private:
+    void* handle_;
+};
+
 class WinThreads final : public Threads {
   public:
     std::unique_ptr<Event> CreateManualResetEvent() override;
@@ -124,9 +141,20 @@ class WinLibraries final : public Libraries {
     std::wstring DisplayName(const LibraryName& name) override;
 };
 
+// The pipe's instances, all created at once and served from one thread
+// with overlapped I/O.
 class WinPipes final : public Pipes {
   public:
-    std::unique_ptr<PipeEndpoint> CreateServer(const PipeSpec& spec, uint32_t& error) override;
+    std::unique_ptr<PipeEndpoint> CreateServer(const PipeSpec& spec, Event& stop,
+                                               uint32_t& error) override;
 };
+
+// The open and pipe modes instance `index` (0 the first) is created with:
+// the first-instance flag on the first only, overlapped on all.
+struct PipeInstanceModes {
+    uint32_t openMode;
+    uint32_t pipeMode;
+};
+PipeInstanceModes InstanceModes(const PipeSpec& spec, uint32_t index);
 
 }  // namespace vt::platform::win32

@@ -8,22 +8,6 @@ namespace vt::platform::win32 {
 
 namespace {
 
-class WinEvent final : public Event {
-  public:
-    explicit WinEvent(HANDLE handle) : handle_(handle) {}
-    ~WinEvent() override { ::CloseHandle(handle_); }
-    WinEvent(const WinEvent&) = delete;
-    WinEvent& operator=(const WinEvent&) = delete;
-
-    void Set() override { ::SetEvent(handle_); }
-    uint32_t Wait(uint32_t milliseconds) override {
-        return ::WaitForSingleObject(handle_, milliseconds);
-    }
-
-  private:
-    HANDLE handle_;
-};
-
 struct WorkRecord {
     WorkFunction fn;
     void* context;
@@ -37,6 +21,18 @@ DWORD WINAPI WorkTrampoline(LPVOID parameter) {
 }
 
 }  // namespace
+
+WinEvent::~WinEvent() {
+    ::CloseHandle(handle_);
+}
+
+void WinEvent::Set() {
+    ::SetEvent(handle_);
+}
+
+uint32_t WinEvent::Wait(uint32_t milliseconds) {
+    return ::WaitForSingleObject(handle_, milliseconds);
+}
 
 std::unique_ptr<Event> WinThreads::CreateManualResetEvent() {
     HANDLE handle = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

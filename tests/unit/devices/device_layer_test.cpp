@@ -4,9 +4,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "fakes/fake_platform.h"
 
@@ -331,6 +334,67 @@ TEST_F(DeviceLayerTest, NotifyPathWithoutTerminatorStaysInsideItsField) {
     std::memset(r.path, 'A', sizeof r.path);
     DeviceLayer::OnDeviceNotify(r);
     EXPECT_EQ(TwLink().Last("hv230")->path, std::string(sizeof r.path, 'A'));
+}
+
+TEST_F(DeviceLayerTest, TheServicesStopEndsACreationsPauseAtOnce) {
+    auto stop = fp.threads.CreateManualResetEvent();
+    layer.WatchStop(*stop);
+    TwLink().failNext["hv230"] = 1;
+    Notify(kVid, 0x0113, "hid#hv230", 1);
+    EXPECT_EQ(fp.clock.TickCount64(), 3000u);  // the pause as before
+    stop->Set();
+    TwLink().failNext["hv230"] = 1;
+    Notify(kVid, 0x0113, "hid#hv230", 1);
+    EXPECT_EQ(fp.clock.TickCount64(), 3000u);      // no pause once stopping
+    EXPECT_NE(layer.slots.hv230.load(), nullptr);  // the second attempt is still made
+}
+
+// A hot-plug creation held inside its pause when the layer goes: the
+// destruction waits for it, and it finishes on a live layer.
+TEST(DeviceLayerCallbacks, DestructionWaitsForACallbackStillInside) {
+    FakePlatform fp;
+    auto layer = std::make_unique<DeviceLayer>(fp.eventLog, fp.console, fp.clock);
+    DeviceLayer::SetActive(layer.get());
+    ASSERT_TRUE(layer->Load(fp.libraries));
+    std::mutex m;
+    std::condition_variable cv;
+    bool inside = false, release = false;
+    std::thread library;
+    fp.clock.onSleep = [&](uint32_t ms) {
+        std::unique_lock<std::mutex> lock(m);
+        if (ms == 3000) {  // the creation's pause: held
+            inside = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return release; });
+        } else if (!release) {  // the destruction waits: let the creation finish
+            release = true;
+            cv.notify_all();
+            lock.unlock();
+            library.join();
+        }
+    };
+    TwLink().failNext["hv230"] = 1;
+    library = std::thread(
+        [] { DeviceLayer::OnDeviceNotify(fakes::MakeNotify(kVid, 0x0113, "hid#hv230", 1)); });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return inside; });
+    }
+    layer.reset();
+    {
+        std::lock_guard<std::mutex> lock(m);
+        release = true;  // should the destruction not have waited
+    }
+    cv.notify_all();
+    if (library.joinable()) {
+        library.join();
+    }
+    EXPECT_THAT(fp.clock.sleeps(), Contains(10u));
+    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"CreateHV230", L"CreateHV230 "));
+    // Gone: a later callback finds no layer and does nothing.
+    TwLink().calls.clear();
+    DeviceLayer::OnDeviceNotify(fakes::MakeNotify(kVid, 0x0113, "hid#hv230", 1));
+    EXPECT_THAT(TwLink().calls, IsEmpty());
 }
 
 TEST(DeviceLayerLoad, MissingLibraryIsOneErrorEntryAndNoCalls) {

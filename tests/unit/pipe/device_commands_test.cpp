@@ -168,7 +168,10 @@ TEST_F(DeviceCommandsTest, CasePanelAnswersWithItsOwnText) {
     EXPECT_EQ(Reply(request), "1.0.0");
     TwLink().hostReply = std::string(500, 'x');  // cut to the pipe's reply size
     EXPECT_EQ(Reply(request), std::string(DeviceCommands::kHostReplySize - 1, 'x'));
+    TwLink().hostReply = "";  // an empty text is no reply: the request failed
+    EXPECT_EQ(Reply(request), "TW_FAIL");
     EXPECT_THAT(TwLink().calls, ElementsAre("cs900.HandleHostCommand(GetVersion,all)",
+                                            "cs900.HandleHostCommand(GetVersion,all)",
                                             "cs900.HandleHostCommand(GetVersion,all)",
                                             "cs900.HandleHostCommand(GetVersion,all)"));
 }

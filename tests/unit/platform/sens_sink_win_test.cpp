@@ -1,8 +1,10 @@
 // The screen-saver sink as the COM event system sees it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32/sens_sink_win.h"
@@ -75,6 +77,34 @@ TEST(TWISensLogon, OnlyTheScreenSaverEventsReachTheService) {
     EXPECT_EQ(sens.GetTypeInfo(0, 0, nullptr), E_NOTIMPL);
     EXPECT_EQ(sens.GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr), E_NOTIMPL);
     EXPECT_EQ(sens.Invoke(0, IID_NULL, 0, 0, nullptr, nullptr, nullptr, nullptr), E_NOTIMPL);
+}
+
+// Closed before it is deleted: a call inside keeps it open, and no event
+// reaches the service's sink after the close.
+TEST(TWISensLogon, CloseCountsTheCallsInsideAndShutsOutTheNextOnes) {
+    class HeldSink final : public ScreenSaverSink {
+      public:
+        void ScreenSaverStarted() override {
+            entered = true;
+            while (!release) {
+                ::Sleep(1);
+            }
+        }
+        void ScreenSaverStopped() override { ++stopped; }
+        std::atomic<bool> entered{false}, release{false};
+        std::atomic<int> stopped{0};
+    } sink;
+    TWISensLogon sens(sink);
+    std::thread eventSystem([&] { sens.StartScreenSaver(nullptr); });
+    while (!sink.entered) {
+        ::Sleep(1);
+    }
+    EXPECT_FALSE(sens.Close(0));  // one call is still inside
+    sink.release = true;
+    eventSystem.join();
+    EXPECT_TRUE(sens.Close(0));
+    EXPECT_EQ(sens.StopScreenSaver(nullptr), S_OK);
+    EXPECT_EQ(sink.stopped, 0);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ class TWServiceTest : public ::testing::Test {
     void TearDown() override {
         // Let any work item still queued or running come to its end, as a
         // process would, before the service and the fakes go away.
-        service.stopping = true;
+        service.RaiseStop();
         fp.threads.JoinAll();
         fp.threads.RunPending();
         TWServiceBase::s_current = nullptr;
@@ -112,7 +112,7 @@ TEST_F(TWServiceTest, StopWaitsForTheWatchsNextCheck) {
         cv.notify_all();
         cv.wait(lock, [&] { return release; });
     };
-    fp.pipes.createError = 5;  // the pipe thread ends at once and never sleeps
+    fp.pipes.waitForStopWhenDone = true;  // the pipe thread waits for the stop, never sleeps
     service.Start(0, nullptr);
     fp.threads.RunPendingOnThreads();
     {
