@@ -30,6 +30,7 @@ while [ $# -gt 0 ]; do
 done
 
 dir=build/mutants
+mkdir -p build
 if [ ! -f "$dir/build.ninja" ]; then
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O0 -g0 -D_GLIBCXX_ASSERTIONS" \
         >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
