@@ -57,7 +57,7 @@ class PipeEndpoint {
   public:
     virtual ~PipeEndpoint() = default;
     // Blocks until a client connects, sends or leaves, or the stop event is
-    // set. A Request's bytes (at most the spec's requestSize) are copied to
+    // set. A Request's bytes (at most the PipeSpec's requestSize) are copied to
     // `request`. Clients that are ready together are reported in turn, so a
     // busy client cannot starve a quiet one.
     virtual PipeActivity Wait(char* request) = 0;

@@ -187,7 +187,7 @@ class PosixScreenSaverEvents final : public ScreenSaverEvents {
 
 // The pipe as a Unix stream socket named after the pipe's last component,
 // in the run folder (VTSERVICE_RUN_DIR, default /run/vtservice), its
-// clients served with poll(): as many connected at once as the spec has
+// clients served with poll(): as many connected at once as the PipeSpec has
 // instances, further ones wait in the listen queue.
 class PosixPipes final : public Pipes {
   public:
