@@ -2,7 +2,8 @@
 # Every test: installs what is missing (Debian packages, the i386
 # architecture, Wine), builds the native build with sanitizers and runs its
 # tests with ctest, fuzzes the pipe requests for 30 s and the OLED job file
-# for 20 s, builds the Linux package and checks it and its systemd unit,
+# for 20 s, builds the Linux package and checks it and its systemd unit
+# (also for real, in a throw-away container),
 # builds both Windows builds and their installers, then tests the Windows
 # build under Wine. The benchmark is scripts/bench.sh.
 set -euo pipefail
@@ -42,6 +43,7 @@ configure build/package -DCMAKE_BUILD_TYPE=Release -DVT_BUILD_TESTS=OFF \
 cmake --build build/package -j "$jobs"
 (cd build/package && cpack -G DEB >cpack.log 2>&1) || { cat build/package/cpack.log; exit 1; }
 bash tests/package/package_test.sh build/package
+bash tests/package/sandbox_test.sh build/package
 
 echo "== Windows builds (32-bit product, 64-bit for kernels without 32-bit support)"
 # The Wine run uses the 32-bit build where 32-bit Wine starts, else the

@@ -19,8 +19,16 @@ unit=packaging/vtservice.service
 
 source "$(dirname "$0")/../checks.sh"
 
-score=$(systemd-analyze security --offline=yes "$unit" 2>&1 | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
-if systemd-analyze security --offline=yes --threshold=$max_exposure "$unit" >/dev/null 2>&1; then
+analyze() {  # systemd-analyze; as root, what it leaves under /run stays in a namespace
+    if [ "$(id -u)" == 0 ] && unshare -m true 2>/dev/null; then
+        unshare -m sh -c 'mount -t tmpfs tmpfs /run && exec systemd-analyze "$@"' sh "$@"
+    else
+        systemd-analyze "$@"
+    fi
+}
+
+score=$(analyze security --offline=yes "$unit" 2>&1 | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+if analyze security --offline=yes --threshold=$max_exposure "$unit" >/dev/null 2>&1; then
     ok "unit exposure $score is at most $((max_exposure / 10)).$((max_exposure % 10))"
 else
     bad "unit exposure $score is at most $((max_exposure / 10)).$((max_exposure % 10))"
@@ -59,7 +67,7 @@ mkdir "$tree/verify"
 sed "s|^ExecStart=/|ExecStart=$tree/|" "$tree/usr/lib/systemd/system/vtservice.service" \
     >"$tree/verify/vtservice.service"
 # It passes some mistakes (an unknown key, a bad value) with a warning only.
-if out=$(systemd-analyze verify --man=no "$tree/verify/vtservice.service" 2>&1) && [ -z "$out" ]; then
+if out=$(analyze verify --man=no "$tree/verify/vtservice.service" 2>&1) && [ -z "$out" ]; then
     ok "systemd-analyze verify passes without a warning"
 else
     bad "systemd-analyze verify passes without a warning"; echo "$out"
