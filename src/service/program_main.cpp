@@ -72,7 +72,7 @@ int ProgramMain(int argc, wchar_t** argv, const platform::Platform& platform) {
     if (platform.scm == nullptr) {
         platform.console.Print(
             L"VTService is installed, started and removed by systemd here: "
-            L"see the unit vtservice.service (systemctl enable --now vtservice).\n");
+            L"see packaging/vtservice.service.\n");
         return 0;
     }
     Installer installer(*platform.scm, platform.console, platform.clock);

@@ -105,7 +105,7 @@ else
         "install ok installed 0.4.0.0"
     check "the installed program runs and points at its unit" \
         "$(/usr/lib/vtservice/VTService -install 2>&1)" \
-        "VTService is installed, started and removed by systemd here: see the unit vtservice.service (systemctl enable --now vtservice)."
+        "VTService is installed, started and removed by systemd here: see packaging/vtservice.service."
     if out=$(dpkg_retry -r vtservice); then ok "dpkg -r"; else bad "dpkg -r"; echo "$out"; fi
     check "dpkg -r leaves no file" "$(leftovers | grep -v /var/lib/dpkg/info/ | tr '\n' ' ')" ""
     if out=$(dpkg_retry --purge vtservice); then ok "dpkg --purge"; else bad "dpkg --purge"; echo "$out"; fi

@@ -130,7 +130,7 @@ TEST(ProgramMain, WithoutAServiceManagerTheOptionsPointAtTheUnitFile) {
     }
     const std::wstring text = fp.console.text();
     EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 3);
-    EXPECT_NE(text.find(L"the unit vtservice.service"), std::wstring::npos);
+    EXPECT_NE(text.find(L"packaging/vtservice.service"), std::wstring::npos);
     EXPECT_TRUE(fp.scm.managerAccess.empty());
 }
 
