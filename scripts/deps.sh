@@ -26,7 +26,11 @@ ensure_packages() {
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev nlohmann-json3-dev python3
                  procps gawk libbenchmark-dev
                  clang libclang-rt-dev)  # clang and its runtimes: the libFuzzer build
-WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix)
+WINDOWS_PACKAGES=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+                  nsis)  # the installer (cpack -G NSIS)
+# The .deb (cpack -G DEB, dpkg-shlibdeps) and the unit's checks (systemd-analyze,
+# and systemd-nspawn to run it for real).
+PACKAGE_PACKAGES=(dpkg-dev systemd systemd-container)
 WINE_PACKAGES=(wine wine32 wine64)
 # The 32-bit x86 Linux build and the user-mode emulator that runs its tests.
 I386_PACKAGES=(g++-multilib qemu-user-static libgtest-dev:i386 libgmock-dev:i386)

@@ -3,14 +3,15 @@
 # architecture, Wine), builds the native build with sanitizers and runs its
 # tests with ctest, runs the 32-bit x86 build's tests under qemu, runs the
 # pipe clients' test against a ThreadSanitizer build, fuzzes the pipe
-# requests for 30 s and the OLED job file for 20 s, builds both Windows
-# builds, then tests the Windows build under Wine. The benchmark is
-# scripts/bench.sh.
+# requests for 30 s and the OLED job file for 20 s, builds the Linux
+# package and checks it and its systemd unit (also for real, in a
+# throw-away container), builds both Windows builds and their installers,
+# then tests the Windows build under Wine. The benchmark is scripts/bench.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages --i386 "${NATIVE_PACKAGES[@]}" "${I386_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" \
-    "${WINE_PACKAGES[@]}"
+    "${WINE_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
 
 jobs=$(nproc)
 configure() {  # configure DIR [cmake args...]
@@ -42,6 +43,15 @@ echo "== fuzzing the pipe requests (30 s) and the OLED job file (20 s) with libF
 ./scripts/fuzz.sh pipe 30
 ./scripts/fuzz.sh oled 20
 
+echo "== the Linux package (.deb) and its systemd unit"
+# A release build of what ships, without tests or benchmark.
+configure build/package -DCMAKE_BUILD_TYPE=Release -DVT_BUILD_TESTS=OFF \
+    -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
+cmake --build build/package -j "$jobs"
+(cd build/package && cpack -G DEB >cpack.log 2>&1) || { cat build/package/cpack.log; exit 1; }
+bash tests/package/package_test.sh build/package
+bash tests/package/sandbox_test.sh build/package
+
 echo "== Windows builds (32-bit product, 64-bit for kernels without 32-bit support)"
 # The Wine run uses the 32-bit build where 32-bit Wine starts, else the
 # 64-bit one; the other build only has to compile the product and its
@@ -54,10 +64,14 @@ fi
 configure build/win32 -DCMAKE_BUILD_TYPE=Release -DVT_BUILD_TESTS=$win32_tests \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake
 cmake --build build/win32 -j "$jobs"
+# The product's installer, and the 64-bit build's for the Wine run.
+installer() { (cd "$1" && cpack -G NSIS >cpack.log 2>&1) || { cat "$1/cpack.log"; exit 1; }; }
+installer build/win32
 if [ "$win32_tests" = OFF ]; then
     configure build/win64 -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake
     cmake --build build/win64 -j "$jobs"
+    installer build/win64
 fi
 
 echo "== Windows build under Wine"

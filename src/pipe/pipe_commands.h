@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "telemetry/sensor_monitor.h"
+#include "vt_version.h"
 
 namespace vt::pipe {
 
@@ -62,7 +63,8 @@ class PipeCommands {
     telemetry::SensorMonitor* sensors = nullptr;
     telemetry::SensorSnapshot snapshot{};
 
-    static constexpr double kVersion = 0.4;
+    // The product version from the build (0.4 answers "0.400000").
+    static constexpr double kVersion = VT_VERSION_NUMBER;
 
   private:
     struct Keyword {

@@ -1,6 +1,7 @@
 // The installer's view of the service manager: open, create, start,
-// configure, stop and delete a service. Each operation mirrors one manager
-// call; failures return false/null and leave the code in LastError().
+// configure, stop and delete a service, and register the service's event
+// log source. Each operation mirrors one manager call (or one registry
+// change); failures return false/null and leave the code in LastError().
 #pragma once
 
 #include <cstdint>
@@ -55,6 +56,12 @@ class ServiceControlManager {
     virtual bool ControlService(ScHandle service, uint32_t control, ServiceStatus& status) = 0;
     virtual bool QueryServiceStatus(ScHandle service, ServiceStatus& status) = 0;
     virtual bool DeleteService(ScHandle service) = 0;
+    // The Application log's source key for the service's entries: the file
+    // that holds their message table and the entry types it covers.
+    virtual bool AddEventSource(const std::wstring& source, const std::wstring& messageFile,
+                                uint32_t typesSupported) = 0;
+    // Deletes that key; a source that is not registered counts as deleted.
+    virtual bool DeleteEventSource(const std::wstring& source) = 0;
     virtual void CloseHandle(ScHandle handle) = 0;
     // The running program's full path; false when it cannot be had whole.
     virtual bool ModulePath(std::wstring& path) = 0;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "platform/system_error.h"
 #include "service/tw_service.h"
 
 namespace vt::service {
@@ -18,6 +19,12 @@ Installer::Installer(ServiceControlManager& scm, Console& console, Clock& clock)
 
 void Installer::PrintFailure(const wchar_t* what, uint32_t code) {
     console_.Print(FailedWithError(what, code) + L"\n");
+}
+
+void Installer::RemoveEventSource() {
+    if (!scm_.DeleteEventSource(kServiceName)) {
+        PrintFailure(L"Event source removal", scm_.LastError());
+    }
 }
 
 void Installer::Install() {
@@ -51,6 +58,11 @@ void Installer::Install() {
     scm_.CloseHandle(manager);
     if (service != nullptr) {
         scm_.CloseHandle(service);
+    }
+    // Also over an existing registration: the source then names the program
+    // being installed, wherever an earlier copy was.
+    if (!scm_.AddEventSource(kServiceName, path, kEventTypesSupported)) {
+        PrintFailure(L"Event source registration", scm_.LastError());
     }
     StartAndConfigure();
 }
@@ -93,8 +105,14 @@ void Installer::Remove() {
     ScHandle service =
         scm_.OpenService(manager, kServiceName, kServiceStop | kServiceQueryStatus | kDelete);
     if (service == nullptr) {
-        PrintFailure(L"OpenService", scm_.LastError());
+        const uint32_t error = scm_.LastError();
+        PrintFailure(L"OpenService", error);
         scm_.CloseHandle(manager);
+        // An install whose registration failed may still have written the
+        // event source; with no service left it goes too.
+        if (error == kErrorServiceDoesNotExist) {
+            RemoveEventSource();
+        }
         return;
     }
     ServiceStatus status{};
@@ -116,6 +134,7 @@ void Installer::Remove() {
     }
     if (scm_.DeleteService(service)) {
         console_.Print(std::wstring(kServiceName) + L" is removed.\n");
+        RemoveEventSource();
     } else {
         PrintFailure(L"DeleteService", scm_.LastError());
     }

@@ -14,23 +14,28 @@ inline constexpr wchar_t kDescription[] = L"Tarnwick Service";
 inline constexpr uint32_t kRecoveryResetSeconds = 86400;
 inline constexpr uint32_t kRecoveryRestarts = 3;
 inline constexpr uint32_t kRecoveryRestartDelayMs = 5000;
+// Error, warning and information: every entry type the service writes.
+inline constexpr uint32_t kEventTypesSupported = 7;
 
 class Installer {
   public:
     Installer(platform::ServiceControlManager& scm, platform::Console& console,
               platform::Clock& clock);
 
-    // Registers the service, then always tries StartAndConfigure, so an
-    // install over an existing registration starts it all the same.
+    // Registers the service and its event source (the program itself holds
+    // the message table), then always tries StartAndConfigure, so an install
+    // over an existing registration starts it all the same.
     void Install();
     // Starts the service; only when the start is accepted are the
     // description and the recovery actions written.
     void StartAndConfigure();
-    // Stops the service if it runs, then deletes it whatever the stop gave.
+    // Stops the service if it runs, then deletes it whatever the stop gave;
+    // once it is deleted, or when there is none, its event source goes too.
     void Remove();
 
   private:
     void PrintFailure(const wchar_t* what, uint32_t code);
+    void RemoveEventSource();
 
     platform::ServiceControlManager& scm_;
     platform::Console& console_;

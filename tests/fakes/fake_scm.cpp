@@ -169,6 +169,23 @@ bool FakeScm::DeleteService(ScHandle service) {
     return true;
 }
 
+bool FakeScm::AddEventSource(const std::wstring& source, const std::wstring& messageFile,
+                             uint32_t typesSupported) {
+    if (registryError != 0) {
+        return Fail(registryError);
+    }
+    eventSources[source] = EventSource{messageFile, typesSupported};
+    return true;
+}
+
+bool FakeScm::DeleteEventSource(const std::wstring& source) {
+    if (registryError != 0) {
+        return Fail(registryError);
+    }
+    eventSources.erase(source);
+    return true;
+}
+
 void FakeScm::CloseHandle(ScHandle handle) {
     if (handles_.erase(reinterpret_cast<uintptr_t>(handle)) != 0) {
         --openHandles;

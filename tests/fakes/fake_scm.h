@@ -37,12 +37,20 @@ class FakeScm final : public platform::ServiceControlManager {
                         platform::ServiceStatus& status) override;
     bool QueryServiceStatus(platform::ScHandle service, platform::ServiceStatus& status) override;
     bool DeleteService(platform::ScHandle service) override;
+    bool AddEventSource(const std::wstring& source, const std::wstring& messageFile,
+                        uint32_t typesSupported) override;
+    bool DeleteEventSource(const std::wstring& source) override;
     void CloseHandle(platform::ScHandle handle) override;
     bool ModulePath(std::wstring& path) override;
     uint32_t LastError() override { return lastError_; }
 
     // The registry.
     std::map<std::wstring, Service> services;
+    struct EventSource {
+        std::wstring messageFile;
+        uint32_t typesSupported = 0;
+    };
+    std::map<std::wstring, EventSource> eventSources;
     // Fault switches and scripted behaviour.
     uint32_t openManagerError = 0;  // e.g. access denied
     std::optional<uint32_t> modulePathError;
@@ -51,6 +59,7 @@ class FakeScm final : public platform::ServiceControlManager {
     std::optional<int> queryFailsAfter;  // queries that succeed before all fail
     bool stopLeavesStopped = false;      // the stop control answers STOPPED at once
     uint32_t deleteError = 0;
+    uint32_t registryError = 0;  // both event source operations fail with it
     // What happened.
     std::vector<uint32_t> managerAccess;
     std::vector<uint32_t> serviceAccess;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # VTService.exe under Wine, through the real Wine service manager: install,
-# run, event entries, stop, reinstall, remove, option handling, and the
-# unquoted-path hole that the quoted registration must close.
+# run, event entries and what the event viewer makes of them, stop,
+# reinstall, remove, option handling, the unquoted-path hole that the quoted
+# registration must close, version resources, and the installer package.
 #
 #   tests/wine/wine_service_test.sh BUILD_DIR_32 BUILD_DIR_64
 #
@@ -12,14 +13,7 @@ set -u
 build32=${1:?32-bit build folder}
 build64=${2:?64-bit build folder}
 
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); echo "ok   - $*"; }
-bad() { failed=$((failed + 1)); echo "FAIL - $*"; }
-check() {  # check "description" actual expected
-    if [ "$2" == "$3" ]; then ok "$1"; else
-        bad "$1"; printf '       expected: %q\n       actual:   %q\n' "$3" "$2"; fi
-}
+source "$(dirname "$0")/../checks.sh"
 
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
     WINE=/usr/lib/wine/wine; build=$build32; bits=32
@@ -29,7 +23,12 @@ else
 fi
 exe=$build/VTService.exe
 canary=$build/tests/vt_canary.exe
-for f in "$exe" "$canary" "$build/tests/vt_unit_tests.exe" "$build/tests/fuzz/vt_fuzz_replay.exe" \
+resinfo=$build/tests/vt_resinfo.exe
+# The installer cpack made in the same build folder.
+package=$(ls "$build"/VTService-*-win*.exe 2>/dev/null | head -1)
+[ -n "$package" ] || { echo "no installer in $build: run cpack -G NSIS there first"; exit 1; }
+for f in "$exe" "$canary" "$resinfo" "$build/tests/vt_unit_tests.exe" \
+         "$build/tests/fuzz/vt_fuzz_replay.exe" \
          "$build/tests/vt_platform_win_tests.exe" "$build/tests/fuzz/vt_oled_fuzz_replay.exe" \
          "$build/tests/vt_pipe_clients.exe" \
          "$build/TWLINK.dll" "$build/OledDataConvert.dll" "$build/tw-nightjar.exe" \
@@ -54,10 +53,24 @@ if [ -f "$product" ]; then
 else
     bad "product $product was built"
 fi
+# The product's installer: a 32-bit program that ships the same files as
+# the installer tested below.
+installer32=$(ls "$build32"/VTService-*-win32.exe 2>/dev/null | head -1)
+if [ -n "$installer32" ]; then
+    i686-w64-mingw32-objdump -f "$installer32" | grep -q "file format pei-i386" &&
+        ok "the product's installer is a 32-bit program" ||
+        bad "the product's installer is a 32-bit program"
+    shipped() { grep -o '^  Delete "$INSTDIR\\[^"]*"' "$1"/_CPack_Packages/win*/NSIS/project.nsi | sort; }
+    check "both installers ship the same files" "$(shipped "$build32")" "$(shipped "$build")"
+else
+    bad "the product's installer was built (cpack -G NSIS in $build32)"
+fi
 
 work=$(mktemp -d /tmp/vtwine.XXXXXX)
 export WINEPREFIX=$work/prefix
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko; and no menu entries on this machine for the installer's
+# Start menu shortcut.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEDEBUG=+eventlog
 trace=$work/trace.log
 cleanup() {
@@ -89,6 +102,15 @@ service_process_alive() {  # a VTService.exe of this prefix (not of another run'
     return 1
 }
 trace_has() { grep -a -q "ReportEventW L\"$1\"" "$trace"; }
+winpath() { echo "Z:$(readlink -f "$1" | tr / '\\')"; }
+reg_value() {  # reg_value KEY NAME -> "TYPE DATA", nothing when there is no such value
+    w reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+        sed -n "s/^ *$2    \(REG_[A-Z_]*\)    \(.*\)$/\1 \2/p"
+}
+evkey='HKLM\System\CurrentControlSet\Services\EventLog\Application\VTService'
+# What the event viewer shows for an entry with these two strings: the text
+# that the message file registered for the source makes of them.
+event_text() { w "$resinfo" event VTService 0 "$@"; }
 trace_count() { grep -a -c "ReportEventW L\"$1\"" "$trace"; }
 wait_trace_count() {  # wait_trace_count MESSAGE N: until MESSAGE was written N times
     local i
@@ -181,6 +203,10 @@ check "display name" "$display" "Tarnwick Veltrace Technology Service"
 start=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v Start | tr -d '\r' |
         awk '/Start/ {print $3}')
 check "automatic start" "$start" "0x2"
+# The event source: the program itself holds the message table.
+check "event source: EventMessageFile is the program, unquoted" \
+    "$(reg_value "$evkey" EventMessageFile)" "REG_EXPAND_SZ $win_exe"
+check "event source: TypesSupported" "$(reg_value "$evkey" TypesSupported)" "REG_DWORD 0x7"
 
 for i in $(seq 50); do trace_has "TWservice ServiceWorkerThread" && break; sleep 0.2; done
 trace_has "TWService in OnStart" && ok "entry: TWService in OnStart" || bad "entry: TWService in OnStart"
@@ -192,6 +218,20 @@ done
 entries=$(grep -a -c 'ReportEventW L"' "$trace")
 sources=$(grep -a -c 'ReportEventW L"VTService"' "$trace")
 check "every entry is the source name and one message" "$((sources * 2))" "$entries"
+# Wine prints each entry's header: handle, type, category, event id, user,
+# string count, data size. The entries are as they always were.
+headers=$(grep -a -o 'ReportEventW ([^)]*)' "$trace" | cut -d, -f2-7 | sort -u)
+if [ -n "$headers" ] &&
+   ! grep -qvE '^0x000[124],0x0000,0x00000000,0+,0x0002,0x00000000$' <<<"$headers"; then
+    ok "every entry: category 0, event id 0, no user, two strings, no data"
+else
+    bad "every entry: category 0, event id 0, no user, two strings, no data"; echo "$headers"
+fi
+# What an administrator reads for the first entry: its two strings, as
+# they are, one per line, and nothing else.
+first=$(grep -a -m 2 -o 'ReportEventW L"[^"]*"' "$trace" | sed 's/ReportEventW L"\(.*\)"/\1/')
+check "event viewer text of the first entry" \
+    "$(event_text "$(sed -n 1p <<<"$first")" "$(sed -n 2p <<<"$first")" | tr -d '\r')" "$first"
 log=$(twsim '{"cmd":"log"}')
 case "$log" in
     *'"call":"twlink_background"'*'"call":"devInfo"'*'"call":"SetMusicPulse"'*'"call":"registerDevNotify"'*)
@@ -427,6 +467,8 @@ case "$out" in
     *) bad "-remove stops and removes"; printf '       actual: %q\n' "$out" ;;
 esac
 check "service is gone" "$(state)" ""
+w reg query "$evkey" >/dev/null 2>&1 && bad "-remove deletes the event source" ||
+    ok "-remove deletes the event source"
 out=$(run "$win_exe" -remove)
 check "-remove without a registration" "$out" "OpenService failed w/err 0x00000424"
 
@@ -467,6 +509,72 @@ esac
     bad "no companion without a user session"
 w sc delete VTService >/dev/null
 
+# Every program and library of the build carries the product's version
+# resource.
+files=()
+for f in "$build"/*.exe "$build"/*.dll "$build"/tests/*.exe "$build"/tests/fuzz/*.exe; do
+    [ "$f" != "$package" ] && files+=("$(winpath "$f")")
+done
+w "$resinfo" version "${files[@]}" >"$work/versions.txt"
+version=$(sed -n 's/^ProductVersion=//p' "$work/versions.txt" | head -1)
+unversioned=$(awk -v v="$version" '
+    /^== / { if (f != "" && n != 6) print f; f = $2; n = 0; next }
+    $0 == "CompanyName=Tarnwick" || $0 == "ProductName=Tarnwick Veltrace Technology Service" ||
+    $0 == "FileVersion=" v || $0 == "ProductVersion=" v ||
+    $0 == "FixedFileVersion=" v || $0 == "FixedProductVersion=" v { n++ }
+    END { if (f != "" && n != 6) print f }' "$work/versions.txt")
+if [ -n "$version" ] && [ -z "$unversioned" ]; then
+    ok "${#files[@]} programs and libraries carry version $version"
+else
+    bad "every program and library carries the version resource"; echo "$unversioned"
+fi
+grep -A8 -F "$(winpath "$exe")" "$work/versions.txt" |
+    grep -q '^FileDescription=Tarnwick Veltrace Technology Service$' &&
+    ok "VTService.exe describes itself as the service" ||
+    bad "VTService.exe describes itself as the service"
+
+# The installer, as an administrator runs it: silent install into
+# C:\Program Files\Tarnwick Veltrace, which registers and starts the service.
+# The crashed service must be gone first, or its registration lingers.
+for i in $(seq 100); do service_process_alive || break; sleep 0.2; done
+rm -rf "$dir"
+w reg delete "$evkey" /f >/dev/null 2>&1
+t0=$(date +%s.%N)
+w "$(winpath "$package")" /S
+took=$(wait_state 4 20)
+[ "$took" != timeout ] && ok "the silent installer starts the service ($(elapsed_since "$t0")s)" ||
+    bad "the silent installer starts the service"
+check "installed files" "$(ls "$dir" | tr '\n' ' ')" \
+    "OledDataConvert.dll TWLINK.dll Uninstall.exe VTService.exe cpuidsdk.dll oledrender.exe sensors.json tw-core-temp.dll tw-nightjar.exe twlink_scenario.json twsim.exe vtctl.exe "
+image=$(reg_value 'HKLM\System\CurrentControlSet\Services\VTService' ImagePath)
+check "the installed service's path, quoted" "${image#* }" "\"$win_exe\""
+check "the installed event source" "$(reg_value "$evkey" EventMessageFile)" "REG_EXPAND_SZ $win_exe"
+for i in $(seq 50); do reply=$(w "$dir/vtctl.exe" hello version) && break; sleep 0.2; done
+check "the installed service answers; its version is the resource's" "$(tr -d '\r' <<<"$reply")" \
+    "TW_OK"$'\n'"$(LC_ALL=C printf '%f' "$(cut -d. -f1-2 <<<"$version")")"
+check "event viewer text, from the installed program" \
+    "$(event_text VTService "TWservice PipeWorkerThread hello")" \
+    $'VTService\r\nTWservice PipeWorkerThread hello'
+
+# Its uninstaller runs a copy of itself from the temporary folder and ends
+# at once; the copy stops and removes the service, then the folder.
+t0=$(date +%s.%N)
+w "$dir/Uninstall.exe" /S
+for i in $(seq 100); do [ -d "$dir" ] || break; sleep 0.2; done
+[ -d "$dir" ] && { bad "the silent uninstaller removes the folder"; ls -la "$dir"; } ||
+    ok "the silent uninstaller removes the folder ($(elapsed_since "$t0")s)"
+check "the uninstaller removed the service" "$(state)" ""
+service_process_alive && bad "no service process after the uninstall" ||
+    ok "no service process after the uninstall"
+w reg query "$evkey" >/dev/null 2>&1 && bad "the uninstaller removed the event source" ||
+    ok "the uninstaller removed the event source"
+left=$(for key in 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VTService' \
+                  'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\VTService'; do
+           w reg query "$key" >/dev/null 2>&1 && echo "$key"
+       done
+       ls "$drive/ProgramData/Microsoft/Windows/Start Menu/Programs" | grep -i tarnwick)
+check "no uninstall entry or Start menu folder is left" "$left" ""
+
 # The unit tests, built for Windows, on Wine's C runtime and threads.
 if w "$build/tests/vt_unit_tests.exe" --gtest_brief=1 >"$work/unit.log"; then
     ok "unit tests pass on the Windows build ($(grep -a -o '[0-9]* tests' "$work/unit.log" | tail -1))"
@@ -495,5 +603,4 @@ else
     bad "OLED job file corpus replays on the Windows build"; tail -5 "$work/oled_replay.log"
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -13,6 +13,17 @@ SC_HANDLE Sc(ScHandle handle) {
 
 constexpr DWORD kModulePathChars = MAX_PATH;
 
+std::wstring EventSourceKey(const std::wstring& source) {
+    return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + source;
+}
+
+// The registry calls return their code instead of setting the last error;
+// LastError() reads it from there like every other failure.
+bool Report(LSTATUS status) {
+    ::SetLastError(static_cast<DWORD>(status));
+    return status == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 ScHandle WinScm::OpenManager(uint32_t access) {
@@ -77,6 +88,34 @@ bool WinScm::QueryServiceStatus(ScHandle service, ServiceStatus& status) {
 
 bool WinScm::DeleteService(ScHandle service) {
     return ::DeleteService(Sc(service)) != FALSE;
+}
+
+bool WinScm::AddEventSource(const std::wstring& source, const std::wstring& messageFile,
+                            uint32_t typesSupported) {
+    HKEY key = nullptr;
+    LSTATUS status =
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, EventSourceKey(source).c_str(), 0, nullptr,
+                          REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) {
+        return Report(status);
+    }
+    // The log expands the value before loading the file, as it does for the
+    // system's own sources.
+    const DWORD bytes = static_cast<DWORD>((messageFile.size() + 1) * sizeof(wchar_t));
+    status = ::RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ,
+                              reinterpret_cast<const BYTE*>(messageFile.c_str()), bytes);
+    if (status == ERROR_SUCCESS) {
+        const DWORD types = typesSupported;
+        status = ::RegSetValueExW(key, L"TypesSupported", 0, REG_DWORD,
+                                  reinterpret_cast<const BYTE*>(&types), sizeof types);
+    }
+    ::RegCloseKey(key);
+    return Report(status);
+}
+
+bool WinScm::DeleteEventSource(const std::wstring& source) {
+    const LSTATUS status = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, EventSourceKey(source).c_str());
+    return Report(status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status);
 }
 
 void WinScm::CloseHandle(ScHandle handle) {

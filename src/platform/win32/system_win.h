@@ -40,6 +40,9 @@ class WinScm final : public ServiceControlManager {
     bool ControlService(ScHandle service, uint32_t control, ServiceStatus& status) override;
     bool QueryServiceStatus(ScHandle service, ServiceStatus& status) override;
     bool DeleteService(ScHandle service) override;
+    bool AddEventSource(const std::wstring& source, const std::wstring& messageFile,
+                        uint32_t typesSupported) override;
+    bool DeleteEventSource(const std::wstring& source) override;
     void CloseHandle(ScHandle handle) override;
     bool ModulePath(std::wstring& path) override;
     uint32_t LastError() override;

@@ -45,10 +45,33 @@ TEST_F(InstallerTest, FreshInstallRegistersStartsAndConfigures) {
     EXPECT_THAT(fp.scm.serviceAccess, ElementsAre(0x10000u | 0x10u | 0x4u | 0x2u));
 }
 
-TEST_F(InstallerTest, PathWithASpaceIsRegisteredInQuotes) {
+// The service path is quoted, the message file path is not: the event log
+// loads it as a file name, quotes and all.
+TEST_F(InstallerTest, PathWithASpaceIsQuotedForTheServiceOnly) {
     fp.scm.modulePath = L"C:\\Program Files\\Tarnwick\\VTService.exe";
     installer.Install();
     EXPECT_EQ(Registered().config.binaryPath, L"\"C:\\Program Files\\Tarnwick\\VTService.exe\"");
+    ASSERT_EQ(fp.scm.eventSources.count(L"VTService"), 1u);
+    EXPECT_EQ(fp.scm.eventSources[L"VTService"].messageFile,
+              L"C:\\Program Files\\Tarnwick\\VTService.exe");
+    EXPECT_EQ(fp.scm.eventSources[L"VTService"].typesSupported, 7u);
+}
+
+// An install over an earlier one points the source at the new copy; a
+// source that cannot be written is said and the service still starts.
+TEST_F(InstallerTest, EventSourceFollowsTheInstalledCopy) {
+    AddService(kServiceStopped);
+    fp.scm.eventSources[L"VTService"] = {L"D:\\old\\VTService.exe", 7};
+    installer.Install();
+    EXPECT_EQ(fp.scm.eventSources[L"VTService"].messageFile,
+              L"C:\\Program Files\\Tarnwick\\VTService.exe");
+
+    fp.scm.registryError = 5;
+    installer.Install();
+    EXPECT_EQ(fp.console.text(),
+              L"CreateService failed w/err 0x00000431\nVTService is running.\n"
+              L"CreateService failed w/err 0x00000431\n"
+              L"Event source registration failed w/err 0x00000005\n");
 }
 
 TEST_F(InstallerTest, InstallOverAnExistingServiceStillStartsIt) {
@@ -65,6 +88,7 @@ TEST_F(InstallerTest, AccessDeniedPrintsTheOpenFailureTwice) {
     EXPECT_EQ(fp.console.text(),
               L"OpenSCManager failed w/err 0x00000005\nOpenSCManager failed w/err 0x00000005\n");
     EXPECT_TRUE(fp.scm.services.empty());
+    EXPECT_TRUE(fp.scm.eventSources.empty());
 }
 
 TEST_F(InstallerTest, NoModulePathStillTriesTheStart) {
@@ -91,12 +115,14 @@ TEST_F(InstallerTest, RunWithoutARegistrationSaysSo) {
 
 TEST_F(InstallerTest, RemovePrintsOneDotPerSecondWhileTheStopIsPending) {
     AddService(kServiceRunning);
+    fp.scm.eventSources[L"VTService"] = {L"C:\\VTService.exe", 7};
     fp.scm.stopPendingQueries = 3;
     installer.Remove();
     EXPECT_EQ(fp.console.text(),
               L"Stopping VTService....\nVTService is stopped.\nVTService is removed.\n");
     EXPECT_THAT(fp.clock.sleeps(), ElementsAre(1000u, 1000u, 1000u, 1000u));
     EXPECT_TRUE(fp.scm.services.empty());
+    EXPECT_TRUE(fp.scm.eventSources.empty());
     EXPECT_THAT(fp.scm.managerAccess, ElementsAre(0x1u));
     EXPECT_THAT(fp.scm.serviceAccess, ElementsAre(0x10000u | 0x20u | 0x4u));
 }
@@ -127,15 +153,19 @@ TEST_F(InstallerTest, RemoveFallsBackOnTheStopControlsAnswerWhenNoQueryWorks) {
 }
 
 TEST_F(InstallerTest, RemoveReportsFailures) {
+    fp.scm.eventSources[L"VTService"] = {L"C:\\VTService.exe", 7};
     installer.Remove();
     EXPECT_EQ(fp.console.text(), L"OpenService failed w/err 0x00000424\n");
+    EXPECT_TRUE(fp.scm.eventSources.empty()) << "no service, no source";
 
     AddService(kServiceStopped);
+    fp.scm.eventSources[L"VTService"] = {L"C:\\VTService.exe", 7};
     fp.scm.deleteError = 0x430;
     installer.Remove();
     EXPECT_EQ(fp.console.text(),
               L"OpenService failed w/err 0x00000424\n"
               L"DeleteService failed w/err 0x00000430\n");
+    EXPECT_EQ(fp.scm.eventSources.count(L"VTService"), 1u) << "kept while the service stays";
 
     fp.scm.openManagerError = 5;
     installer.Remove();
