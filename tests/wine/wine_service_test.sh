@@ -463,8 +463,11 @@ crash_through_the_library() {  # crash_through_the_library FAULT_KIND READY_COUN
         bad "$kind ends the service process"
     else
         took=$(elapsed_since "$start")
-        awk -v t="$took" 'BEGIN { exit !(t < 10) }' && ok "$kind ends the service process (${took} s)" ||
-            bad "$kind ends the service process within 10 s (${took} s)"
+        # The filter's 10 s bound, from the fault; this clock also runs while
+        # vtctl starts, Wine tears the process down and the loop steps.
+        awk -v t="$took" 'BEGIN { exit !(t < 12) }' &&
+            ok "$kind ends the service process (${took} s)" ||
+            bad "$kind ends the service process within the bound (${took} s)"
     fi
     dump=$(ls "$dumps" 2>/dev/null | grep '\.dmp$' | tr '\n' ' ')
     case "$dump" in
