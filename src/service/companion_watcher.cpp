@@ -19,8 +19,7 @@ bool CompanionWatcher::Pass() {
     if (shared_.companionDeviceCount.load() == 0) {
         const platform::ProcessHandle held = shared_.companionProcess.exchange(kNoProcess);
         if (held != kNoProcess) {
-            // A failure is of no use to anyone: the handle is dropped anyway.
-            processes_.Terminate(held, 0);
+            EndCompanion(processes_, held);  // a failure is of no use to anyone
         }
         clock_.Sleep(kIdleSleepMs);
         return true;
@@ -72,7 +71,7 @@ void CompanionWatcher::StartCompanion() {
     if (started != kNoProcess && shared_.stopping.load()) {
         const platform::ProcessHandle late = shared_.companionProcess.exchange(kNoProcess);
         if (late != kNoProcess) {
-            processes_.Terminate(late, 0);
+            EndCompanion(processes_, late);
         }
     }
 }

@@ -22,6 +22,17 @@ namespace vt::service {
 
 inline constexpr platform::ProgramName kCompanionProgram{"tw-nightjar.exe", "tw-nightjar"};
 
+// Ends the copy the service started and lets go of it, whether or not it
+// could be ended: nobody follows it afterwards, and a handle kept would be
+// one more left behind for every device removal. The caller took `process`
+// out of the shared slot, so nobody else ends or lets go of it. False when
+// it could not be ended.
+inline bool EndCompanion(platform::Processes& processes, platform::ProcessHandle process) {
+    const bool ended = processes.Terminate(process, 0);
+    processes.Release(process);
+    return ended;
+}
+
 class CompanionWatcher {
   public:
     struct Shared {

@@ -102,9 +102,11 @@ void TWService::OnStop() {
     LogEvent(L"TWservice in OnStop", EventType::Information);
     devices.OnServiceStop();
     // Only the copy the service started itself is ended; one the user
-    // started is none of our business.
-    const platform::ProcessHandle companion = companionProcess.load();
-    if (companion != platform::kNoProcess && !platform_.processes.Terminate(companion, 0)) {
+    // started is none of our business. Taken out of the slot, the handle is
+    // the stop's alone: a watcher pass that saw the last device go cannot
+    // end it and let go of it a second time.
+    const platform::ProcessHandle companion = companionProcess.exchange(platform::kNoProcess);
+    if (companion != platform::kNoProcess && !EndCompanion(platform_.processes, companion)) {
         LogEvent(L"fail to stop kestrel process in OnStop", EventType::Information);
     }
     RaiseStop();
@@ -114,10 +116,9 @@ void TWService::OnStop() {
     // A watcher pass that was starting the program when the stop began may
     // have stored its copy after the look above; the watcher ends it only if
     // it saw the flag in time. Either way no copy outlives the service.
-    platform::ProcessHandle late = companionProcess.load();
-    if (late != platform::kNoProcess && late != companion &&
-        companionProcess.compare_exchange_strong(late, platform::kNoProcess)) {
-        platform_.processes.Terminate(late, 0);
+    const platform::ProcessHandle late = companionProcess.exchange(platform::kNoProcess);
+    if (late != platform::kNoProcess) {
+        EndCompanion(platform_.processes, late);
     }
 }
 

@@ -46,6 +46,11 @@ void TWServiceBase::ControlHandler(uint32_t control) {
     if (service == nullptr) {
         return;
     }
+    const bool endsTheService =
+        control == platform::kServiceControlStop || control == platform::kServiceControlShutdown;
+    if (endsTheService && service->HoldUntilStarted(control)) {
+        return;
+    }
     switch (control) {
         case platform::kServiceControlStop:
             service->Stop();
@@ -66,10 +71,11 @@ void TWServiceBase::ControlHandler(uint32_t control) {
 }
 
 template <class Steps>
-void TWServiceBase::Guarded(const wchar_t* operation, const wchar_t* otherFailure, Steps steps,
+bool TWServiceBase::Guarded(const wchar_t* operation, const wchar_t* otherFailure, Steps steps,
                             std::optional<uint32_t> fallbackState, bool codeIsExitCode) {
     try {
         steps();
+        return true;
     } catch (const SystemError& e) {
         LogError(operation, e.code());
         if (fallbackState) {
@@ -81,10 +87,15 @@ void TWServiceBase::Guarded(const wchar_t* operation, const wchar_t* otherFailur
             SetStatus(*fallbackState, 0);
         }
     }
+    return false;
 }
 
+// Once the service has reported stopped the process may end at any moment
+// (on Windows the dispatcher returns and the object goes): nothing of the
+// object is touched after that report, and a control still held is left
+// where it is, with nothing to end.
 void TWServiceBase::Start(uint32_t argc, wchar_t** argv) {
-    Guarded(
+    const bool running = Guarded(
         L"Service Start", L"Service failed to start.",
         [&] {
             SetStatus(platform::kServiceStartPending, 0);
@@ -92,12 +103,44 @@ void TWServiceBase::Start(uint32_t argc, wchar_t** argv) {
             SetStatus(platform::kServiceRunning, 0);
         },
         platform::kServiceStopped, /*codeIsExitCode=*/true);
+    if (running) {
+        CarryOutHeldControls();
+    }
 }
 
-void TWServiceBase::Stop() {
+bool TWServiceBase::HoldUntilStarted(uint32_t control) {
+    uint32_t gate = controlGate_.load();
+    while (gate == kControlsHeld) {
+        if (controlGate_.compare_exchange_weak(gate, kHeldControl | control)) {
+            return true;
+        }
+    }
+    // A control already waits: this one, a stop or a shutdown as well,
+    // adds nothing to it.
+    return gate != kControlsPass;
+}
+
+void TWServiceBase::CarryOutHeldControls() {
+    for (;;) {
+        uint32_t gate = kControlsHeld;
+        if (controlGate_.compare_exchange_strong(gate, kControlsPass)) {
+            return;
+        }
+        // Still held while it runs: a control arriving meanwhile waits for
+        // it, and is carried out next only if this one failed.
+        controlGate_.store(kControlsHeld);
+        const bool stopped =
+            (gate & ~kHeldControl) == platform::kServiceControlStop ? Stop() : Shutdown();
+        if (stopped) {
+            return;
+        }
+    }
+}
+
+bool TWServiceBase::Stop() {
     // A failed stop goes back to the state the stop found.
     const uint32_t stateBefore = status_.currentState;
-    Guarded(
+    return Guarded(
         L"Service Stop", L"Service failed to stop.",
         [&] {
             SetStatus(platform::kServiceStopPending, 0);
@@ -130,8 +173,8 @@ void TWServiceBase::Continue() {
 }
 
 // No pending report first, and no status change when the hook fails.
-void TWServiceBase::Shutdown() {
-    Guarded(
+bool TWServiceBase::Shutdown() {
+    return Guarded(
         L"Service Shutdown", L"Service failed to shut down.",
         [&] {
             OnShutdown();

@@ -4,7 +4,10 @@
 //
 // Threads: ServiceMain and so Start/OnStart run on the dispatcher's service
 // thread; ControlHandler and so Stop/OnStop run on the dispatcher (main)
-// thread. LogEvent and LogError may be called from any thread.
+// thread. A stop or shutdown that arrives while the start still runs is
+// held and carried out on the service thread once the start has reported
+// its state: run at once, its STOPPED could be followed by the start's
+// RUNNING. LogEvent and LogError may be called from any thread.
 #pragma once
 
 #include <atomic>
@@ -32,12 +35,13 @@ class TWServiceBase {
     static std::atomic<TWServiceBase*> s_current;
 
     // The wrappers: report pending, run the hook, report the result. A hook's
-    // failure never escapes; it becomes an event entry and a status.
+    // failure never escapes; it becomes an event entry and a status. Stop
+    // and Shutdown are true when the service reported stopped.
     void Start(uint32_t argc, wchar_t** argv);
-    void Stop();
+    bool Stop();
     void Pause();
     void Continue();
-    void Shutdown();
+    bool Shutdown();
 
     void SetStatus(uint32_t state, uint32_t exitCode);
     void LogEvent(std::wstring_view message, platform::EventType type);
@@ -57,10 +61,18 @@ class TWServiceBase {
     // Runs `steps` inside the one guard every wrapper has: a thrown error
     // code is logged as "<operation> failed w/err ...", anything else as
     // `otherFailure`; either then reports `fallbackState` if there is one,
-    // with the code as exit code only when `codeIsExitCode`.
+    // with the code as exit code only when `codeIsExitCode`. True when
+    // `steps` ran through.
     template <class Steps>
-    void Guarded(const wchar_t* operation, const wchar_t* otherFailure, Steps steps,
+    bool Guarded(const wchar_t* operation, const wchar_t* otherFailure, Steps steps,
                  std::optional<uint32_t> fallbackState, bool codeIsExitCode = false);
+
+    // ControlHandler's side of the hold: true when `control` waits for the
+    // start (or another held control already stands for it).
+    bool HoldUntilStarted(uint32_t control);
+    // Start's side, once it reported running: carries out what was held,
+    // then lets controls through.
+    void CarryOutHeldControls();
 
     const wchar_t* name_;
     platform::ServiceHost& host_;
@@ -71,6 +83,15 @@ class TWServiceBase {
     // takes the next value. There is one service object per process, so the
     // counter lives with it rather than in a static a test could not reset.
     std::atomic<uint32_t> checkPointCounter_{1};
+    // kControlsHeld until the start has reported and what was held is done,
+    // kControlsPass after; while held, kHeldControl | the one control that
+    // waits. Only the dispatcher thread moves it from kControlsHeld to a
+    // held control, only the service thread moves it back or on to
+    // kControlsPass, so a held control runs once and never beside another.
+    static constexpr uint32_t kControlsPass = 0;
+    static constexpr uint32_t kControlsHeld = 1;
+    static constexpr uint32_t kHeldControl = 0x10000;
+    std::atomic<uint32_t> controlGate_{kControlsHeld};
 };
 
 }  // namespace vt::service

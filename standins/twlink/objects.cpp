@@ -28,6 +28,22 @@ namespace {
     *reinterpret_cast<volatile int*>(address) = 1;
 }
 
+// Never set: it only keeps the compiler from seeing that Overflow has no end.
+volatile bool g_overflowEnds = false;
+
+// The armed stack overflow: recursion without end inside the library, a page
+// a frame, as a library recursing over bad input would. The thread meets
+// its stack's guard page with next to nothing left for whatever handles the
+// fault.
+[[gnu::noinline]] int Overflow(volatile char* caller) {
+    volatile char frame[4096];
+    frame[0] = caller != nullptr ? caller[0] : 1;
+    if (g_overflowEnds) {
+        return frame[0];
+    }
+    return Overflow(frame) + frame[0];  // no tail call: every frame stays
+}
+
 // Argument lists; by value, because fields of the packed records cannot
 // be bound to references.
 template <class... T>
@@ -44,7 +60,8 @@ std::string Bounded(const char* text, size_t limit = 4096) {
 }
 
 // One call into a device object: logs it, holds the simulator lock until
-// the operation returns, and crashes when it is the device's armed fault.
+// the operation returns, and crashes when it is the device's armed fault or
+// overflow.
 class Op {
   public:
     Op(SimObject& object, const char* call, json args)
@@ -53,6 +70,10 @@ class Op {
         if (object.device && object.device->state.faultOn == call) {
             lock_.unlock();
             Crash();
+        }
+        if (object.device && object.device->state.overflowOn == call) {
+            lock_.unlock();
+            Overflow(nullptr);
         }
     }
     // The device's state; null once the device is detached: the handle is

@@ -78,7 +78,8 @@ struct DeviceState {
     int32_t apm = 0;
     std::map<std::string, std::string> hostReplies;  // CS900: function -> reply
     int32_t failFactory = 0;                         // factory calls still to fail
-    std::string faultOn;  // operation that crashes; set only through the control endpoint
+    std::string faultOn;     // operation that crashes; set only through the control endpoint
+    std::string overflowOn;  // operation that overflows its stack; the same
 };
 
 struct Device {

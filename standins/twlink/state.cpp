@@ -158,6 +158,8 @@ void ApplyState(const json& fields, DeviceState& st, bool allowFault) {
             st.failFactory = Int<int32_t>(v, key);
         } else if (key == "faultOn" && allowFault) {
             st.faultOn = v.is_null() ? "" : Text(v, key);
+        } else if (key == "overflowOn" && allowFault) {
+            st.overflowOn = v.is_null() ? "" : Text(v, key);
         } else {
             throw Error("unknown state field: " + key);
         }
@@ -182,6 +184,7 @@ json StateToJson(const DeviceState& st) {
         {"hostReplies", st.hostReplies},
         {"failFactory", st.failFactory},
         {"faultOn", st.faultOn},
+        {"overflowOn", st.overflowOn},
     };
 }
 

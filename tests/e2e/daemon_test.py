@@ -522,22 +522,36 @@ class Daemon(DaemonHarness):
                         "tw-nightjar still runs (or lingers as a zombie)")
         self.stop(proc)
 
-    def test_a_fault_in_the_library_leaves_a_crash_report(self):
+    def crash_through_the_library(self, fault):
+        """The daemon with an RX420 whose ControlOff meets `fault` inside the
+        library; the report it leaves. It must end within the crash hook's
+        ten seconds."""
         data = self.data_dir
         with open(self.empty, "w") as f:
             json.dump({"devices": [{"model": "RX420"}]}, f)
         proc = self.start()
         self.wait_messages(["CreateRX420"])
-        self.twsim({"cmd": "set", "model": "RX420", "state": {"faultOn": "ControlOff"}})
+        self.twsim({"cmd": "set", "model": "RX420", "state": {fault: "ControlOff"}})
+        t0 = time.monotonic()
         self.vtctl("rx420_control_off", check=False)
         proc.communicate(timeout=15)
+        self.assertLess(time.monotonic() - t0, 10.0)
         self.assertEqual(proc.returncode, -signal.SIGSEGV)
         reports = os.listdir(os.path.join(data, "service_dmp"))
         self.assertEqual(len(reports), 1, reports)
         self.assertRegex(reports[0], r"^20\d{2}\d{1,2}\d{1,2}\d{1,2}\d{1,2}\.txt$")
         with open(os.path.join(data, "service_dmp", reports[0])) as f:
-            report = f.read()
+            return f.read()
+
+    def test_a_fault_in_the_library_leaves_a_crash_report(self):
+        report = self.crash_through_the_library("faultOn")
         self.assertIn("signal 11 (SIGSEGV)\naddress 0x0\nbacktrace:\n", report)
+        self.assertIn("libtwlink.so", report)
+
+    def test_a_stack_overflow_in_the_library_leaves_a_crash_report(self):
+        # The handler runs on a stack of its own: the thread's is used up.
+        report = self.crash_through_the_library("overflowOn")
+        self.assertIn("signal 11 (SIGSEGV)\naddress 0x", report)
         self.assertIn("libtwlink.so", report)
 
     def test_temperature_keywords_answer_the_readings_file(self):

@@ -1,7 +1,7 @@
 // A process table under the test's control. Launched programs join the
 // table under their file name (the path after its last separator) and
 // leave it when terminated; a test may add or remove entries as a user
-// would.
+// would. A launch opens a handle that only Release closes, as on Windows.
 #pragma once
 
 #include <algorithm>
@@ -53,6 +53,7 @@ class FakeProcesses final : public platform::Processes {
             hook = onLaunch;
             if (launchSucceeds) {
                 handle = nextHandle++;
+                open_.push_back(handle);
                 running_.emplace_back(handle, path.substr(path.find_last_of("/\\") + 1));
             }
         }
@@ -65,6 +66,7 @@ class FakeProcesses final : public platform::Processes {
     void Release(platform::ProcessHandle process) override {
         std::lock_guard<std::mutex> lock(mutex_);
         released.push_back(process);
+        open_.erase(std::remove(open_.begin(), open_.end(), process), open_.end());
     }
 
     // A process the service did not start, as a user would.
@@ -79,6 +81,11 @@ class FakeProcesses final : public platform::Processes {
         running_.erase(std::remove_if(running_.begin(), running_.end(),
                                       [&](const auto& p) { return p.first == process; }),
                        running_.end());
+    }
+    // Handles of launched programs not released yet.
+    size_t openHandles() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return open_.size();
     }
     bool IsRunning(platform::ProcessHandle process) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -100,6 +107,7 @@ class FakeProcesses final : public platform::Processes {
   private:
     std::mutex mutex_;
     std::vector<std::pair<platform::ProcessHandle, std::string>> running_;
+    std::vector<platform::ProcessHandle> open_;
 };
 
 }  // namespace vt::fakes

@@ -1,16 +1,25 @@
 // The crash hook of the Linux daemon: a signal handler for the signals that
-// mean the process is broken. It writes a short text report (signal,
-// faulting address, backtrace) named after the local time into the crash
-// folder, prepared and secured at start, then lets the signal end the
-// process as it would have anyway.
+// mean the process is broken. It runs on a stack of its own, so a thread
+// that overflowed its stack still gets a report. It takes the backtrace and
+// hands signal, address and frames to a writer thread started at install,
+// which writes a short text report named after the local time into the
+// service folder, prepared and secured at start; then the signal ends the
+// process as it would have anyway, at the latest once the writer's bound
+// has passed.
 #include <execinfo.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
+#include "platform/crash_handoff.h"
 #include "platform/posix/system_posix.h"
 
 namespace vt::platform::posix {
@@ -18,13 +27,37 @@ namespace vt::platform::posix {
 namespace {
 
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
-// A handler that hangs (a lock held by the crashed thread) must not keep a
-// broken service alive: the alarm's default action ends it.
-constexpr unsigned kHandlerLimitSeconds = 10;
 constexpr int kMaxFrames = 64;
+// The handler needs a few KiB (its record, the unwinder); the rest is for
+// what the sanitizers add to every frame.
+constexpr size_t kAltStackSize = 64 * 1024;
 
-// Filled once by Install, read only by the handler.
-char g_folder[1024];
+// What the crashed thread hands over.
+struct PosixCrash {
+    int signal = 0;
+    const void* address = nullptr;
+    void* frames[kMaxFrames] = {};
+    int frameCount = 0;
+};
+
+using Handoff = CrashHandoff<PosixCrash>;
+
+// A handler that hangs before it could hand over (the unwinder waits for
+// the loader's lock the crashed thread holds) must not keep a broken
+// service alive either: the alarm's default action ends it just after the
+// writer's bound.
+constexpr unsigned kBackstopSeconds = Handoff::kWriteBoundMs / 1000 + 1;
+
+// Everything the handler and the writer use, made by Install; never freed.
+struct Hook {
+    Hook(int crashedFd, int writtenFd, Handoff::WriteFunction write, Handoff::EndFunction end)
+        : crashed(crashedFd), written(writtenFd), handoff(crashed, written, write, end) {}
+    PosixEvent crashed;
+    PosixEvent written;
+    Handoff handoff;
+    char folder[1024] = {};
+};
+std::atomic<Hook*> g_hook{nullptr};
 
 void Put(int fd, const char* text) {
     size_t left = strlen(text);
@@ -66,34 +99,117 @@ const char* SignalName(int signal) {
     }
 }
 
-void WriteCrashDump(int signal, siginfo_t* info, void*) {
-    alarm(kHandlerLimitSeconds);
-    if (g_folder[0] != '\0') {
-        const time_t now = time(nullptr);
-        struct tm local;
-        if (localtime_r(&now, &local) != nullptr) {
-            const CrashTime when{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                 local.tm_hour, local.tm_min};
-            char path[sizeof g_folder + 64];
-            const size_t folderLength = strlen(g_folder);
-            memcpy(path, g_folder, folderLength);
-            if (FormatCrashFileName(when, ".txt", path + folderLength,
-                                    sizeof path - folderLength) != 0) {
-                const int fd = CreateCrashReportFile(path);
-                if (fd >= 0) {
-                    WriteCrashReport(fd, signal, info != nullptr ? info->si_addr : nullptr);
-                    close(fd);
-                }
-            }
-        }
+// On the writer thread, which may take locks: the worst a lock the crash
+// left held can do is cost the report.
+void WriteReport(const PosixCrash& crash) {
+    const Hook* hook = g_hook.load();
+    const time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local) == nullptr) {
+        return;
     }
+    const CrashTime when{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                         local.tm_min};
+    char path[sizeof hook->folder + 64];
+    const size_t folderLength = strlen(hook->folder);
+    memcpy(path, hook->folder, folderLength);
+    if (FormatCrashFileName(when, ".txt", path + folderLength, sizeof path - folderLength) == 0) {
+        return;
+    }
+    const int fd = CreateCrashReportFile(path);
+    if (fd >= 0) {
+        WriteCrashReport(fd, crash.signal, crash.address, crash.frames, crash.frameCount);
+        close(fd);
+    }
+}
+
+[[noreturn]] void EndProcess(const PosixCrash& crash) {
     // The handler was reset to the default action on entry and this signal
     // is not blocked (SA_NODEFER): raising it again ends the process.
-    raise(signal);
-    _exit(128 + signal);
+    raise(crash.signal);
+    _exit(128 + crash.signal);
+}
+
+void OnCrashSignal(int signal, siginfo_t* info, void*) {
+    alarm(kBackstopSeconds);
+    PosixCrash crash;
+    crash.signal = signal;
+    crash.address = info != nullptr ? info->si_addr : nullptr;
+    crash.frameCount = backtrace(crash.frames, kMaxFrames);
+    if (Hook* hook = g_hook.load()) {
+        hook->handoff.Crashed(crash);
+    }
+    EndProcess(crash);
+}
+
+// The calling thread's stack for the handler; let go when the thread ends.
+class AltStack {
+  public:
+    AltStack() = default;
+    AltStack(const AltStack&) = delete;
+    AltStack& operator=(const AltStack&) = delete;
+    ~AltStack() {
+        if (memory_ != nullptr) {
+            stack_t off{};
+            off.ss_flags = SS_DISABLE;
+            sigaltstack(&off, nullptr);
+            munmap(memory_, kAltStackSize);
+        }
+    }
+    void Arm() {
+        // One the thread has already (the sanitizer runtime gives each of
+        // its threads one, and takes it back itself) is kept.
+        stack_t current{};
+        if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) == 0) {
+            return;
+        }
+        void* memory = mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (memory == MAP_FAILED) {
+            return;
+        }
+        stack_t stack{};
+        stack.ss_sp = memory;
+        stack.ss_size = kAltStackSize;
+        if (sigaltstack(&stack, nullptr) != 0) {
+            munmap(memory, kAltStackSize);
+            return;
+        }
+        memory_ = memory;
+    }
+
+  private:
+    void* memory_ = nullptr;
+};
+
+thread_local AltStack t_altStack;
+
+// The writer waits with every signal blocked but the faults (a fault of its
+// own still ends the process): stop and screen-saver signals belong to the
+// threads that read them.
+bool StartWriter(Hook& hook) {
+    sigset_t all;
+    sigfillset(&all);
+    for (int signal : kCrashSignals) {
+        sigdelset(&all, signal);
+    }
+    sigset_t previous;
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    bool started = true;
+    try {
+        std::thread([&hook] { hook.handoff.Serve(); }).detach();
+    } catch (const std::system_error&) {
+        started = false;
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
 }
 
 }  // namespace
+
+void ArmCrashStack() {
+    t_altStack.Arm();
+}
 
 int CreateCrashReportFile(const char* path) {
     // A later crash in the same minute replaces the earlier report, as its
@@ -103,7 +219,8 @@ int CreateCrashReportFile(const char* path) {
     return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-void WriteCrashReport(int fd, int signal, const void* address) {
+void WriteCrashReport(int fd, int signal, const void* address, void* const* frames,
+                      int frameCount) {
     Put(fd, "VTService crashed\nsignal ");
     PutNumber(fd, static_cast<unsigned long>(signal), 10);
     Put(fd, " (");
@@ -111,27 +228,44 @@ void WriteCrashReport(int fd, int signal, const void* address) {
     Put(fd, ")\naddress 0x");
     PutNumber(fd, reinterpret_cast<unsigned long>(address), 16);
     Put(fd, "\nbacktrace:\n");
-    void* frames[kMaxFrames];
-    const int count = backtrace(frames, kMaxFrames);
-    backtrace_symbols_fd(frames, count, fd);
+    backtrace_symbols_fd(frames, frameCount, fd);
 }
 
 // An empty folder (the service folder could not be prepared) means no
 // reports; the signals still end the process as before.
 void PosixCrashHook::Install(const std::string& folder) {
-    if (folder.size() >= sizeof g_folder) {
-        return;  // no room for a file name after it: no dumps
+    if (g_hook.load() != nullptr) {
+        return;  // installed once
     }
-    memcpy(g_folder, folder.c_str(), folder.size() + 1);
     // The first backtrace loads the unwinder, which allocates: do it now,
     // not inside the handler. The time zone is read now for the same reason.
     void* frame[1];
     backtrace(frame, 1);
     tzset();
+    ArmCrashStack();
+    if (!folder.empty() && folder.size() < sizeof Hook::folder) {
+        const int crashed = eventfd(0, EFD_CLOEXEC);
+        const int written = eventfd(0, EFD_CLOEXEC);
+        if (crashed >= 0 && written >= 0) {
+            auto* hook = new Hook(crashed, written, WriteReport, EndProcess);
+            memcpy(hook->folder, folder.c_str(), folder.size() + 1);
+            g_hook = hook;
+            if (!StartWriter(*hook)) {
+                g_hook = nullptr;  // no writer: no reports, and no wait either
+                delete hook;
+            }
+        } else {
+            for (int fd : {crashed, written}) {
+                if (fd >= 0) {
+                    close(fd);
+                }
+            }
+        }
+    }
     struct sigaction action;
     memset(&action, 0, sizeof action);
-    action.sa_sigaction = WriteCrashDump;
-    action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_NODEFER;
+    action.sa_sigaction = OnCrashSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_NODEFER | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
     for (int signal : kCrashSignals) {
         sigaction(signal, &action, nullptr);

@@ -49,6 +49,7 @@ bool PosixScreenSaverEvents::Subscribe(ScreenSaverSink& sink) {
 }
 
 void PosixScreenSaverEvents::Deliver(ScreenSaverSink& sink) {
+    ArmCrashStack();  // the sink calls into the device library
     pollfd fds[2] = {{signalFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
     for (;;) {
         if (poll(fds, 2, -1) < 0) {

@@ -58,6 +58,7 @@ bool PosixServiceHost::RunDispatcher(const wchar_t* serviceName, ServiceMainFunc
     std::thread serviceThread;
     try {
         serviceThread = std::thread([this, serviceName, serviceMain] {
+            ArmCrashStack();  // the start calls into the device library
             wchar_t* argv[] = {const_cast<wchar_t*>(serviceName), nullptr};
             serviceMain(1, argv);
             std::lock_guard<std::mutex> lock(mutex_);

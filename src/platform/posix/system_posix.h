@@ -108,22 +108,32 @@ struct ProcStat {
 };
 std::optional<ProcStat> ParseProcStat(const std::string& stat);
 
-// Writes a dump into the folder `Install` was given when a fatal signal
+// Writes a report into the folder `Install` was given when a fatal signal
 // (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT) arrives, then lets the signal
-// end the process. The folder is the service's own, prepared at start; the
-// handler creates nothing but the report.
+// end the process, within ten seconds whatever the writer does. The folder
+// is the service's own, prepared at start; the writer creates nothing but
+// the report. The handler runs on the thread's alternate stack: the
+// installing thread gets one, and so must every thread the service starts
+// (ArmCrashStack).
 class PosixCrashHook final : public CrashHook {
   public:
     void Install(const std::string& folder) override;
 };
 
+// Gives the calling thread a stack of its own for the crash handler, so a
+// stack overflow on it still leaves a report; let go when the thread ends.
+// A thread that has one already keeps it. Threads the device library starts
+// itself cannot be given one: an overflow there ends the process without a
+// report.
+void ArmCrashStack();
+
 // Creates the report file `path` afresh, mode 0600: an earlier entry of
 // that name (an older report, or a link) is removed, never written
-// through. -1 on failure. Async-signal-safe.
+// through. -1 on failure.
 int CreateCrashReportFile(const char* path);
-// The crash report: the signal, the faulting address and a backtrace, as
-// text into `fd`. Async-signal-safe once the backtrace code is loaded.
-void WriteCrashReport(int fd, int signal, const void* address);
+// The crash report: the signal, the faulting address and the crashed
+// thread's frames, symbolised, as text into `fd`.
+void WriteCrashReport(int fd, int signal, const void* address, void* const* frames, int frameCount);
 
 class PosixConsole final : public Console {
   public:

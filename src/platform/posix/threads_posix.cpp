@@ -76,7 +76,11 @@ bool PosixThreads::QueueLongRunning(WorkFunction fn, void* context) {
 
 bool PosixThreads::StartThread(WorkFunction fn, void* context) {
     try {
-        std::thread(fn, context).detach();  // nothing joins it
+        // Any thread of the service may run into the device library.
+        std::thread([fn, context] {
+            ArmCrashStack();
+            fn(context);
+        }).detach();  // nothing joins it
         return true;
     } catch (const std::system_error& e) {
         t_lastError = e.code().value() == EAGAIN ? kErrorNotEnoughMemory

@@ -1,14 +1,24 @@
 // The crash hook of the Windows service: an unhandled-exception filter that
-// writes a minidump named after the local time, then lets the process end
-// without the system's error dialog.
+// hands the exception to a writer thread started at install, which writes a
+// minidump named after the local time; the filter waits for it a bounded
+// time, then ends the process without the system's error dialog.
+//
+// The filter runs on the thread that failed, which may have about a page of
+// stack left (a stack overflow), hold the heap's or the loader's lock, or
+// have crashed in the C runtime: it allocates nothing, takes no lock, calls
+// nothing that may load a library, and does not write the dump itself
+// (MiniDumpWriteDump is not meant to run on the faulting thread). Whatever
+// the writer does, the process ends within the bound with the exception
+// code as exit code, so the service manager's recovery takes over.
 #include <windows.h>
 // After windows.h:
 #include <dbghelp.h>
 
+#include <atomic>
 #include <cstring>
-#include <ctime>
 #include <string>
 
+#include "platform/crash_handoff.h"
 #include "platform/win32/files_win.h"
 #include "platform/win32/system_win.h"
 
@@ -16,46 +26,114 @@ namespace vt::platform::win32 {
 
 namespace {
 
-// Filled once by Install, read only by the filter.
-char g_folder[MAX_PATH];
+// What the failed thread hands over.
+struct WinCrash {
+    EXCEPTION_POINTERS* exception = nullptr;
+    DWORD threadId = 0;
+};
+
+using Handoff = CrashHandoff<WinCrash>;
+
+// Everything the filter and the writer use, made by Install; never freed.
+struct Hook {
+    Hook(HANDLE crashedEvent, HANDLE writtenEvent, std::wstring dumpFolder,
+         Handoff::WriteFunction write, Handoff::EndFunction end)
+        : crashed(crashedEvent),
+          written(writtenEvent),
+          handoff(crashed, written, write, end),
+          folder(std::move(dumpFolder)) {}
+    WinEvent crashed;
+    WinEvent written;
+    Handoff handoff;
+    const std::wstring folder;  // wide already: nothing converted at the crash
+};
+std::atomic<Hook*> g_hook{nullptr};
+std::atomic<bool> g_installed{false};
+
+// On the writer thread. It may allocate and take locks: the worst a lock
+// the crash left held can do here is cost the dump.
+void WriteDump(const WinCrash& crash) {
+    SYSTEMTIME local;
+    ::GetLocalTime(&local);
+    const CrashTime when{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute};
+    char name[64];
+    if (FormatCrashFileName(when, ".dmp", name, sizeof name) == 0) {
+        return;
+    }
+    std::wstring path = g_hook.load()->folder;
+    path.append(name, name + strlen(name));  // digits and ".dmp"
+    HANDLE file = CreateDumpFileWith(SystemFileApi(), path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    MINIDUMP_EXCEPTION_INFORMATION info;
+    info.ThreadId = crash.threadId;
+    info.ExceptionPointers = crash.exception;
+    info.ClientPointers = TRUE;
+    ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal, &info,
+                        nullptr, nullptr);
+    ::CloseHandle(file);
+}
+
+// No DLL is told and no exit handler runs (either could wait for a lock the
+// crash left held); the exception code is never 0, but the exit code must
+// say failure whatever it is.
+void EndProcess(const WinCrash& crash) {
+    UINT code = 1;
+    if (crash.exception != nullptr && crash.exception->ExceptionRecord != nullptr &&
+        crash.exception->ExceptionRecord->ExceptionCode != 0) {
+        code = crash.exception->ExceptionRecord->ExceptionCode;
+    }
+    ::TerminateProcess(::GetCurrentProcess(), code);
+}
+
+DWORD WINAPI ServeCrashes(LPVOID hook) {
+    static_cast<Hook*>(hook)->handoff.Serve();
+    return 0;
+}
 
 }  // namespace
 
-// Every step fails silently: without a folder or a file there is no dump,
-// and the process ends all the same. The folder is the service's own,
-// prepared and held since the start: nothing is created here but the dump.
 LONG WINAPI WriteCrashDump(EXCEPTION_POINTERS* exception) {
-    const std::string folder = g_folder;
-    if (folder.empty()) {
-        return EXCEPTION_EXECUTE_HANDLER;
+    const WinCrash crash{exception, ::GetCurrentThreadId()};
+    if (Hook* hook = g_hook.load()) {
+        hook->handoff.Crashed(crash);
     }
-    const __time64_t now = _time64(nullptr);
-    struct tm local;
-    if (_localtime64_s(&local, &now) == 0) {
-        const CrashTime when{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                             local.tm_min};
-        char name[64];
-        if (FormatCrashFileName(when, ".dmp", name, sizeof name) != 0) {
-            HANDLE file = CreateDumpFileWith(SystemFileApi(), FromAnsi(folder + name));
-            if (file != INVALID_HANDLE_VALUE) {
-                MINIDUMP_EXCEPTION_INFORMATION info;
-                info.ThreadId = ::GetCurrentThreadId();
-                info.ExceptionPointers = exception;
-                info.ClientPointers = TRUE;
-                ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file,
-                                    MiniDumpNormal, &info, nullptr, nullptr);
-                ::CloseHandle(file);
+    EndProcess(crash);
+    return EXCEPTION_EXECUTE_HANDLER;  // the process is gone before this
+}
+
+// An empty folder (the service folder could not be prepared) means no
+// dumps; the filter still ends the process at once.
+void WinCrashHook::Install(const std::string& folder) {
+    if (g_installed.exchange(true)) {
+        return;  // installed once
+    }
+    if (!folder.empty()) {
+        HANDLE crashed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE written = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (crashed != nullptr && written != nullptr) {
+            auto* hook = new Hook(crashed, written, FromAnsi(folder), WriteDump, EndProcess);
+            g_hook = hook;
+            HANDLE thread = ::CreateThread(nullptr, 0, ServeCrashes, hook, 0, nullptr);
+            if (thread != nullptr) {
+                ::CloseHandle(thread);  // it waits for the crash until the process ends
+            } else {
+                g_hook = nullptr;  // no writer: no dumps, and no wait either
+                delete hook;
+            }
+        } else {
+            for (HANDLE event : {crashed, written}) {
+                if (event != nullptr) {
+                    ::CloseHandle(event);
+                }
             }
         }
     }
-    return EXCEPTION_EXECUTE_HANDLER;
-}
-
-void WinCrashHook::Install(const std::string& folder) {
-    if (folder.size() >= sizeof g_folder) {
-        return;
-    }
-    memcpy(g_folder, folder.c_str(), folder.size() + 1);
+    // Where the system's minidump writer lives in a library of its own, it
+    // is loaded now rather than by the writer after the crash (the crashed
+    // thread may hold the loader's lock). Missing elsewhere; nothing lost.
+    ::LoadLibraryExW(L"dbgcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     ::SetUnhandledExceptionFilter(WriteCrashDump);
 }
 

@@ -235,6 +235,7 @@ TEST_F(TwLink, BadScenarioFilesLeaveNoDevices) {
     for (const char* text : {"{\"devices\": [", "[1, 2]", R"({"devices": [{"model": "NOPE"}]})",
                              R"({"devices": [{"model": "KB709", "effectMode": 300}]})",
                              R"({"devices": [{"model": "RX420", "faultOn": "GetEffectMode"}]})",
+                             R"({"devices": [{"model": "RX420", "overflowOn": "GetMode"}]})",
                              R"({"devices": [], "colour": 1})"}) {
         WriteText(file, text);
         EXPECT_NE(Error({{"cmd", "reset"}}).find("no devices"), std::string::npos) << text;
@@ -682,18 +683,22 @@ void CrashThroughTheLibrary(dev::RX420Device* rx) {
     rx->GetEffectMode(&mode);
 }
 
-TEST_F(TwLink, ArmedFaultIsARealAccessViolation) {
+TEST_F(TwLink, ArmedFaultsAreARealAccessViolationAndARealStackOverflow) {
     auto* rx = api.rx420("rx420-path");
     ASSERT_NE(rx, nullptr);
-    Ok({{"cmd", "set"}, {"model", "RX420"}, {"state", {{"faultOn", "GetEffectMode"}}}});
-    rx->SetMusicPulse(1);  // other operations still work
     GTEST_FLAG_SET(death_test_style, "fast");
+    for (const char* kind : {"faultOn", "overflowOn"}) {
+        Ok({{"cmd", "set"}, {"model", "RX420"}, {"state", {{kind, "GetEffectMode"}}}});
+        rx->SetMusicPulse(1);  // other operations still work
 #ifdef __SANITIZE_ADDRESS__
-    EXPECT_DEATH(CrashThroughTheLibrary(rx), "SEGV");
+        EXPECT_DEATH(CrashThroughTheLibrary(rx),
+                     kind == std::string("faultOn") ? "SEGV" : "stack-overflow")
+            << kind;
 #else
-    EXPECT_EXIT(CrashThroughTheLibrary(rx), ::testing::KilledBySignal(SIGSEGV), "");
+        EXPECT_EXIT(CrashThroughTheLibrary(rx), ::testing::KilledBySignal(SIGSEGV), "") << kind;
 #endif
-    Ok({{"cmd", "set"}, {"model", "RX420"}, {"state", {{"faultOn", nullptr}}}});
+        Ok({{"cmd", "set"}, {"model", "RX420"}, {"state", {{kind, nullptr}}}});
+    }
     uint8_t mode = 0;
     rx->GetEffectMode(&mode);
     EXPECT_EQ(mode, 216);

@@ -105,6 +105,7 @@ TEST_F(CompanionWatcherTest, CountZeroEndsTheHeldCopyOnTheNextPass) {
     EXPECT_THAT(fp.processes.terminated, ElementsAre(std::make_pair(ProcessHandle{100}, 0u)));
     EXPECT_EQ(held, kNoProcess);
     EXPECT_FALSE(fp.processes.IsRunning(100));
+    EXPECT_EQ(fp.processes.openHandles(), 0u);
     // Without a device nothing is looked for; each pass rests 10 ms.
     RunPasses(3);
     EXPECT_EQ(fp.processes.listings, listings);
@@ -116,12 +117,13 @@ TEST_F(CompanionWatcherTest, CountZeroEndsTheHeldCopyOnTheNextPass) {
     EXPECT_THAT(RunPasses(6), ElementsAre(6));
 }
 
-TEST_F(CompanionWatcherTest, AFailedTerminationStillDropsTheHandle) {
+TEST_F(CompanionWatcherTest, AFailedTerminationStillLetsGoOfTheHandle) {
     RunPasses(7);
     fp.processes.terminateSucceeds = false;
     count = 0;
     watcher.Pass();
     EXPECT_EQ(held, kNoProcess);
+    EXPECT_EQ(fp.processes.openHandles(), 0u);
 }
 
 TEST_F(CompanionWatcherTest, NothingStartsOnceTheStopBegan) {
@@ -187,6 +189,8 @@ TEST_F(ServiceCompanionTest, StopDuringARunEndsTheCopyAndTheWatcherReturns) {
     ASSERT_EQ(service.companionProcess, 100);
     service.Stop();
     EXPECT_FALSE(fp.processes.IsRunning(100));
+    EXPECT_THAT(fp.processes.released, ElementsAre(100));  // once, and nothing left open
+    EXPECT_EQ(fp.processes.openHandles(), 0u);
     EXPECT_EQ(service.devices.companionDeviceCount, 0);
     EXPECT_FALSE(watcher.Pass());
 }
@@ -205,6 +209,8 @@ TEST_F(ServiceCompanionTest, ACopyStartedAsTheStopBeginsDoesNotOutliveIt) {
     ASSERT_EQ(fp.processes.launched.size(), 1u);
     EXPECT_FALSE(fp.processes.IsRunning(100));
     EXPECT_EQ(service.companionProcess, kNoProcess);
+    EXPECT_THAT(fp.processes.released, ElementsAre(100));
+    EXPECT_EQ(fp.processes.openHandles(), 0u);
     EXPECT_FALSE(watcher.Pass());
 }
 
@@ -233,6 +239,7 @@ TEST(ServiceCompanionStop, TheStopLooksAgainForACopyStoredWhileItWaited) {
     ASSERT_NE(late, kNoProcess);
     EXPECT_FALSE(fp.processes.IsRunning(late));
     EXPECT_EQ(service->companionProcess, kNoProcess);
+    EXPECT_THAT(fp.processes.released, ElementsAre(first, late));
     EXPECT_EQ(fp.serviceHost.reports().back().currentState, kServiceStopped);
 }
 

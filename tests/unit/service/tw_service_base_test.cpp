@@ -5,7 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
+#include <thread>
 
 #include "fakes/fake_platform.h"
 #include "platform/system_error.h"
@@ -28,6 +30,8 @@ class HookService : public TWServiceBase {
           shutdown = Fault::None;
     uint32_t code = 5;
     int stops = 0;
+    int shutdowns = 0;
+    std::function<void()> duringStart;
 
   protected:
     void Raise(Fault f) {
@@ -38,14 +42,22 @@ class HookService : public TWServiceBase {
             throw std::runtime_error("not an error code");
         }
     }
-    void OnStart(uint32_t, wchar_t**) override { Raise(start); }
+    void OnStart(uint32_t, wchar_t**) override {
+        if (duringStart) {
+            duringStart();
+        }
+        Raise(start);
+    }
     void OnStop() override {
         ++stops;
         Raise(stop);
     }
     void OnPause() override { Raise(pause); }
     void OnContinue() override { Raise(resume); }
-    void OnShutdown() override { Raise(shutdown); }
+    void OnShutdown() override {
+        ++shutdowns;
+        Raise(shutdown);
+    }
 };
 
 struct Report {
@@ -179,6 +191,54 @@ TEST_F(ServiceBaseTest, ControlHandlerActsOnStopAndShutdownAndIgnoresInterrogate
     TWServiceBase::ControlHandler(kServiceControlStop);
     EXPECT_EQ(service.stops, 1);
     EXPECT_EQ(Reports(fp).back().state, kServiceStopped);
+}
+
+// The dispatcher delivers controls while OnStart still runs: a stop or a
+// shutdown waits for the start's report and runs after it, once, so the
+// manager never sees RUNNING after STOPPED; after a failed start there is
+// nothing left to end.
+TEST_F(ServiceBaseTest, AStopOrShutdownDuringTheStartRunsOnceTheStartHasReported) {
+    struct Case {
+        std::vector<uint32_t> controls;
+        Fault start;
+        std::vector<uint32_t> states;
+        int stops, shutdowns;
+    };
+    const Case cases[] = {
+        {{kServiceControlStop},
+         Fault::None,
+         {kServiceStartPending, kServiceRunning, kServiceStopPending, kServiceStopped},
+         1,
+         0},
+        {{kServiceControlShutdown, kServiceControlStop},
+         Fault::None,
+         {kServiceStartPending, kServiceRunning, kServiceStopped},
+         0,
+         1},
+        {{kServiceControlStop}, Fault::Code, {kServiceStartPending, kServiceStopped}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        FakePlatform local;
+        HookService racing(local);
+        TWServiceBase::s_current = &racing;
+        racing.start = c.start;
+        racing.duringStart = [&c] {
+            std::thread dispatcher([&c] {
+                for (uint32_t control : c.controls) {
+                    TWServiceBase::ControlHandler(control);
+                }
+            });
+            dispatcher.join();
+        };
+        TWServiceBase::ServiceMain(0, nullptr);
+        std::vector<uint32_t> states;
+        for (const Report& r : Reports(local)) {
+            states.push_back(r.state);
+        }
+        EXPECT_EQ(states, c.states) << c.controls.size() << " controls";
+        EXPECT_EQ(racing.stops, c.stops);
+        EXPECT_EQ(racing.shutdowns, c.shutdowns);
+    }
 }
 
 TEST_F(ServiceBaseTest, ServiceMainRegistersUnderTheNameAndReportsThroughTheHandle) {

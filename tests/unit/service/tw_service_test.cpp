@@ -181,7 +181,9 @@ TEST_F(TWServiceTest, FailedCompanionTerminationIsLoggedAndTheStopGoesOn) {
     service.Stop();
     EXPECT_THAT(fp.eventLog.messages(),
                 ::testing::Contains(L"fail to stop kestrel process in OnStop"));
-    EXPECT_EQ(service.companionProcess, 4242);  // the handle is left as it is
+    // Let go of all the same: nothing follows it any more.
+    EXPECT_THAT(fp.processes.released, ElementsAre(4242));
+    EXPECT_EQ(service.companionProcess, kNoProcess);
     EXPECT_EQ(States().back(), kServiceStopped);
 }
 
