@@ -1,7 +1,6 @@
 #include "service/companion_watcher.h"
 
 #include <string>
-#include <vector>
 
 namespace vt::service {
 
@@ -25,7 +24,9 @@ bool CompanionWatcher::Pass() {
         clock_.Sleep(kIdleSleepMs);
         return true;
     }
-    if (CompanionRuns()) {
+    // Exact and case-sensitive: a program of the same name in other case is
+    // somebody else's. A list that cannot be taken counts as a miss.
+    if (processes_.ProgramRuns(processes_.FileName(kCompanionProgram))) {
         missCounter_ = 0;
     }
     if (missCounter_ < kMissesBeforeStart) {
@@ -39,22 +40,6 @@ bool CompanionWatcher::Pass() {
     }
     missCounter_ = 0;
     return true;
-}
-
-bool CompanionWatcher::CompanionRuns() {
-    // Exact and case-sensitive: a program of the same name in other case is
-    // somebody else's.
-    const std::string name = processes_.FileName(kCompanionProgram);
-    std::vector<std::string> names;
-    if (!processes_.ListProgramNames(names)) {
-        return false;
-    }
-    for (const auto& n : names) {
-        if (n == name) {
-            return true;
-        }
-    }
-    return false;
 }
 
 void CompanionWatcher::StartCompanion() {

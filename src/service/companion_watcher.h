@@ -44,7 +44,6 @@ class CompanionWatcher {
     static constexpr int32_t kMissesBeforeStart = 5;
 
   private:
-    bool CompanionRuns();
     void StartCompanion();
 
     Shared shared_;

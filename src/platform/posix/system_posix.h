@@ -83,13 +83,15 @@ class PosixThreads final : public Threads {
     uint32_t LastError() override;
 };
 
-// Processes are listed from /proc under the short name the kernel keeps.
-// Started programs are this process's children; each is reaped once it
-// ended or was ended, so none lingers as a zombie.
+// Processes are looked for in /proc under the short name the kernel keeps;
+// the process found last is looked at first, so while the program runs a
+// look reads one file, not one per process. Started programs are this
+// process's children; each is reaped once it ended or was ended, so none
+// lingers as a zombie.
 class PosixProcesses final : public Processes {
   public:
     bool Terminate(ProcessHandle process, uint32_t exitCode) override;
-    bool ListProgramNames(std::vector<std::string>& names) override;
+    bool ProgramRuns(const std::string& fileName) override;
     std::string FileName(const ProgramName& program) override;
     ProcessHandle LaunchInUserSession(const std::string& path) override;
     void Release(ProcessHandle process) override;
@@ -99,6 +101,7 @@ class PosixProcesses final : public Processes {
 
     std::mutex mutex_;
     std::set<pid_t> children_;
+    std::atomic<pid_t> lastFound_{0};
 };
 
 // The name and state letter of one /proc/<pid>/stat line.

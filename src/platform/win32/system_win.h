@@ -73,7 +73,7 @@ class WinThreads final : public Threads {
 class WinProcesses final : public Processes {
   public:
     bool Terminate(ProcessHandle process, uint32_t exitCode) override;
-    bool ListProgramNames(std::vector<std::string>& names) override;
+    bool ProgramRuns(const std::string& fileName) override;
     std::string FileName(const ProgramName& program) override;
     ProcessHandle LaunchInUserSession(const std::string& path) override;
     void Release(ProcessHandle process) override;
