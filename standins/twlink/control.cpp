@@ -169,6 +169,16 @@ json ClearLog(Simulator& sim, const json&) {
     return json::object();
 }
 
+json CallLog(Simulator& sim, const json& req) {
+    const json& on = Field(req, "on");
+    if (!on.is_boolean()) {
+        throw Error("on: true or false");
+    }
+    std::lock_guard<std::mutex> lock(sim.mu);
+    sim.KeepLog(on.get<bool>());
+    return json::object();
+}
+
 json Frames(Simulator& sim, const json&) {
     std::lock_guard<std::mutex> lock(sim.mu);
     json reply = {{"count", sim.frameCount}};
@@ -231,10 +241,11 @@ json Ping(Simulator&, const json&) {
 }
 
 const std::map<std::string, Handler, std::less<>> kCommands = {
-    {"attach", Attach},   {"detach", Detach}, {"set", Set},           {"failFactory", FailFactory},
-    {"fire", Fire},       {"log", Log},       {"clearLog", ClearLog}, {"frames", Frames},
-    {"devices", Devices}, {"load", Load},     {"reset", Reset},       {"setSystem", SetSystem},
-    {"ping", Ping},
+    {"attach", Attach},           {"detach", Detach},   {"set", Set},
+    {"failFactory", FailFactory}, {"fire", Fire},       {"log", Log},
+    {"clearLog", ClearLog},       {"callLog", CallLog}, {"frames", Frames},
+    {"devices", Devices},         {"load", Load},       {"reset", Reset},
+    {"setSystem", SetSystem},     {"ping", Ping},
 };
 
 json Failure(const std::string& text) {
