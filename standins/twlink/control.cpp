@@ -240,13 +240,31 @@ json Ping(Simulator&, const json&) {
     return {{"pong", true}, {"pid", ProcessId()}};
 }
 
-const std::map<std::string, Handler, std::less<>> kCommands = {
+// A plain array, not a map: control clients are served on detached threads
+// that may still be looking a command up while the process exits, and an
+// array has no destructor to run under them.
+struct Command {
+    std::string_view name;
+    Handler handler;
+};
+constexpr Command kCommands[] = {
     {"attach", Attach},           {"detach", Detach},   {"set", Set},
     {"failFactory", FailFactory}, {"fire", Fire},       {"log", Log},
     {"clearLog", ClearLog},       {"callLog", CallLog}, {"frames", Frames},
     {"devices", Devices},         {"load", Load},       {"reset", Reset},
     {"setSystem", SetSystem},     {"ping", Ping},
 };
+
+Handler FindCommand(const json& cmd) {
+    if (cmd.is_string()) {
+        for (const Command& c : kCommands) {
+            if (c.name == cmd.get_ref<const std::string&>()) {
+                return c.handler;
+            }
+        }
+    }
+    return nullptr;
+}
 
 json Failure(const std::string& text) {
     return {{"ok", false}, {"error", text}};
@@ -262,12 +280,11 @@ std::string Simulator::HandleLine(std::string_view line) {
             throw Error("a request is a JSON object");
         }
         const json& cmd = Field(req, "cmd");
-        const auto found =
-            cmd.is_string() ? kCommands.find(cmd.get_ref<const std::string&>()) : kCommands.end();
-        if (found == kCommands.end()) {
+        const Handler handler = FindCommand(cmd);
+        if (handler == nullptr) {
             throw Error("unknown cmd " + Dump(cmd));
         }
-        reply = found->second(*this, req);
+        reply = handler(*this, req);
         reply["ok"] = true;
     } catch (const json::parse_error& e) {
         reply = Failure(std::string("bad JSON: ") + e.what());
