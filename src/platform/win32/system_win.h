@@ -45,8 +45,8 @@ class WinScm final : public ServiceControlManager {
     uint32_t LastError() override;
 };
 
-// A manual-reset event; its handle can also be waited on together with
-// others (the pipe's stop).
+// A manual-reset or auto-reset event; its handle can also be waited on
+// together with others (the pipe's stop, a work item's wake-up).
 class WinEvent final : public Event {
   public:
     explicit WinEvent(void* handle) : handle_(handle) {}  // takes ownership
@@ -65,8 +65,11 @@ class WinEvent final : public Event {
 class WinThreads final : public Threads {
   public:
     std::unique_ptr<Event> CreateManualResetEvent() override;
+    std::unique_ptr<Event> CreateAutoResetEvent() override;
+    uint32_t WaitForEither(Event& first, Event& second, uint32_t milliseconds) override;
     bool QueueLongRunning(WorkFunction fn, void* context) override;
     bool StartThread(WorkFunction fn, void* context) override;
+    void NameCurrentThread(const char* name) override;
     uint32_t LastError() override;
 };
 
