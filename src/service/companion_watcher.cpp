@@ -15,13 +15,17 @@ bool CompanionWatcher::Pass() {
         (waited != platform::kWaitTimeout && shared_.stopping.load())) {
         return false;
     }
+    shared_.countChanged.Rearm();
     if (shared_.companionDeviceCount.load() == 0) {
         const platform::ProcessHandle held = shared_.companionProcess.exchange(kNoProcess);
         if (held != kNoProcess) {
             // A failure is of no use to anyone: the handle is dropped anyway.
             processes_.Terminate(held, 0);
         }
-        clock_.Sleep(kIdleSleepMs);
+        // Nothing to look after until a device that needs the program
+        // arrives: its count wakes the watcher (which then waits its two
+        // seconds and looks, as it does from the start).
+        shared_.countChanged.WaitForWake(kIdleSleepMs);
         return true;
     }
     // Exact and case-sensitive: a program of the same name in other case is

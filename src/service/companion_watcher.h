@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/pass_wait.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/process.h"
@@ -28,6 +29,8 @@ class CompanionWatcher {
         platform::Event& stoppedEvent;
         const std::atomic<bool>& stopping;
         const std::atomic<int32_t>& companionDeviceCount;
+        // Woken whenever companionDeviceCount changes.
+        PassWait& countChanged;
         std::atomic<platform::ProcessHandle>& companionProcess;
     };
 
