@@ -3,13 +3,19 @@
 // server stack, against a bare echo server on the same kind of socket,
 // created by the same call, in the same run.
 //
-// The service side is the daemon's own: PipeServer and PipeCommands on the
-// real Linux platform (socket endpoint served with poll, event log), no
-// device library, no JSON commands, exactly as the pipe thread runs today. Its
-// event entries go to a file in the temporary run folder rather than to
-// syslog, so a benchmark run leaves nothing behind.
+// The service side is the daemon's own: PipeServer, PipeCommands and the
+// JSON device commands on the real Linux platform (socket endpoint served
+// with poll, event log), with the device simulator loaded from beside the
+// program as the service loads its device library and a KB709 attached. The
+// JSON request must be answered "TW_OK" and reach the keyboard, which the
+// simulator's call log shows; while timing, that log is switched off, so the
+// figure is the service's path and the device call, not the simulator's
+// bookkeeping. Event entries go to a file in the temporary run folder rather
+// than to syslog, so a benchmark run leaves nothing behind.
 //
-// The last lines printed are the median round trips and their ratio.
+// The last lines printed are the median round trips and their ratio; with
+// --results=FILE each figure is also appended to FILE as one JSON line
+// (name, value, unit, goal, pass) for scripts/bench.sh's summary.
 #include <benchmark/benchmark.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -27,10 +33,14 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "devices/device_layer.h"
+#include "pipe/device_commands.h"
 #include "pipe/pipe_commands.h"
 #include "pipe/pipe_server.h"
 #include "platform/platform.h"
@@ -44,6 +54,11 @@ using vt::platform::System;
 constexpr char kHello[] = "hello";
 constexpr char kJson[] = R"({"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}})";
 constexpr char kEchoPipeName[] = "\\\\.\\pipe\\vtbench_echo";
+// The device the JSON request drives.
+constexpr char kScenario[] = R"({"devices": [{"model": "KB709"}]})";
+// A request answered within this is well inside what the desktop
+// application, which waits for each reply, can notice.
+constexpr double kRoundTripGoalUs = 1000;
 
 [[noreturn]] void Die(const std::string& what) {
     std::fprintf(stderr, "vt_pipe_bench: %s\n", what.c_str());
@@ -119,10 +134,48 @@ std::string SocketPath(const char* pipeName) {
     return vt::platform::posix::RunFolder() + "/" + name.substr(name.find_last_of('\\') + 1);
 }
 
-// The service's pipe thread: PipeServer serving its clients until stopped.
+// One request line to the device simulator's control endpoint
+// (TWSIM_CONTROL), its reply.
+nlohmann::json Simulator(const nlohmann::json& request) {
+    const char* path = std::getenv("TWSIM_CONTROL");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path ? path : "");
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        Die("cannot reach the device simulator's control endpoint");
+    }
+    const std::string line = request.dump() + "\n";
+    std::string reply;
+    char buffer[4096];
+    ssize_t n = send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+    while (n > 0 && (reply.empty() || reply.back() != '\n') &&
+           (n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+        reply.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    nlohmann::json answer = nlohmann::json::parse(reply, nullptr, false);
+    if (!answer.is_object() || answer.value("ok", false) != true) {
+        Die("the device simulator refused " + request.dump() + ": " + reply);
+    }
+    return answer;
+}
+
+// The service's pipe thread: PipeServer serving its clients until stopped,
+// with the device library loaded and the attached devices created as
+// OnStart does.
 class ServiceSide {
   public:
     ServiceSide() {
+        if (!layer_.Load(sys_.libraries)) {
+            Die("the device simulator could not be loaded from beside the program");
+        }
+        vt::devices::DeviceLayer::SetActive(&layer_);
+        layer_.StartLibrary();
+        layer_.EnumerateAttached();
+        if (layer_.slots.kb709.load() == nullptr) {
+            Die("the simulated KB709 was not created");
+        }
         if (!server_.Start(*stop_)) {
             Die("the service pipe could not be created");
         }
@@ -134,6 +187,7 @@ class ServiceSide {
     ~ServiceSide() {
         stop_->Set();
         thread_.join();
+        vt::devices::DeviceLayer::SetActive(nullptr);
     }
     ServiceSide(const ServiceSide&) = delete;
     ServiceSide& operator=(const ServiceSide&) = delete;
@@ -141,11 +195,12 @@ class ServiceSide {
   private:
     const vt::platform::Platform& sys_ = System();
     vt::devices::DeviceLayer layer_{sys_.eventLog, sys_.console, sys_.clock};
+    vt::pipe::DeviceCommands deviceCommands_{layer_};
     std::atomic<int32_t> enabled_{0};
     std::atomic<int32_t> disabled_{0};
     std::atomic<uint64_t> heartbeat_{0};
     vt::pipe::PipeCommands commands_{
-        {enabled_, disabled_, heartbeat_}, layer_, sys_.clock, sys_.eventLog, nullptr};
+        {enabled_, disabled_, heartbeat_}, layer_, sys_.clock, sys_.eventLog, &deviceCommands_};
     std::unique_ptr<vt::platform::Event> stop_ = sys_.threads.CreateManualResetEvent();
     vt::pipe::PipeServer server_{sys_.pipes, sys_.eventLog, commands_};
     std::thread thread_;
@@ -214,9 +269,70 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+// Figures for the summary: FILE of --results=FILE, or none.
+std::string g_resultsPath;
+
+void Result(const std::string& name, const nlohmann::json& value, const std::string& unit,
+            const std::string& goal, bool pass) {
+    if (g_resultsPath.empty()) {
+        return;
+    }
+    std::FILE* f = std::fopen(g_resultsPath.c_str(), "a");
+    if (f == nullptr) {
+        Die("cannot write " + g_resultsPath);
+    }
+    const nlohmann::json line = {
+        {"name", name}, {"value", value}, {"unit", unit}, {"goal", goal}, {"pass", pass}};
+    std::fprintf(f, "%s\n", line.dump().c_str());
+    std::fclose(f);
+}
+
+// The JSON request through the device path: "TW_OK", and the one call it
+// makes is the KB709's status effect with the type sent.
+void CheckJsonReachesTheDevice(Client& client, const std::string& reply) {
+    Result("JSON request, reply", reply, "", "TW_OK", reply == "TW_OK");
+    if (reply != "TW_OK") {
+        Die("the JSON request was answered " + reply);
+    }
+    Simulator({{"cmd", "clearLog"}});
+    client.RoundTrip(kJson, reply.size());
+    const nlohmann::json log = Simulator({{"cmd", "log"}})["log"];
+    std::string seen;
+    for (const auto& entry : log) {
+        seen += (seen.empty() ? "" : ", ") + entry.value("model", std::string()) + "." +
+                entry.value("call", std::string()) + entry.value("args", nlohmann::json()).dump();
+    }
+    const bool reached = seen == "KB709.SetSystemStatusEffect[3,0]";
+    std::printf("JSON request: reply %s; the device library saw: %s\n", reply.c_str(),
+                seen.c_str());
+    Result("JSON request, calls reaching the device", seen, "", "KB709.SetSystemStatusEffect[3,0]",
+           reached);
+    if (!reached) {
+        Die("the JSON request did not reach the KB709 as sent");
+    }
+    // The log is the simulator's, not the service's path: off while timing.
+    Simulator({{"cmd", "callLog"}, {"on", false}});
+}
+
+// Takes --results=FILE out of the arguments Google Benchmark sees.
+void TakeResultsArgument(int& argc, char** argv) {
+    constexpr std::string_view kFlag = "--results=";
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.substr(0, kFlag.size()) == kFlag) {
+            g_resultsPath = arg.substr(kFlag.size());
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    TakeResultsArgument(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 2;
@@ -227,6 +343,15 @@ int main(int argc, char** argv) {
     }
     setenv("VTSERVICE_RUN_DIR", folder, 1);
     setenv("VTSERVICE_EVENTLOG_FILE", (std::string(folder) + "/events.tsv").c_str(), 1);
+    const std::string scenario = std::string(folder) + "/scenario.json";
+    if (std::FILE* f = std::fopen(scenario.c_str(), "w")) {
+        std::fputs(kScenario, f);
+        std::fclose(f);
+    } else {
+        Die("cannot write " + scenario);
+    }
+    setenv("TWSIM_SCENARIO", scenario.c_str(), 1);
+    setenv("TWSIM_CONTROL", (std::string(folder) + "/twsim.sock").c_str(), 1);
 
     struct Case {
         const char* label;
@@ -243,6 +368,9 @@ int main(int argc, char** argv) {
             const std::string reply = serviceClient.Learn(c.request);
             if (echoClient.Learn(c.request) != c.request) {
                 Die("the echo server did not echo");
+            }
+            if (c.request == kJson) {
+                CheckJsonReachesTheDevice(serviceClient, reply);
             }
             const std::string serviceKey = "service/" + std::string(c.label);
             const std::string echoKey = "echo/" + std::string(c.label);
@@ -266,6 +394,12 @@ int main(int argc, char** argv) {
         }
         std::printf("  %-6s service %.2f us, echo %.2f us, ratio service/echo %.2f\n", c.label,
                     service, bare, service / bare);
+        char value[32];
+        std::snprintf(value, sizeof value, "%.1f", service);
+        Result(std::string("median round trip, ") + c.label + " (echo " +
+                   std::to_string(static_cast<int>(bare + 0.5)) + " us)",
+               value, "us", "< " + std::to_string(static_cast<int>(kRoundTripGoalUs)) + " us",
+               service < kRoundTripGoalUs);
     }
     std::filesystem::remove_all(folder);
     return 0;

@@ -10,27 +10,36 @@ void CoolerDisplay::SetDisplayCycle(const DisplayCycleRequest& request) {
     while (count < 5 && request.modes[count] != kNoMode) {
         ++count;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    cycle_.request = request;
-    cycle_.modeCount = count;
-    cycle_.cycleIndex = 0;
-    cycle_.tickCount = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cycle_.request = request;
+        cycle_.modeCount = count;
+        cycle_.cycleIndex = 0;
+        cycle_.tickCount = 0;
+        ++stored_;
+    }
+    wait_.Wake();  // the new cycle's first mode is due now
 }
 
-CoolerDisplay::Step CoolerDisplay::Advance(uint8_t& mode) {
+void CoolerDisplay::SetCycleActive(bool active) {
+    cycleActive_ = active ? 1 : 0;
+    wait_.Wake();
+}
+
+CoolerDisplay::Step CoolerDisplay::Advance(uint8_t& mode, uint64_t& stored) {
     std::lock_guard<std::mutex> lock(mutex_);
+    stored = stored_;
     // Looked at under the lock: the pipe thread may be storing a cycle.
-    if (cycleActive.load() == 0 || cycle_.modeCount <= 0 || cycle_.request.duration == 0) {
+    if (cycleActive_.load() == 0 || cycle_.modeCount <= 0 || cycle_.request.duration == 0) {
+        return Step::Idle;
+    }
+    if (cycle_.modeCount == 1 && cycle_.cycleIndex > 0) {
+        // A single mode is shown once; repeating it would only make the
+        // display flicker. Nothing is due until the next cycle is stored.
         return Step::Idle;
     }
     const uint32_t tick = cycle_.tickCount++;
     if (tick % cycle_.request.duration != 0) {
-        return Step::Wait;
-    }
-    if (cycle_.modeCount == 1 && cycle_.cycleIndex > 0) {
-        // A single mode is shown once; repeating it would only make the
-        // display flicker.
-        ++cycle_.cycleIndex;
         return Step::Wait;
     }
     const int32_t i = cycle_.cycleIndex % cycle_.modeCount;
@@ -39,16 +48,18 @@ CoolerDisplay::Step CoolerDisplay::Advance(uint8_t& mode) {
     return Step::Apply;
 }
 
-void CoolerDisplay::CyclePass(platform::Clock& clock) {
+void CoolerDisplay::CyclePass() {
+    wait_.Rearm();
     LQ120Device* device = slot_.load();
     if (device == nullptr) {
-        clock.Sleep(kNoCoolerPollMs);
+        wait_.WaitForWake(kNoCoolerPollMs);
         return;
     }
     uint8_t mode = 0;
-    const Step step = Advance(mode);
+    uint64_t stored = 0;
+    const Step step = Advance(mode, stored);
     if (step == Step::Idle) {
-        clock.Sleep(kIdlePollMs);
+        wait_.WaitForWake(kIdlePollMs);
         return;
     }
     if (step == Step::Apply) {
@@ -59,7 +70,10 @@ void CoolerDisplay::CyclePass(platform::Clock& clock) {
             // A failing cooler must not end the cycle: the next step retries.
         }
     }
-    clock.Sleep(kStepMs);
+    wait_.WaitPeriod(kStepMs, kStepMs, [this, stored] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return stored_ != stored;
+    });
 }
 
 void CoolerDisplay::SwitchForScreenSaver(int32_t value) {

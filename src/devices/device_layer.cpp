@@ -64,7 +64,12 @@ bool IsDongle(std::string_view path) {
 
 DeviceLayer::DeviceLayer(platform::EventLog& eventLog, platform::Console& console,
                          platform::Clock& clock)
-    : eventLog_(eventLog), console_(console), clock_(clock) {}
+    : oledJobWait(clock),
+      companionWait(clock),
+      cooler(slots.lq120, clock),
+      eventLog_(eventLog),
+      console_(console),
+      clock_(clock) {}
 
 DeviceLayer::~DeviceLayer() {
     DeviceLayer* self = this;
@@ -89,12 +94,18 @@ CallbackScope::~CallbackScope() {
     --g_callbacksInside;
 }
 
-void DeviceLayer::Pause(uint32_t milliseconds) {
-    if (stop_ != nullptr) {
-        stop_->Wait(milliseconds);
-    } else {
+bool DeviceLayer::WatchStop(platform::Threads& threads, platform::Event& stop) {
+    stop_ = &stop;
+    return cooler.Attach(threads, stop) && oledJobWait.Attach(threads, stop) &&
+           companionWait.Attach(threads, stop);
+}
+
+bool DeviceLayer::Pause(uint32_t milliseconds) {
+    if (stop_ == nullptr) {
         clock_.Sleep(milliseconds);
+        return false;
     }
+    return stop_->Wait(milliseconds) == platform::kWaitObject0;
 }
 
 DeviceLayer* DeviceLayer::Active() {
@@ -134,6 +145,7 @@ void DeviceLayer::Attach(const TwLinkApi& api) {
 
 void DeviceLayer::OnServiceStop() {
     companionDeviceCount = 0;
+    companionWait.Wake();
     if (cs900Panel_) {
         cs900Panel_->stopping = true;
     }
@@ -174,12 +186,14 @@ void DeviceLayer::EnumerateAttached() {
         const DevInfoRecord& r = records[static_cast<size_t>(i)];
         if (IsCompanionDevice(r.productId, r.vendorId)) {
             ++companionDeviceCount;
+            companionWait.Wake();
         }
         if (r.vendorId != kMakerVendorId) {
             continue;
         }
         if (r.productId == kRX410ProductId) {
             rx410Present = 1;
+            oledJobWait.Wake();
             continue;
         }
         if (const ModelEntry* model = FindModel(r.productId, PathOf(r.path, sizeof r.path))) {
@@ -222,12 +236,14 @@ void DeviceLayer::HandleNotify(const DevNotifyRecord& r) {
         } else {
             CountCompanionRemoval();
         }
+        companionWait.Wake();
     }
     if (r.vendorId != kMakerVendorId) {
         return;
     }
     if (r.productId == kRX410ProductId) {
         rx410Present = static_cast<int32_t>(r.eventCode);
+        oledJobWait.Wake();
         return;
     }
     const std::string path = PathOf(r.path, sizeof r.path);

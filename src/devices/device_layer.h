@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/pass_wait.h"
 #include "devices/cooler.h"
 #include "devices/panel.h"
 #include "devices/twlink.h"
@@ -85,11 +86,14 @@ class DeviceLayer {
 
     // What the service's stop does to the device state.
     void OnServiceStop();
-    // The service's stop event: once it is set, a creation's pause before
-    // its second attempt ends at once. Without it the pause is a sleep.
-    void WatchStop(platform::Event& stop) { stop_ = &stop; }
-    // The pause between two attempts of a creation.
-    void Pause(uint32_t milliseconds);
+    // The service's stop event: once it is set, a pause (a creation's
+    // before its second attempt, the case panel's period) ends at once, and
+    // the waits below wait for it and for their wake-ups instead of
+    // polling. Without it a pause is a sleep and the waits poll. False, with
+    // threads.LastError() set, when a wake-up event cannot be made.
+    bool WatchStop(platform::Threads& threads, platform::Event& stop);
+    // True when the pause ended because the service stops.
+    bool Pause(uint32_t milliseconds);
 
     // Gives the CS900 its panel feed; without it (tests of other models)
     // a CS900 is opened and kept but its panel is not fed.
@@ -109,10 +113,16 @@ class DeviceLayer {
     static constexpr uint32_t kCallbackWaitMs = 3000;
 
     DeviceSlots slots;
+    // Woken when rx410Present changes, and by the pipe's "enable" and
+    // "disable": what the OLED job waits on while it has nothing to do.
     std::atomic<int32_t> rx410Present{0};
+    PassWait oledJobWait;
+    // Woken whenever companionDeviceCount changes: what the companion
+    // watcher waits on while no device needs the program.
     std::atomic<int32_t> companionDeviceCount{0};
+    PassWait companionWait;
     // The cooler's display cycle and flags; they outlive any one cooler.
-    CoolerDisplay cooler{slots.lq120};
+    CoolerDisplay cooler;
     // The system-information object that feeds the cooler, obtained once.
     std::atomic<SystemInfoSource*> lq120SystemInfo{nullptr};
 

@@ -46,7 +46,7 @@ void SetUpLQ120(DeviceLayer& layer, LQ120Device& device) {
         device.SetMultiDisplay(&empty);
         cooler.SetDisplayCycle(empty);
     }
-    cooler.cycleActive = mode == kMultiDisplayMode ? 1 : 0;
+    cooler.SetCycleActive(mode == kMultiDisplayMode);
     ConnectSystemInfo(layer, layer.lq120SystemInfo,
                       &ForwardSystemInfo<LQ120Device, &DeviceSlots::lq120>);
 }

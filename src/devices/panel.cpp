@@ -67,7 +67,8 @@ std::string CS900Panel::localDeviceIniPath() const {
 
 CS900Panel::~CS900Panel() {
     stopping = true;
-    // The thread looks at `stopping` after each pass (one 2000 ms sleep).
+    // The thread looks at `stopping` after each pass; the service's stop
+    // has already ended the period it waits out.
     constexpr uint32_t kStepMs = 10;
     for (uint32_t waited = 0; threadsInside_.load() > 0 && waited < 3 * kPanelPeriodMs;
          waited += kStepMs) {
@@ -77,6 +78,7 @@ CS900Panel::~CS900Panel() {
 
 void CS900Panel::ThreadMain(void* context) {
     auto* panel = static_cast<CS900Panel*>(context);
+    panel->system_.threads.NameCurrentThread("vt-panel");
     PanelThread(*panel).Run();
     --panel->threadsInside_;  // last: the panel may be gone right after
 }
@@ -142,7 +144,9 @@ bool PanelThread::Pass() {
     if (needs.any()) {
         device->SendPanelData(&data);
     }
-    panel_.layer_.clock().Sleep(kPanelPeriodMs);
+    if (panel_.layer_.Pause(kPanelPeriodMs)) {
+        panel_.stopping = true;  // also when the stop came without OnStop
+    }
     return true;
 }
 

@@ -87,8 +87,8 @@ class PanelThread {
     // thread.
     void Run();
     // One pass: the values the panel's mode needs, sent in one
-    // SendPanelData when any is needed, then the period's sleep. False, at
-    // once, when the CS900 slot is empty.
+    // SendPanelData when any is needed, then the period, which the
+    // service's stop ends. False, at once, when the CS900 slot is empty.
     bool Pass();
 
   private:

@@ -114,8 +114,10 @@ void JobThread::LoadJobEnable() {
 }
 
 void JobThread::Pass() {
+    devices_.oledJobWait.Rearm();
     if (flags_.enabled == 0) {
-        platform_.clock.Sleep(kDisabledPollMs);
+        // Until the pipe's "enable" (or the stop).
+        devices_.oledJobWait.WaitForWake(kDisabledPollMs);
         state_ = kFindMouse;
         return;
     }
@@ -134,13 +136,14 @@ void JobThread::Pass() {
 
 void JobThread::FindMouse() {
     if (devices_.rx410Present == 0) {
-        platform_.clock.Sleep(kAbsentPollMs);
+        // Until the mouse arrives, or the job is switched.
+        devices_.oledJobWait.WaitForWake(kAbsentPollMs);
         return;
     }
     const devices::TwLinkApi& api = devices_.api();
     const int32_t count = api.devInfo ? api.devInfo(list_.data()) : 0;
     if (count <= 0) {
-        platform_.clock.Sleep(kEmptyListMs);
+        Hold(kEmptyListMs);
         return;
     }
     const auto end = list_.begin() + std::min<int32_t>(count, devices::kDevInfoCapacity);
@@ -156,7 +159,7 @@ void JobThread::FindMouse() {
     if (!mouse_) {
         // The library could not open it (it may be leaving right now): look
         // again after the usual pause instead of calling through null.
-        platform_.clock.Sleep(kAbsentPollMs);
+        Hold(kAbsentPollMs);
         return;
     }
     mouse_->GetProfile(&activeProfile_);
@@ -181,7 +184,7 @@ void JobThread::LoadFile() {
             // Only a third failure in a row of counting resets the counter;
             // a successful load in between does not.
             if (++openFailures_ < kOpenAttempts) {
-                platform_.clock.Sleep(kFileRetryMs);
+                Hold(kFileRetryMs);
                 return;
             }
             openFailures_ = 0;
@@ -190,7 +193,7 @@ void JobThread::LoadFile() {
             return;
         case JobFileRead::FormatError:
             Log(EventType::Error, L"tw_service.cfg file format error");
-            platform_.clock.Sleep(kFileRetryMs);
+            Hold(kFileRetryMs);
             flags_.enabled = 0;
             state_ = kFindMouse;
             return;
@@ -231,7 +234,9 @@ void JobThread::Paint() {
         return;
     }
     if (ProfileView(config_, activeProfile_).CycleCount() == 0) {
-        platform_.clock.Sleep(kEmptyCyclePollMs);
+        // The library may change the active profile behind the job's back,
+        // telling nobody: only a poll can see that.
+        Hold(kEmptyCyclePollMs);
         return;
     }
     RunCycle();
@@ -258,13 +263,20 @@ void JobThread::Wait(std::optional<int32_t> seconds) {
     if (!seconds || *seconds <= 0) {
         return;
     }
-    const int64_t steps = int64_t{*seconds} * (1000 / kWaitStepMs);
-    for (int64_t step = 0; step < steps; ++step) {
-        platform_.clock.Sleep(kWaitStepMs);
-        if (profileChanged != 0 || (stopping_ && *stopping_)) {
-            return;
-        }
-    }
+    // Only a profile change or the stop cuts a screen short; the switch and
+    // the mouse's presence are looked at once it has run out.
+    devices_.oledJobWait.WaitPeriod(uint64_t(*seconds) * 1000, kWaitStepMs, [this] {
+        return profileChanged != 0 || (stopping_ && *stopping_);
+    });
+}
+
+void JobThread::Hold(uint32_t milliseconds) {
+    devices_.oledJobWait.WaitPeriod(milliseconds, milliseconds, nullptr);
+}
+
+void JobThread::RaiseProfileChanged() {
+    profileChanged = 1;
+    devices_.oledJobWait.Wake();
 }
 
 void JobThread::Show(const ProfileView& profile, int32_t code) {

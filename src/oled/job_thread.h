@@ -9,8 +9,12 @@
 // Threads: the job runs on its own work-item thread and alone uses the
 // mouse's device object and the converter. `enabled` is also written by the
 // pipe thread and `rx410Present` by the library's hot-plug callback; both
-// are polled at the start of every pass and before every screen, so a
+// are looked at at the start of every pass and before every screen, so a
 // change during a screen's wait takes effect when that wait has run out.
+// While the job is switched off or the mouse is absent it waits for them
+// (the layer's oledJobWait, which their writers wake) instead of polling;
+// retries and screens keep their periods, which only the stop (and, for a
+// screen, a profile change) cuts short.
 #pragma once
 
 #include <array>
@@ -82,6 +86,8 @@ class JobThread {
     // Raised when the mouse's profile should be read again; read and
     // cleared by the job only. Nothing in the service raises it yet.
     std::atomic<int32_t> profileChanged{0};
+    // Raises it and wakes the job, cutting the current screen short.
+    void RaiseProfileChanged();
 
   private:
     // Sets `enabled` from the job file's "enable" and says which it is.
@@ -99,6 +105,8 @@ class JobThread {
     void ShowCustom(const ProfileView& profile);
     void Upload(devices::OledFrame& frame);
     void Wait(std::optional<int32_t> seconds);
+    // A retry's or a poll's pause: only the stop cuts it short.
+    void Hold(uint32_t milliseconds);
     void LoadConverter();
     bool CycleGoesOn() const;
     void Log(platform::EventType type, const wchar_t* message);

@@ -121,7 +121,7 @@ void DeviceCommands::Cooler(const std::string& func, const Json& request, std::s
             device->SetDisplayMode(&displayMode);
             // Only the whole number selects the cycling mode: 267 shows mode
             // 11's low byte but does not cycle.
-            cooler.cycleActive = *mode == devices::kMultiDisplayMode ? 1 : 0;
+            cooler.SetCycleActive(*mode == devices::kMultiDisplayMode);
         }
         reply = kReplyOk;
     }

@@ -62,6 +62,7 @@ void PipeCommands::Enable(std::string& reply) {
     Log(L"TWservice PipeWorkerThread enable");
     switches_.enabled = 1;
     switches_.disabled = 0;
+    devices_.oledJobWait.Wake();
     reply = kReplyOk;
 }
 
@@ -70,6 +71,7 @@ void PipeCommands::Disable(std::string& reply) {
     switches_.enabled = 0;
     switches_.disabled = 1;
     switches_.lastHeartbeat = clock_.TickCount64();
+    devices_.oledJobWait.Wake();
     reply = kReplyOk;
 }
 

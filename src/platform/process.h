@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace vt::platform {
 
@@ -23,9 +22,10 @@ class Processes {
     // children are ended (a recycled process id must never be hit), and the
     // child is reaped.
     virtual bool Terminate(ProcessHandle process, uint32_t exitCode) = 0;
-    // The executable file names of the running processes, as the system
-    // spells them. False when the list cannot be taken or read.
-    virtual bool ListProgramNames(std::vector<std::string>& names) = 0;
+    // True when a running process's executable file name is `fileName`,
+    // exactly as the system spells it (case-sensitive, whole name). False
+    // when none is, or the processes cannot be listed.
+    virtual bool ProgramRuns(const std::string& fileName) = 0;
     // The name as this system spells it.
     virtual std::string FileName(const ProgramName& program) = 0;
     // Starts the program at `path` (in the system's code page) in the

@@ -1,7 +1,6 @@
 #include "service/companion_watcher.h"
 
 #include <string>
-#include <vector>
 
 namespace vt::service {
 
@@ -16,15 +15,21 @@ bool CompanionWatcher::Pass() {
         (waited != platform::kWaitTimeout && shared_.stopping.load())) {
         return false;
     }
+    shared_.countChanged.Rearm();
     if (shared_.companionDeviceCount.load() == 0) {
         const platform::ProcessHandle held = shared_.companionProcess.exchange(kNoProcess);
         if (held != kNoProcess) {
             EndCompanion(processes_, held);  // a failure is of no use to anyone
         }
-        clock_.Sleep(kIdleSleepMs);
+        // Nothing to look after until a device that needs the program
+        // arrives: its count wakes the watcher (which then waits its two
+        // seconds and looks, as it does from the start).
+        shared_.countChanged.WaitForWake(kIdleSleepMs);
         return true;
     }
-    if (CompanionRuns()) {
+    // Exact and case-sensitive: a program of the same name in other case is
+    // somebody else's. A list that cannot be taken counts as a miss.
+    if (processes_.ProgramRuns(processes_.FileName(kCompanionProgram))) {
         missCounter_ = 0;
     }
     if (missCounter_ < kMissesBeforeStart) {
@@ -38,22 +43,6 @@ bool CompanionWatcher::Pass() {
     }
     missCounter_ = 0;
     return true;
-}
-
-bool CompanionWatcher::CompanionRuns() {
-    // Exact and case-sensitive: a program of the same name in other case is
-    // somebody else's.
-    const std::string name = processes_.FileName(kCompanionProgram);
-    std::vector<std::string> names;
-    if (!processes_.ListProgramNames(names)) {
-        return false;
-    }
-    for (const auto& n : names) {
-        if (n == name) {
-            return true;
-        }
-    }
-    return false;
 }
 
 void CompanionWatcher::StartCompanion() {

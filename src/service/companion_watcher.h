@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/pass_wait.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/process.h"
@@ -39,6 +40,8 @@ class CompanionWatcher {
         platform::Event& stoppedEvent;
         const std::atomic<bool>& stopping;
         const std::atomic<int32_t>& companionDeviceCount;
+        // Woken whenever companionDeviceCount changes.
+        PassWait& countChanged;
         std::atomic<platform::ProcessHandle>& companionProcess;
     };
 
@@ -55,7 +58,6 @@ class CompanionWatcher {
     static constexpr int32_t kMissesBeforeStart = 5;
 
   private:
-    bool CompanionRuns();
     void StartCompanion();
 
     Shared shared_;

@@ -36,17 +36,19 @@ TWService::TWService(const platform::Platform& platform)
     if (!stopRequested) {
         throw SystemError(platform_.threads.LastError());
     }
-    devices.WatchStop(*stopRequested);
+    if (!devices.WatchStop(platform_.threads, *stopRequested)) {
+        throw SystemError(platform_.threads.LastError());
+    }
     // Without the system's notification service the cooler simply does not
     // follow the screen saver; nothing to report.
     platform_.screenSaver.Subscribe(screenSaverReaction_);
 }
 
 TWService::~TWService() {
-    // The work items see the stop within a pass (a second at most; the pipe
-    // at once); none may still be running inside the object once it is
-    // gone. Bounded, so a device call that never returns cannot keep the
-    // process from ending.
+    // The work items see the stop at once (their waits end on it; a device
+    // call under way is finished first); none may still be running inside
+    // the object once it is gone. Bounded, so a device call that never
+    // returns cannot keep the process from ending.
     RaiseStop();
     constexpr uint32_t kStepMs = 10;
     for (uint32_t waited = 0; workItemsInside_.load() > 0 && waited < kWorkItemsWaitMs;
@@ -123,14 +125,16 @@ void TWService::OnStop() {
 }
 
 void TWService::CompanionWatcherThread() {
-    CompanionWatcher watcher(
-        {*stoppedEvent, stopping, devices.companionDeviceCount, companionProcess},
-        platform_.processes, platform_.folders, platform_.clock);
+    platform_.threads.NameCurrentThread("vt-companion");
+    CompanionWatcher watcher({*stoppedEvent, stopping, devices.companionDeviceCount,
+                              devices.companionWait, companionProcess},
+                             platform_.processes, platform_.folders, platform_.clock);
     while (watcher.Pass()) {
     }
 }
 
 void TWService::ServiceWorkerThread() {
+    platform_.threads.NameCurrentThread("vt-stopwatch");
     LogEvent(L"TWservice ServiceWorkerThread", EventType::Information);
     while (ServiceWorkerPass()) {
     }
@@ -138,6 +142,7 @@ void TWService::ServiceWorkerThread() {
 }
 
 void TWService::PipeWorkerThread() {
+    platform_.threads.NameCurrentThread("vt-pipe");
     // The pipe thread's own state lives here for as long as it serves.
     pipe::DeviceCommands deviceCommands(devices);
     telemetry::SensorMonitor sensors(platform_.libraries, platform_.folders, platform_.console,
@@ -150,12 +155,14 @@ void TWService::PipeWorkerThread() {
 }
 
 void TWService::CycleWorkItem() {
+    platform_.threads.NameCurrentThread("vt-cycle");
     while (!stopping) {
-        devices.cooler.CyclePass(platform_.clock);
+        devices.cooler.CyclePass();
     }
 }
 
 void TWService::JobThread() {
+    platform_.threads.NameCurrentThread("vt-oled");
     // Heap: the job keeps a device list of 50 records for its whole life.
     auto job = std::make_unique<oled::JobThread>(
         oled::JobFlags{enabled, disabled, lastHeartbeat}, devices,
@@ -168,7 +175,11 @@ bool TWService::ServiceWorkerPass() {
     if (stopping) {
         return false;
     }
-    platform_.clock.Sleep(kStopPollMs);
+    // Nothing to watch until the stop, which sets the event with the flag. A
+    // wait that fails falls back to looking every two seconds.
+    if (stopRequested->Wait(platform::kInfinite) == platform::kWaitFailed) {
+        platform_.clock.Sleep(kStopPollMs);
+    }
     return true;
 }
 

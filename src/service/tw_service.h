@@ -5,9 +5,10 @@
 //
 // Shared with other threads without locks: `stopping`, `enabled`,
 // `disabled`, `lastHeartbeat`, `companionProcess` (atomics, written by one
-// side and polled by the other). `stopRequested` wakes the waits that must
-// end with the service (the pipe's, a creation's pause); `stoppedEvent` is
-// set once ServiceWorkerThread has seen the stop.
+// side and read by the other). No work item polls: each waits for the
+// event that ends its wait (a change woken by its writer, its period, or
+// `stopRequested`, which ends every wait that must end with the service);
+// `stoppedEvent` is set once ServiceWorkerThread has seen the stop.
 //
 // Destruction, in this order: the stop is raised; every work item is awaited
 // (bounded); the screen saver's delivery ends; then the device layer waits
@@ -46,12 +47,13 @@ class TWService : public TWServiceBase {
 
     // Runs until `stopping` is seen, then signals stoppedEvent.
     void ServiceWorkerThread();
-    // One look at `stopping`: false once it is set, else sleeps one period.
+    // One look at `stopping`: false once it is set, else waits for the
+    // stop.
     bool ServiceWorkerPass();
     // Serves the desktop application's pipe until the service stops.
     void PipeWorkerThread();
-    // Steps the cooler's display through its saved cycle, one pass about a
-    // second, until the service stops.
+    // Steps the cooler's display through its saved cycle, one step a
+    // second while there is one, until the service stops.
     void CycleWorkItem();
     // Paints the RX410 mouse's screen from the job file until the service
     // stops.

@@ -169,6 +169,16 @@ json ClearLog(Simulator& sim, const json&) {
     return json::object();
 }
 
+json CallLog(Simulator& sim, const json& req) {
+    const json& on = Field(req, "on");
+    if (!on.is_boolean()) {
+        throw Error("on: true or false");
+    }
+    std::lock_guard<std::mutex> lock(sim.mu);
+    sim.KeepLog(on.get<bool>());
+    return json::object();
+}
+
 json Frames(Simulator& sim, const json&) {
     std::lock_guard<std::mutex> lock(sim.mu);
     json reply = {{"count", sim.frameCount}};
@@ -230,12 +240,31 @@ json Ping(Simulator&, const json&) {
     return {{"pong", true}, {"pid", ProcessId()}};
 }
 
-const std::map<std::string, Handler, std::less<>> kCommands = {
-    {"attach", Attach},   {"detach", Detach}, {"set", Set},           {"failFactory", FailFactory},
-    {"fire", Fire},       {"log", Log},       {"clearLog", ClearLog}, {"frames", Frames},
-    {"devices", Devices}, {"load", Load},     {"reset", Reset},       {"setSystem", SetSystem},
-    {"ping", Ping},
+// A plain array, not a map: control clients are served on detached threads
+// that may still be looking a command up while the process exits, and an
+// array has no destructor to run under them.
+struct Command {
+    std::string_view name;
+    Handler handler;
 };
+constexpr Command kCommands[] = {
+    {"attach", Attach},           {"detach", Detach},   {"set", Set},
+    {"failFactory", FailFactory}, {"fire", Fire},       {"log", Log},
+    {"clearLog", ClearLog},       {"callLog", CallLog}, {"frames", Frames},
+    {"devices", Devices},         {"load", Load},       {"reset", Reset},
+    {"setSystem", SetSystem},     {"ping", Ping},
+};
+
+Handler FindCommand(const json& cmd) {
+    if (cmd.is_string()) {
+        for (const Command& c : kCommands) {
+            if (c.name == cmd.get_ref<const std::string&>()) {
+                return c.handler;
+            }
+        }
+    }
+    return nullptr;
+}
 
 json Failure(const std::string& text) {
     return {{"ok", false}, {"error", text}};
@@ -251,12 +280,11 @@ std::string Simulator::HandleLine(std::string_view line) {
             throw Error("a request is a JSON object");
         }
         const json& cmd = Field(req, "cmd");
-        const auto found =
-            cmd.is_string() ? kCommands.find(cmd.get_ref<const std::string&>()) : kCommands.end();
-        if (found == kCommands.end()) {
+        const Handler handler = FindCommand(cmd);
+        if (handler == nullptr) {
             throw Error("unknown cmd " + Dump(cmd));
         }
-        reply = found->second(*this, req);
+        reply = handler(*this, req);
         reply["ok"] = true;
     } catch (const json::parse_error& e) {
         reply = Failure(std::string("bad JSON: ") + e.what());

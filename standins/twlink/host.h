@@ -20,6 +20,10 @@ std::FILE* OpenFile(const std::string& path, bool write);
 std::optional<std::string> ReadWholeFile(const std::string& path, size_t limit);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 unsigned long ProcessId();
+// Names the calling thread "twsim-...", so thread lists (and the daemon's
+// idle benchmark) tell the library's own threads from the service's.
+// Nothing on Windows.
+void NameThisThread(const char* name);
 // Opens the control endpoint before returning, so it is ready once the
 // first export returns, and serves it on the library's own threads.
 void StartControlEndpoint(Simulator& sim);

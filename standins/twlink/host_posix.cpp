@@ -1,6 +1,7 @@
 // Linux side of the simulator: files, the library's folder and the control
 // endpoint on a Unix stream socket.
 #include <dlfcn.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -74,6 +75,7 @@ void ServeConnection(Simulator& sim, int fd) {
 }
 
 void AcceptLoop(Simulator& sim, int listener) {
+    NameThisThread("twsim-control");
     for (;;) {
         const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
@@ -89,6 +91,7 @@ void AcceptLoop(Simulator& sim, int listener) {
             continue;
         }
         std::thread([&sim, fd] {
+            NameThisThread("twsim-client");
             ServeConnection(sim, fd);
             g_connections.fetch_sub(1);
         }).detach();
@@ -118,6 +121,10 @@ std::FILE* OpenFile(const std::string& path, bool write) {
 
 unsigned long ProcessId() {
     return static_cast<unsigned long>(getpid());
+}
+
+void NameThisThread(const char* name) {
+    pthread_setname_np(pthread_self(), name);
 }
 
 void StartControlEndpoint(Simulator& sim) {

@@ -127,6 +127,8 @@ unsigned long ProcessId() {
     return GetCurrentProcessId();
 }
 
+void NameThisThread(const char*) {}
+
 void StartControlEndpoint(Simulator& sim) {
     const std::string name = ControlEndpoint();
     const std::wstring wide = Wide(name);

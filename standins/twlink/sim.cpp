@@ -28,6 +28,9 @@ void Simulator::Start() {
 }
 
 void Simulator::Record(const char* call, const Device* device, json args, json extra) {
+    if (!keepLog_) {
+        return;
+    }
     json entry = {{"seq", ++seq_},
                   {"call", call},
                   {"model", device ? device->model : ""},
@@ -154,6 +157,7 @@ bool Simulator::FireSystemInfo() {
 }
 
 void Simulator::NotifierLoop() {
+    NameThisThread("twsim-notify");
     using Clock = std::chrono::steady_clock;
     std::unique_lock<std::mutex> lock(queueMu_);
     Clock::time_point next = Clock::now();

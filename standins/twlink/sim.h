@@ -152,10 +152,14 @@ class Simulator {
     uint64_t frameCount = 0;
     dev::OledFrame lastFrame{};
 
-    // Appends to the call log; `extra` fields are merged into the entry.
+    // Appends to the call log, unless it is switched off; `extra` fields
+    // are merged into the entry.
     void Record(const char* call, const Device* device, json args, json extra = json::object());
     json LogSince(uint64_t seq) const;
     void ClearLog() { log_.clear(); }
+    // Off: nothing is recorded (a benchmark's soak measures the service's
+    // memory, not the log's); the entries kept so far stay.
+    void KeepLog(bool on) { keepLog_ = on; }
     std::shared_ptr<Device> FindPath(std::string_view path) const;
     // Keeps an uploaded frame; returns the file its picture goes to, or "".
     std::string StoreFrame(const dev::OledFrame& frame);
@@ -189,6 +193,7 @@ class Simulator {
 
     std::deque<json> log_;
     uint64_t seq_ = 0;
+    bool keepLog_ = true;
 
     std::mutex queueMu_;
     std::condition_variable queueCv_;

@@ -30,16 +30,11 @@ class FakeProcesses final : public platform::Processes {
         return terminateSucceeds;
     }
 
-    bool ListProgramNames(std::vector<std::string>& names) override {
+    bool ProgramRuns(const std::string& fileName) override {
         std::lock_guard<std::mutex> lock(mutex_);
         ++listings;
-        if (failListing) {
-            return false;
-        }
-        for (const auto& p : running_) {
-            names.push_back(p.second);
-        }
-        return true;
+        return !failListing && std::any_of(running_.begin(), running_.end(),
+                                           [&](const auto& p) { return p.second == fileName; });
     }
 
     std::string FileName(const platform::ProgramName& program) override { return program.windows; }

@@ -14,36 +14,83 @@ constexpr auto kDeadlockGuard = std::chrono::seconds(20);
 void FakeEvent::Set() {
     // Notify under the lock: a waiter that wakes may destroy the event
     // at once, so nothing may touch it after the lock is released.
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(threads_.eventMutex_);
     set_ = true;
-    cv_.notify_all();
+    threads_.eventCv_.notify_all();
 }
 
 bool FakeEvent::IsSet() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(threads_.eventMutex_);
     return set_;
 }
 
+bool FakeEvent::Take() {
+    const bool was = set_;
+    if (autoReset_) {
+        set_ = false;
+    }
+    return was;
+}
+
 uint32_t FakeEvent::Wait(uint32_t milliseconds) {
-    if (failWaits_) {
+    FakeEvent* self = this;
+    return threads_.WaitForAny(&self, 1, milliseconds);
+}
+
+uint32_t FakeThreads::WaitForEither(platform::Event& first, platform::Event& second,
+                                    uint32_t milliseconds) {
+    FakeEvent* events[2] = {dynamic_cast<FakeEvent*>(&first), dynamic_cast<FakeEvent*>(&second)};
+    if (events[0] == nullptr || events[1] == nullptr) {
+        ADD_FAILURE() << "WaitForEither on an event this fake did not make";
         return platform::kWaitFailed;
     }
-    if (milliseconds != platform::kInfinite) {
-        if (IsSet()) {
-            return platform::kWaitObject0;
+    return WaitForAny(events, 2, milliseconds);
+}
+
+uint32_t FakeThreads::WaitForAny(FakeEvent* const* events, size_t count, uint32_t milliseconds) {
+    if (failEventWaits) {
+        return platform::kWaitFailed;
+    }
+    std::unique_lock<std::mutex> lock(eventMutex_);
+    auto taken = [&]() -> uint32_t {
+        for (size_t i = 0; i < count; ++i) {
+            if (events[i]->Take()) {
+                return platform::kWaitObject0 + static_cast<uint32_t>(i);
+            }
         }
+        return platform::kWaitTimeout;
+    };
+    uint32_t result = taken();
+    if (result != platform::kWaitTimeout) {
+        return result;
+    }
+    if (milliseconds == 0) {
+        return platform::kWaitTimeout;  // a look, not a wait
+    }
+    waits_.push_back(milliseconds);
+    if (milliseconds != platform::kInfinite) {
+        lock.unlock();
         clock_.Advance(milliseconds);
         return platform::kWaitTimeout;
     }
-    if (!IsSet() && whileBlocked_) {
-        whileBlocked_();
+    lock.unlock();
+    if (whileBlocked) {
+        whileBlocked();
+    } else {
+        RunPending();
     }
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!cv_.wait_for(lock, kDeadlockGuard, [this] { return set_; })) {
+    lock.lock();
+    if (!eventCv_.wait_for(lock, kDeadlockGuard,
+                           [&] { return (result = taken()) != platform::kWaitTimeout; })) {
         ADD_FAILURE() << "infinite wait on an event that nothing sets";
         return platform::kWaitFailed;
     }
-    return platform::kWaitObject0;
+    return result;
+}
+
+std::vector<uint32_t> FakeThreads::waits() {
+    std::lock_guard<std::mutex> lock(eventMutex_);
+    return waits_;
 }
 
 FakeThreads::~FakeThreads() {
@@ -61,16 +108,20 @@ void FakeThreads::JoinAll() {
     }
 }
 
-std::unique_ptr<platform::Event> FakeThreads::CreateManualResetEvent() {
+std::unique_ptr<platform::Event> FakeThreads::CreateEvent(bool autoReset) {
     if (failCreateEvent) {
         lastError_ = createEventError;
         return nullptr;
     }
-    std::function<void()> hook = whileBlocked;
-    if (!hook) {
-        hook = [this] { RunPending(); };
-    }
-    return std::make_unique<FakeEvent>(clock_, hook, failEventWaits);
+    return std::make_unique<FakeEvent>(*this, autoReset);
+}
+
+std::unique_ptr<platform::Event> FakeThreads::CreateManualResetEvent() {
+    return CreateEvent(false);
+}
+
+std::unique_ptr<platform::Event> FakeThreads::CreateAutoResetEvent() {
+    return CreateEvent(true);
 }
 
 bool FakeThreads::QueueLongRunning(platform::WorkFunction fn, void* context) {

@@ -2,10 +2,12 @@
 //
 // Work items are held until the test runs them: RunPending() on the calling
 // thread, or RunPendingOnThreads() on real threads that the fake joins when
-// it is destroyed. An event's timed wait never waits for real: an unset event
-// advances the fake clock by the timeout and times out. An infinite wait
-// first gives `whileBlocked` a chance to run the work that would set it, then
-// blocks for real, failing the test instead of hanging when nothing sets it.
+// it is destroyed. A timed wait never waits for real: when no event it waits
+// for is set, it advances the fake clock by the timeout and times out. An
+// infinite wait first gives `whileBlocked` a chance to run the work that
+// would set an event, then blocks for real, failing the test instead of
+// hanging when nothing sets one. Every wait that found no event set is
+// recorded with its timeout (waits()), except a zero timeout: a look.
 #pragma once
 
 #include <condition_variable>
@@ -21,21 +23,24 @@
 
 namespace vt::fakes {
 
+class FakeThreads;
+
+// Lives no longer than the FakeThreads that made it.
 class FakeEvent final : public platform::Event {
   public:
-    FakeEvent(FakeClock& clock, std::function<void()> whileBlocked, bool failWaits)
-        : clock_(clock), whileBlocked_(std::move(whileBlocked)), failWaits_(failWaits) {}
+    FakeEvent(FakeThreads& threads, bool autoReset) : threads_(threads), autoReset_(autoReset) {}
 
     void Set() override;
     uint32_t Wait(uint32_t milliseconds) override;
     bool IsSet();
 
   private:
-    FakeClock& clock_;
-    std::function<void()> whileBlocked_;
-    bool failWaits_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    friend class FakeThreads;
+    // Under the threads' event lock: whether set, clearing an auto-reset one.
+    bool Take();
+
+    FakeThreads& threads_;
+    bool autoReset_;
     bool set_ = false;
 };
 
@@ -45,9 +50,16 @@ class FakeThreads final : public platform::Threads {
     ~FakeThreads();
 
     std::unique_ptr<platform::Event> CreateManualResetEvent() override;
+    std::unique_ptr<platform::Event> CreateAutoResetEvent() override;
+    uint32_t WaitForEither(platform::Event& first, platform::Event& second,
+                           uint32_t milliseconds) override;
     bool QueueLongRunning(platform::WorkFunction fn, void* context) override;
     bool StartThread(platform::WorkFunction fn, void* context) override;
+    void NameCurrentThread(const char*) override {}
     uint32_t LastError() override { return lastError_; }
+
+    // The timeout of every wait that found no event set, in order.
+    std::vector<uint32_t> waits();
 
     // Runs every queued item, in queue order, on this thread.
     void RunPending();
@@ -69,14 +81,23 @@ class FakeThreads final : public platform::Threads {
     bool failCreateEvent = false;
     uint32_t createEventError = 1816;  // not enough quota
     bool failEventWaits = false;
-    // Given to every event created; see FakeEvent. By default it runs the
-    // pending work items, which is what a blocked waiter is waiting for.
+    // Run by an infinite wait before it blocks; see above. By default it
+    // runs the pending work items, which is what a blocked waiter is
+    // waiting for.
     std::function<void()> whileBlocked;
 
   private:
+    friend class FakeEvent;
+    std::unique_ptr<platform::Event> CreateEvent(bool autoReset);
+    // Index of the first event taken, kWaitTimeout or kWaitFailed.
+    uint32_t WaitForAny(FakeEvent* const* events, size_t count, uint32_t milliseconds);
     void RunFrom(std::vector<std::pair<platform::WorkFunction, void*>>& items);
 
     FakeClock& clock_;
+    // Every event's state, so one wait can watch two events.
+    std::mutex eventMutex_;
+    std::condition_variable eventCv_;
+    std::vector<uint32_t> waits_;
     std::mutex mutex_;
     std::vector<std::pair<platform::WorkFunction, void*>> pending_;
     std::vector<std::thread> threads_;

@@ -122,6 +122,9 @@ class FakeLibrary final : public platform::DynamicLibrary {
 
 void FakeDevice::Log(const std::string& operation) {
     g_state.calls.push_back(factory + "." + operation);
+    if (g_state.onCall) {
+        g_state.onCall(g_state.calls.back());
+    }
     if (!g_state.throwOn.empty() && operation.rfind(g_state.throwOn, 0) == 0) {
         throw std::runtime_error("device fault: " + operation);
     }

@@ -4,6 +4,7 @@
 // reset by every FakePlatform.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -99,6 +100,9 @@ struct FakeTwLinkState {
     SaverSettings saverSeen{};             // the record as the service pre-set it
     std::optional<std::string> hostReply;  // CS900 host-command reply; none: left as it is
     std::string throwOn;                   // a device operation that throws
+    // Runs inside every device operation, after it is recorded: what other
+    // threads do while a call is under way.
+    std::function<void(const std::string& call)> onCall;
     FakeSystemInfo systemInfo;
     bool hasSystemInfo = true;  // sysInfo returns null when false
     DevNotifyCallback notify = nullptr;

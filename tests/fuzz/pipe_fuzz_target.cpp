@@ -178,7 +178,7 @@ struct Session {
     explicit Session(Devices& devices) : layer(devices.layer), clock(devices.fp.clock) {
         fakes::TwLink().calls.clear();
         // The cooler's cycle and flags start afresh too.
-        layer.cooler.cycleActive = 0;
+        layer.cooler.SetCycleActive(false);
         layer.cooler.screenSaveEnabled = 0;
         layer.cooler.SetDisplayCycle(
             devices::DisplayCycleRequest{0, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0});

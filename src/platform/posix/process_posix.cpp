@@ -6,10 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <string>
 
 #include "platform/posix/system_posix.h"
 
@@ -55,31 +55,53 @@ std::optional<ProcStat> ParseProcStat(const std::string& stat) {
     return ProcStat{stat.substr(open + 1, close - open - 1), stat[close + 2]};
 }
 
-bool PosixProcesses::ListProgramNames(std::vector<std::string>& names) {
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
+namespace {
+
+// Whether the process `id` (its /proc folder name) runs under `name`.
+bool RunsAs(const char* id, const std::string& name) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%s/stat", id);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
-    while (const dirent* entry = readdir(proc)) {
-        const char* id = entry->d_name;
-        if (*id < '1' || *id > '9') {
-            continue;
-        }
-        std::ifstream in(std::string("/proc/") + id + "/stat");
-        const std::string text((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-        const auto stat = ParseProcStat(text);
-        // Ended processes not yet reaped by their parents no longer run.
-        if (stat && stat->state != 'Z' && stat->state != 'X') {
-            names.push_back(stat->name);
-        }
+    // The line's start holds the name (at most 15 characters) and state.
+    char buffer[128];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) < 0 && errno == EINTR) {
     }
-    closedir(proc);
-    // A child of ours that ended lingers as a zombie until reaped; any seen
-    // above has ended by now.
+    close(fd);
+    if (n <= 0) {
+        return false;
+    }
+    const auto stat = ParseProcStat(std::string(buffer, static_cast<size_t>(n)));
+    // Ended processes not yet reaped by their parents no longer run.
+    return stat && stat->name == name && stat->state != 'Z' && stat->state != 'X';
+}
+
+}  // namespace
+
+bool PosixProcesses::ProgramRuns(const std::string& fileName) {
+    bool found = false;
+    const pid_t last = lastFound_.load();
+    if (last > 0 && RunsAs(std::to_string(last).c_str(), fileName)) {
+        found = true;
+    } else if (DIR* proc = opendir("/proc")) {
+        while (const dirent* entry = readdir(proc)) {
+            const char* id = entry->d_name;
+            if (*id >= '1' && *id <= '9' && RunsAs(id, fileName)) {
+                lastFound_ = static_cast<pid_t>(std::atoi(id));
+                found = true;
+                break;
+            }
+        }
+        closedir(proc);
+    }
+    // A child of ours that ended lingers as a zombie until reaped; any not
+    // found running above has ended by now.
     std::lock_guard<std::mutex> lock(mutex_);
     ReapEnded();
-    return true;
+    return found;
 }
 
 std::string PosixProcesses::FileName(const ProgramName& program) {

@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
@@ -49,6 +50,7 @@ bool PosixScreenSaverEvents::Subscribe(ScreenSaverSink& sink) {
 }
 
 void PosixScreenSaverEvents::Deliver(ScreenSaverSink& sink) {
+    pthread_setname_np(pthread_self(), "vt-screensaver");
     ArmCrashStack();  // the sink calls into the device library
     pollfd fds[2] = {{signalFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
     for (;;) {

@@ -56,13 +56,14 @@ class PosixServiceHost final : public ServiceHost {
     int wakeFd_ = -1;
 };
 
-// A manual-reset event on an eventfd: Set makes the descriptor readable for
-// good, so besides Wait, poll() can wait on it together with other
-// descriptors (the pipe's stop).
+// An event on an eventfd. Set makes the descriptor readable; a manual-reset
+// event is never read, so it stays readable for good and poll() can wait on
+// it together with other descriptors (the pipe's stop). An auto-reset event
+// is read (cleared) by the wait it ends.
 class PosixEvent final : public Event {
   public:
-    // Takes ownership of `fd`.
-    explicit PosixEvent(int fd) : fd_(fd) {}
+    // Takes ownership of `fd` (non-blocking).
+    PosixEvent(int fd, bool autoReset) : fd_(fd), autoReset_(autoReset) {}
     ~PosixEvent() override;
     PosixEvent(const PosixEvent&) = delete;
     PosixEvent& operator=(const PosixEvent&) = delete;
@@ -70,26 +71,35 @@ class PosixEvent final : public Event {
     void Set() override;
     uint32_t Wait(uint32_t milliseconds) override;
     int fd() const { return fd_; }
+    // After poll() found the descriptor readable: false when another wait
+    // cleared the auto-reset event first.
+    bool Take();
 
   private:
     int fd_;
+    bool autoReset_;
 };
 
 class PosixThreads final : public Threads {
   public:
     std::unique_ptr<Event> CreateManualResetEvent() override;
+    std::unique_ptr<Event> CreateAutoResetEvent() override;
+    uint32_t WaitForEither(Event& first, Event& second, uint32_t milliseconds) override;
     bool QueueLongRunning(WorkFunction fn, void* context) override;
     bool StartThread(WorkFunction fn, void* context) override;
+    void NameCurrentThread(const char* name) override;
     uint32_t LastError() override;
 };
 
-// Processes are listed from /proc under the short name the kernel keeps.
-// Started programs are this process's children; each is reaped once it
-// ended or was ended, so none lingers as a zombie.
+// Processes are looked for in /proc under the short name the kernel keeps;
+// the process found last is looked at first, so while the program runs a
+// look reads one file, not one per process. Started programs are this
+// process's children; each is reaped once it ended or was ended, so none
+// lingers as a zombie.
 class PosixProcesses final : public Processes {
   public:
     bool Terminate(ProcessHandle process, uint32_t exitCode) override;
-    bool ListProgramNames(std::vector<std::string>& names) override;
+    bool ProgramRuns(const std::string& fileName) override;
     std::string FileName(const ProgramName& program) override;
     ProcessHandle LaunchInUserSession(const std::string& path) override;
     void Release(ProcessHandle process) override;
@@ -99,6 +109,7 @@ class PosixProcesses final : public Processes {
 
     std::mutex mutex_;
     std::set<pid_t> children_;
+    std::atomic<pid_t> lastFound_{0};
 };
 
 // The name and state letter of one /proc/<pid>/stat line.

@@ -90,21 +90,20 @@ bool WinProcesses::Terminate(ProcessHandle process, uint32_t exitCode) {
     return ::TerminateProcess(reinterpret_cast<HANDLE>(process), exitCode) != FALSE;
 }
 
-bool WinProcesses::ListProgramNames(std::vector<std::string>& names) {
+bool WinProcesses::ProgramRuns(const std::string& fileName) {
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
         return false;
     }
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
-    const bool walked = ::Process32FirstW(snapshot, &entry) != FALSE;
-    if (walked) {
-        do {
-            names.push_back(ToUtf8(entry.szExeFile));
-        } while (::Process32NextW(snapshot, &entry));
+    bool found = false;
+    for (bool more = ::Process32FirstW(snapshot, &entry) != FALSE; more && !found;
+         more = ::Process32NextW(snapshot, &entry) != FALSE) {
+        found = ToUtf8(entry.szExeFile) == fileName;
     }
     ::CloseHandle(snapshot);
-    return walked;
+    return found;
 }
 
 std::string WinProcesses::FileName(const ProgramName& program) {

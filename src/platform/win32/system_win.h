@@ -48,8 +48,8 @@ class WinScm final : public ServiceControlManager {
     uint32_t LastError() override;
 };
 
-// A manual-reset event; its handle can also be waited on together with
-// others (the pipe's stop).
+// A manual-reset or auto-reset event; its handle can also be waited on
+// together with others (the pipe's stop, a work item's wake-up).
 class WinEvent final : public Event {
   public:
     explicit WinEvent(void* handle) : handle_(handle) {}  // takes ownership
@@ -68,15 +68,18 @@ class WinEvent final : public Event {
 class WinThreads final : public Threads {
   public:
     std::unique_ptr<Event> CreateManualResetEvent() override;
+    std::unique_ptr<Event> CreateAutoResetEvent() override;
+    uint32_t WaitForEither(Event& first, Event& second, uint32_t milliseconds) override;
     bool QueueLongRunning(WorkFunction fn, void* context) override;
     bool StartThread(WorkFunction fn, void* context) override;
+    void NameCurrentThread(const char* name) override;
     uint32_t LastError() override;
 };
 
 class WinProcesses final : public Processes {
   public:
     bool Terminate(ProcessHandle process, uint32_t exitCode) override;
-    bool ListProgramNames(std::vector<std::string>& names) override;
+    bool ProgramRuns(const std::string& fileName) override;
     std::string FileName(const ProgramName& program) override;
     ProcessHandle LaunchInUserSession(const std::string& path) override;
     void Release(ProcessHandle process) override;

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <iterator>
 #include <new>
 
 #include "platform/win32/system_win.h"
@@ -20,6 +21,14 @@ DWORD WINAPI WorkTrampoline(LPVOID parameter) {
     return 0;
 }
 
+std::unique_ptr<Event> MakeEvent(BOOL manualReset) {
+    HANDLE handle = ::CreateEventW(nullptr, manualReset, FALSE, nullptr);
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<WinEvent>(handle);
+}
+
 }  // namespace
 
 WinEvent::~WinEvent() {
@@ -35,11 +44,38 @@ uint32_t WinEvent::Wait(uint32_t milliseconds) {
 }
 
 std::unique_ptr<Event> WinThreads::CreateManualResetEvent() {
-    HANDLE handle = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (handle == nullptr) {
-        return nullptr;
+    return MakeEvent(TRUE);
+}
+
+std::unique_ptr<Event> WinThreads::CreateAutoResetEvent() {
+    return MakeEvent(FALSE);
+}
+
+uint32_t WinThreads::WaitForEither(Event& first, Event& second, uint32_t milliseconds) {
+    const auto* a = dynamic_cast<const WinEvent*>(&first);
+    const auto* b = dynamic_cast<const WinEvent*>(&second);
+    if (a == nullptr || b == nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
     }
-    return std::make_unique<WinEvent>(handle);
+    const HANDLE handles[2] = {a->handle(), b->handle()};
+    return ::WaitForMultipleObjects(2, handles, FALSE, milliseconds);
+}
+
+void WinThreads::NameCurrentThread(const char* name) {
+    // Windows 10 and later only: looked up, so the service still starts on
+    // a system without it.
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    static const auto setDescription = reinterpret_cast<SetDescription>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+    if (setDescription == nullptr) {
+        return;
+    }
+    wchar_t wide[64] = {};
+    for (size_t i = 0; i + 1 < std::size(wide) && name[i] != '\0'; ++i) {
+        wide[i] = static_cast<unsigned char>(name[i]);
+    }
+    setDescription(::GetCurrentThread(), wide);
 }
 
 bool WinThreads::QueueLongRunning(WorkFunction fn, void* context) {

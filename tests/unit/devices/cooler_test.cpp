@@ -1,11 +1,12 @@
-// The LQ120 cooler: its set-up, the display cycle on the fake clock, the
-// system-information feed and the screen-saver switches.
+// The LQ120 cooler: its set-up, the display cycle on the fake clock and
+// fake events, the system-information feed and the screen-saver switches.
 #include "devices/cooler.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ namespace {
 
 using fakes::FakePlatform;
 using fakes::TwLink;
+using platform::kInfinite;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -36,6 +38,7 @@ class CoolerTest : public ::testing::Test {
     CoolerTest() {
         DeviceLayer::SetActive(&layer);
         EXPECT_TRUE(layer.Load(fp.libraries));
+        EXPECT_TRUE(layer.WatchStop(fp.threads, *stop));
     }
     ~CoolerTest() override { DeviceLayer::SetActive(nullptr); }
 
@@ -59,7 +62,7 @@ class CoolerTest : public ::testing::Test {
         std::vector<int> applied;
         for (int i = 0; i < n; ++i) {
             TwLink().calls.clear();
-            layer.cooler.CyclePass(fp.clock);
+            layer.cooler.CyclePass();
             const auto calls = CoolerCalls();
             if (calls.empty()) {
                 applied.push_back(-1);
@@ -74,7 +77,13 @@ class CoolerTest : public ::testing::Test {
         return applied;
     }
 
+    // A pass that has nothing to do waits without a time limit; in these
+    // tests the fake runs `change` then, in place of the thread (the pipe's,
+    // the library's) that would have made it while the pass waited.
+    void WhileWaiting(std::function<void()> change) { fp.threads.whileBlocked = std::move(change); }
+
     FakePlatform fp;
+    std::unique_ptr<platform::Event> stop = fp.threads.CreateManualResetEvent();
     DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
     CoolerDisplay& cooler = layer.cooler;
 };
@@ -82,7 +91,7 @@ class CoolerTest : public ::testing::Test {
 TEST_F(CoolerTest, SetUpReadsOnlyTheSaverFlagFromThePresetRecord) {
     TwLink().saverReport = 0;
     TwLink().displayMode = 3;
-    cooler.cycleActive = 1;
+    cooler.SetCycleActive(true);
     Attach();
     const SaverSettings& seen = TwLink().saverSeen;
     EXPECT_EQ(seen.reserved, 0);
@@ -92,7 +101,7 @@ TEST_F(CoolerTest, SetUpReadsOnlyTheSaverFlagFromThePresetRecord) {
     EXPECT_EQ(uint32_t{seen.valueA}, 100u);
     EXPECT_EQ(uint32_t{seen.valueB}, 100u);
     EXPECT_EQ(cooler.screenSaveEnabled, 0);
-    EXPECT_EQ(cooler.cycleActive, 0);  // any mode but 11 stops the cycling
+    EXPECT_EQ(cooler.cycleActive(), 0);  // any mode but 11 stops the cycling
     EXPECT_EQ(fp.eventLog.messages().back(), L"CreateLQ120");
 
     // A library that leaves the record alone keeps the pre-set "on".
@@ -102,22 +111,23 @@ TEST_F(CoolerTest, SetUpReadsOnlyTheSaverFlagFromThePresetRecord) {
 }
 
 TEST_F(CoolerTest, FoundInMultiDisplayModeItStoresAnEmptyCycle) {
-    cooler.cycleActive = 0;
     Attach();
     cooler.SetDisplayCycle(Cycle(2, {4, 5}));
-    cooler.cycleActive = 0;
 
     TwLink().displayMode = kMultiDisplayMode;
     layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
     EXPECT_THAT(CoolerCalls(), ElementsAre("GetSaverSettings", "GetDisplayMode",
                                            "SetMultiDisplay(5,255,255,255,255,255)"));
-    EXPECT_EQ(cooler.cycleActive, 1);
+    EXPECT_EQ(cooler.cycleActive(), 1);
     const SavedCycle saved = cooler.Saved();
     EXPECT_EQ(saved.modeCount, 0);
     EXPECT_EQ(saved.request.duration, 5u);
-    // Nothing is stepped until a cycle arrives.
-    EXPECT_THAT(Passes(3), ElementsAre(-1, -1, -1));
-    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(100u, 100u, 100u));
+    // Nothing is stepped until a cycle arrives over the pipe; its first mode
+    // is shown on the very next pass, at the same instant.
+    WhileWaiting([&] { cooler.SetDisplayCycle(Cycle(2, {4, 5})); });
+    EXPECT_THAT(Passes(2), ElementsAre(-1, 4));
+    EXPECT_THAT(fp.threads.waits(), ElementsAre(kInfinite, 1000u));
+    EXPECT_EQ(fp.clock.TickCount64(), 1000u);
 }
 
 TEST_F(CoolerTest, SystemInformationObjectIsObtainedOnceAndFeedsTheAttachedCooler) {
@@ -155,24 +165,52 @@ TEST_F(CoolerTest, ALibraryWithoutSystemInformationIsAskedAgainNextTime) {
     EXPECT_NE(TwLink().systemInfo.callback, nullptr);
 }
 
-TEST_F(CoolerTest, TwoModesStepEveryDurationPassesFromTheStore) {
+TEST_F(CoolerTest, TwoModesStepEveryDurationSecondsFromTheStore) {
     Attach();
-    cooler.cycleActive = 1;
+    cooler.SetCycleActive(true);
     cooler.SetDisplayCycle(Cycle(3, {1, 2}));
     EXPECT_THAT(Passes(12), ElementsAre(1, -1, -1, 2, -1, -1, 1, -1, -1, 2, -1, -1));
-    EXPECT_THAT(fp.clock.sleeps(), ::testing::Each(1000u));
+    EXPECT_THAT(fp.threads.waits(), ::testing::Each(1000u));
+    EXPECT_EQ(fp.clock.TickCount64(), 12000u);
+    EXPECT_THAT(fp.clock.sleeps(), IsEmpty());
 
-    // A new cycle restarts from its first entry at once.
-    cooler.SetDisplayCycle(Cycle(1, {7, 8, 9}));
+    // Other changes while a step waits do not hurry the next one...
+    TwLink().onCall = [&](const std::string&) {
+        cooler.screenSaveEnabled = 1;
+        cooler.SetCycleActive(true);
+    };
+    EXPECT_THAT(Passes(3), ElementsAre(1, -1, -1));
+    EXPECT_EQ(fp.clock.TickCount64(), 15000u);
+    // ...but a new cycle, stored while a step is shown, ends that second at
+    // once and restarts from its first entry.
+    TwLink().onCall = [&](const std::string& call) {
+        if (call == "lq120.SetDisplayMode(2)") {
+            cooler.SetDisplayCycle(Cycle(1, {7, 8, 9}));
+        }
+    };
+    EXPECT_THAT(Passes(1), ElementsAre(2));
+    EXPECT_EQ(fp.clock.TickCount64(), 15000u);
+    TwLink().onCall = nullptr;
     EXPECT_THAT(Passes(4), ElementsAre(7, 8, 9, 7));
+    EXPECT_EQ(fp.clock.TickCount64(), 19000u);
 }
 
 TEST_F(CoolerTest, ASingleModeIsAppliedOnceOnly) {
     Attach();
-    cooler.cycleActive = 1;
+    cooler.SetCycleActive(true);
     cooler.SetDisplayCycle(Cycle(1, {3, kNoMode, 5}));
     EXPECT_EQ(cooler.Saved().modeCount, 1);
-    EXPECT_THAT(Passes(5), ElementsAre(3, -1, -1, -1, -1));
+    // Then nothing is due, whatever happens, until the next cycle.
+    int waits = 0;
+    WhileWaiting([&] {
+        if (++waits < 3) {
+            cooler.SetCycleActive(waits == 2);
+        } else {
+            cooler.SetDisplayCycle(Cycle(1, {4}));
+        }
+    });
+    EXPECT_THAT(Passes(5), ElementsAre(3, -1, -1, -1, 4));
+    EXPECT_THAT(fp.threads.waits(), ElementsAre(1000u, kInfinite, kInfinite, kInfinite, 1000u));
 }
 
 TEST_F(CoolerTest, ModesCountUpToTheFirstNoModeAndAtMostFive) {
@@ -185,44 +223,85 @@ TEST_F(CoolerTest, ModesCountUpToTheFirstNoModeAndAtMostFive) {
     EXPECT_EQ(cooler.Saved().modeCount, 0);
 }
 
-TEST_F(CoolerTest, IdleCyclesPollEveryHundredMillisecondsWithoutDeviceCalls) {
+TEST_F(CoolerTest, AnIdleCycleWaitsWithoutDeviceCallsForOneThatCanStep) {
     Attach();
-    cooler.cycleActive = 1;
+    cooler.SetCycleActive(true);
     cooler.SetDisplayCycle(Cycle(0, {1, 2}));  // no duration
-    EXPECT_THAT(Passes(2), ElementsAre(-1, -1));
-    cooler.SetDisplayCycle(Cycle(3, {}));  // no modes
-    EXPECT_THAT(Passes(2), ElementsAre(-1, -1));
-    cooler.SetDisplayCycle(Cycle(3, {1}));
-    cooler.cycleActive = 0;  // not in the multi-display mode
-    EXPECT_THAT(Passes(2), ElementsAre(-1, -1));
-    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(100u, 100u, 100u, 100u, 100u, 100u));
+    // Each change the idle pass waits for, in turn: one without modes, one
+    // to step but the cooler not in the multi-display mode, then switched
+    // on (the pipe's updateData 11).
+    int waits = 0;
+    WhileWaiting([&] {
+        switch (++waits) {
+            case 1:
+                cooler.SetDisplayCycle(Cycle(3, {}));
+                break;
+            case 2:
+                cooler.SetCycleActive(false);
+                cooler.SetDisplayCycle(Cycle(3, {1}));
+                break;
+            default:
+                cooler.SetCycleActive(true);
+        }
+    });
     // Idle passes do not count: switched on, the cycle starts at its first.
-    cooler.cycleActive = 1;
-    EXPECT_THAT(Passes(1), ElementsAre(1));
+    EXPECT_THAT(Passes(4), ElementsAre(-1, -1, -1, 1));
+    EXPECT_THAT(fp.threads.waits(), ElementsAre(kInfinite, kInfinite, kInfinite, 1000u));
+    EXPECT_EQ(fp.clock.TickCount64(), 1000u);
+    EXPECT_THAT(fp.clock.sleeps(), IsEmpty());
 }
 
-TEST_F(CoolerTest, WithoutACoolerItPollsEverySecondAndACycleIsDropped) {
-    cooler.cycleActive = 1;
+// Where the wait cannot be made, the pass falls back to the poll it replaced.
+TEST_F(CoolerTest, AFailingWaitPollsEveryHundredMillisecondsIdleAndASecondWithoutACooler) {
+    fp.threads.failEventWaits = true;
+    Attach();
+    EXPECT_THAT(Passes(2), ElementsAre(-1, -1));
+    layer.slots.lq120 = nullptr;
+    EXPECT_THAT(Passes(1), ElementsAre(-1));
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(100u, 100u, 1000u));
+}
+
+TEST_F(CoolerTest, WithoutACoolerACycleIsDroppedAndTheWorkItemWaitsForOne) {
+    cooler.SetCycleActive(true);
     cooler.SetDisplayCycle(Cycle(1, {1, 2}));
     EXPECT_EQ(cooler.Saved().modeCount, 0);
-    for (int i = 0; i < 3; ++i) {
-        cooler.CyclePass(fp.clock);
-    }
-    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(1000u, 1000u, 1000u));
-    EXPECT_THAT(TwLink().calls, IsEmpty());
+    TwLink().displayMode = kMultiDisplayMode;
+    WhileWaiting([&] { layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1)); });
+    cooler.CyclePass();
+    EXPECT_THAT(TwLink().calls,
+                ElementsAre("lq120(hid#lq120)", "lq120.GetSaverSettings", "lq120.GetDisplayMode",
+                            "lq120.SetMultiDisplay(5,255,255,255,255,255)", "sysInfo",
+                            "systemInfo.RegisterSystemInfoCallback"));
+    EXPECT_THAT(fp.threads.waits(), ElementsAre(kInfinite));
+    EXPECT_EQ(fp.clock.TickCount64(), 0u);
+}
+
+TEST_F(CoolerTest, TheStopEndsEitherWaitAtOnce) {
+    Attach();
+    WhileWaiting([&] { stop->Set(); });
+    EXPECT_THAT(Passes(1), ElementsAre(-1));
+    cooler.SetCycleActive(true);
+    cooler.SetDisplayCycle(Cycle(5, {1, 2}));
+    EXPECT_THAT(Passes(2), ElementsAre(1, -1));
+    EXPECT_THAT(fp.threads.waits(), ElementsAre(kInfinite));
+    EXPECT_EQ(fp.clock.TickCount64(), 0u);
 }
 
 TEST_F(CoolerTest, TheCycleSurvivesRemovalAndAFailingCooler) {
     Attach();
-    cooler.cycleActive = 1;
+    cooler.SetCycleActive(true);
     cooler.SetDisplayCycle(Cycle(1, {1, 2}));
     TwLink().throwOn = "SetCycleMode";
-    EXPECT_NO_THROW(cooler.CyclePass(fp.clock));
+    EXPECT_NO_THROW(cooler.CyclePass());
     TwLink().throwOn.clear();
-    layer.slots.lq120 = nullptr;
-    cooler.CyclePass(fp.clock);
-    layer.slots.lq120 = TwLink().Last("lq120");
-    EXPECT_THAT(Passes(2), ElementsAre(2, 1));
+    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 0));
+    ASSERT_EQ(layer.slots.lq120.load(), nullptr);
+    WhileWaiting([&] { layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1)); });
+    cooler.CyclePass();
+    // Back, but not in the multi-display mode; the pipe's updateData 11
+    // then resumes the saved cycle where it was.
+    WhileWaiting([&] { cooler.SetCycleActive(true); });
+    EXPECT_THAT(Passes(3), ElementsAre(-1, 2, 1));
 }
 
 TEST_F(CoolerTest, ScreenSaverSwitchesAThenBOnlyWithTheFlagAndACooler) {

@@ -338,7 +338,7 @@ TEST_F(DeviceLayerTest, NotifyPathWithoutTerminatorStaysInsideItsField) {
 
 TEST_F(DeviceLayerTest, TheServicesStopEndsACreationsPauseAtOnce) {
     auto stop = fp.threads.CreateManualResetEvent();
-    layer.WatchStop(*stop);
+    ASSERT_TRUE(layer.WatchStop(fp.threads, *stop));
     TwLink().failNext["hv230"] = 1;
     Notify(kVid, 0x0113, "hid#hv230", 1);
     EXPECT_EQ(fp.clock.TickCount64(), 3000u);  // the pause as before

@@ -233,6 +233,32 @@ TEST_F(PanelTest, AFaultEndsTheThreadAndTheNextCreationStartsAnother) {
     EXPECT_EQ(panel().panelThreadRunning.load(), 0);
 }
 
+// In the service the period is a wait on its stop: the stop ends the wait at
+// once and, with it, the thread (even a stop that never went through
+// OnStop, as when the start fails).
+TEST_F(PanelTest, TheServicesStopEndsThePeriodAndTheThread) {
+    auto stop = fp.threads.CreateManualResetEvent();
+    ASSERT_TRUE(layer.WatchStop(fp.threads, *stop));
+    FakeDevice* device = Plug();
+    device->panelMode = 7;
+    int sent = 0;
+    TwLink().onCall = [&](const std::string& call) {
+        if (call.rfind("cs900.SendPanelData", 0) == 0) {
+            if (++sent == 3) {
+                stop->Set();
+            } else if (sent == 10) {
+                layer.OnServiceStop();  // only so that a fault ends the test
+            }
+        }
+    };
+    fp.threads.RunStartedThreads();
+    EXPECT_EQ(device->panelData.size(), 3u);
+    EXPECT_THAT(fp.threads.waits(), ElementsAre(2000u, 2000u));
+    EXPECT_EQ(fp.clock.TickCount64(), 4000u);
+    EXPECT_THAT(fp.clock.sleeps(), IsEmpty());
+    EXPECT_EQ(panel().panelThreadRunning.load(), 0);
+}
+
 TEST_F(PanelTest, AThreadThatCannotStartIsStartedByTheNextCreation) {
     fp.threads.failStartThread = true;
     Plug();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "fakes/fake_platform.h"
 #include "fakes/temp_path.h"
@@ -24,8 +25,10 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 // Records what the job asks of the converter; the frame it makes has its
-// first pixel lit so that a test can see it went to the mouse.
+// first pixel lit so that a test can see it went to the mouse. A test may
+// change the world while a screen is being drawn.
 std::vector<std::string> g_converterCalls;
+std::function<void()> g_whileDrawing;
 
 class RecordingConverter final : public OledConverter {
   public:
@@ -42,6 +45,9 @@ class RecordingConverter final : public OledConverter {
     int32_t BitmapToFrame(const char* path, uint8_t* pixels) override {
         g_converterCalls.push_back(std::string("BitmapToFrame(") + path + ")");
         pixels[0] = 1;
+        if (g_whileDrawing) {
+            g_whileDrawing();
+        }
         return 1;
     }
 };
@@ -55,6 +61,7 @@ class JobThreadTest : public ::testing::Test {
   protected:
     JobThreadTest() {
         g_converterCalls.clear();
+        g_whileDrawing = nullptr;
         fp.libraries.symbols = {
             {"oledDataConvert", reinterpret_cast<void*>(&RecordingConverterFactory)}};
         layer.Attach(oledrender::PreviewLibrary(mouse));
@@ -527,6 +534,56 @@ TEST_F(JobThreadTest, AProfileChangeCutsTheWaitAndReloadsForTheNewProfile) {
     job.Pass();
     job.Pass();
     EXPECT_THAT(NewTexts(), ElementsAre("RAM 58%"));
+}
+
+// In the service the job waits on the stop and on its wake-ups: a screen is
+// one wait that only a profile change cuts short; switched off or without
+// the mouse, the job waits for the pipe's "enable" or the arrival.
+TEST_F(JobThreadTest, WithItsWakeUpsAScreenIsOneWaitAndAnIdleJobWaitsForItsChange) {
+    auto stop = fp.threads.CreateManualResetEvent();
+    ASSERT_TRUE(layer.WatchStop(fp.threads, *stop));
+    StartPainting(R"({"enable": true, "p1": {"cycle_order": [4, 5], "duration": 10},
+                     "p2": {"cycle_order": [6], "duration": 3}})");
+    const uint64_t start = fp.clock.TickCount64();
+    g_whileDrawing = [&] {
+        g_whileDrawing = nullptr;
+        mouse.state.profile = 2;
+        job.RaiseProfileChanged();
+    };
+    job.Pass();
+    EXPECT_THAT(NewTexts(), ElementsAre("CPU 37%"));
+    EXPECT_EQ(fp.clock.TickCount64(), start);  // cut short at once
+    job.Pass();
+    job.Pass();
+    ASSERT_EQ(job.state(), JobThread::kPaint);
+
+    // Switched off while a screen is drawn: the screen keeps its 3 s.
+    g_whileDrawing = [&] {
+        g_whileDrawing = nullptr;
+        enabled = 0;
+        layer.oledJobWait.Wake();  // as the pipe's "disable" does
+    };
+    Mark();
+    job.Pass();
+    EXPECT_THAT(NewTexts(), ElementsAre("RAM 58%"));
+    EXPECT_EQ(fp.clock.TickCount64(), start + 3000);
+    // Then it waits for "enable", the mouse's removal meanwhile...
+    fp.threads.whileBlocked = [&] {
+        layer.HandleNotify(fakes::MakeNotify(0x3A7C, 0x006B, "hid#rx410", 0));
+        enabled = 1;
+        layer.oledJobWait.Wake();
+    };
+    job.Pass();
+    // ...and for the mouse's return, which it finds at once.
+    fp.threads.whileBlocked = [&] {
+        layer.HandleNotify(fakes::MakeNotify(0x3A7C, 0x006B, "hid#rx410", 1));
+    };
+    job.Pass();
+    job.Pass();
+    EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Found RX410"});
+    EXPECT_EQ(fp.clock.TickCount64(), start + 3000);
+    EXPECT_THAT(fp.threads.waits(), ElementsAre(3000u, platform::kInfinite, platform::kInfinite));
+    EXPECT_THAT(NewSleeps(), IsEmpty());
 }
 
 }  // namespace

@@ -147,14 +147,14 @@ TEST_F(DeviceCommandsTest, ScreenSaveFlagChangesOnlyWithACooler) {
 
 TEST_F(DeviceCommandsTest, UpdateDataSetsTheModeAndCyclesOnlyInModeEleven) {
     EXPECT_EQ(Reply(R"({"mod":"lq120","func":"updateData","param":{"mode":11}})"), "TW_OK");
-    EXPECT_EQ(cooler.cycleActive, 0);  // no cooler: no call, flag unchanged
+    EXPECT_EQ(cooler.cycleActive(), 0);  // no cooler: no call, flag unchanged
     AttachCooler();
     EXPECT_EQ(Reply(R"({"mod":"lq120","func":"updateData","param":{"mode":11}})"), "TW_OK");
-    EXPECT_EQ(cooler.cycleActive, 1);
+    EXPECT_EQ(cooler.cycleActive(), 1);
     EXPECT_EQ(Reply(R"({"mod":"lq120","func":"updateData","param":{"mode":3}})"), "TW_OK");
-    EXPECT_EQ(cooler.cycleActive, 0);
+    EXPECT_EQ(cooler.cycleActive(), 0);
     EXPECT_EQ(Reply(R"({"mod":"lq120","func":"updateData","param":{"mode":267}})"), "TW_OK");
-    EXPECT_EQ(cooler.cycleActive, 0);
+    EXPECT_EQ(cooler.cycleActive(), 0);
     EXPECT_THAT(TwLink().calls, ElementsAre("lq120.SetDisplayMode(11)", "lq120.SetDisplayMode(3)",
                                             "lq120.SetDisplayMode(11)"));
 }

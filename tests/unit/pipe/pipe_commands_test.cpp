@@ -67,13 +67,22 @@ TEST_F(PipeCommandsTest, KeywordsArePrefixesComparedByteForByte) {
 }
 
 TEST_F(PipeCommandsTest, EnableDisableStatusAndHeartbeat) {
+    // The OLED job waits for the switch: each switch wakes it.
+    auto stop = fp.threads.CreateManualResetEvent();
+    ASSERT_TRUE(layer.WatchStop(fp.threads, *stop));
+    fp.threads.whileBlocked = [&] {
+        ADD_FAILURE() << "the OLED job was not woken";
+        stop->Set();
+    };
     EXPECT_EQ(commands.Handle("status"), "off");
     fp.clock.Set(1000);
     EXPECT_EQ(commands.Handle("enable"), "TW_OK");
+    layer.oledJobWait.WaitForWake(0);
     EXPECT_EQ(commands.Handle("status"), "on");
     EXPECT_EQ(heartbeat, 0u);  // enable does not refresh it
     fp.clock.Set(5000);
     EXPECT_EQ(commands.Handle("disable"), "TW_OK");
+    layer.oledJobWait.WaitForWake(0);
     EXPECT_EQ(commands.Handle("status"), "off");
     EXPECT_EQ(enabled, 0);
     EXPECT_EQ(disabled, 1);

@@ -16,9 +16,7 @@ namespace vt::platform::posix {
 namespace {
 
 bool Listed(PosixProcesses& processes, const std::string& name) {
-    std::vector<std::string> names;
-    EXPECT_TRUE(processes.ListProgramNames(names));
-    return std::find(names.begin(), names.end(), name) != names.end();
+    return processes.ProgramRuns(name);
 }
 
 // Polls for a process state change made elsewhere; no timing rule is
@@ -62,6 +60,10 @@ TEST(PosixProcesses, TheCompanionRunsUnderItsNameUntilEndedAndLeavesNoZombie) {
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     ASSERT_NE(first, kNoProcess);
     EXPECT_TRUE(Eventually([&] { return Listed(processes, "tw-nightjar"); }));
+    // The whole name, in its own case: anything else is another program.
+    EXPECT_FALSE(Listed(processes, "tw-nightja"));
+    EXPECT_FALSE(Listed(processes, "TW-NIGHTJAR"));
+    EXPECT_TRUE(Listed(processes, "tw-nightjar"));
 
     // Ended from outside, as a user would: it leaves the list at once,
     // zombie or not, and is reaped.

@@ -38,8 +38,10 @@ class CompanionWatcherTest : public ::testing::Test {
     std::unique_ptr<Event> stopped = fp.threads.CreateManualResetEvent();
     std::atomic<bool> stopping{false};
     std::atomic<int32_t> count{1};
+    PassWait countChanged{fp.clock};  // not attached: the old 10 ms rests
     std::atomic<ProcessHandle> held{kNoProcess};
-    CompanionWatcher watcher{{*stopped, stopping, count, held}, fp.processes, fp.folders, fp.clock};
+    CompanionWatcher watcher{
+        {*stopped, stopping, count, countChanged, held}, fp.processes, fp.folders, fp.clock};
 };
 
 TEST_F(CompanionWatcherTest, FirstStartOnTheSeventhPassFromTheServiceFolder) {
@@ -74,19 +76,6 @@ TEST_F(CompanionWatcherTest, AUserStartedCopyIsNeitherDoubledNorEnded) {
     EXPECT_TRUE(fp.processes.IsRunning(users));
 }
 
-TEST_F(CompanionWatcherTest, OnlyTheExactNameCounts) {
-    fp.processes.StartByUser("TW-NIGHTJAR.EXE");
-    fp.processes.StartByUser("tw-nightjar.exe.bak");
-    fp.processes.StartByUser("tw-nightjar");
-    EXPECT_THAT(RunPasses(7), ElementsAre(7));
-}
-
-TEST_F(CompanionWatcherTest, AnUnreadableProcessListCountsAsAMiss) {
-    fp.processes.StartByUser("tw-nightjar.exe");
-    fp.processes.failListing = true;
-    EXPECT_THAT(RunPasses(7), ElementsAre(7));
-}
-
 TEST_F(CompanionWatcherTest, WithoutAUserSessionEverySixthPassTriesAgain) {
     fp.processes.launchSucceeds = false;
     EXPECT_THAT(RunPasses(20), ElementsAre(7, 13, 19));
@@ -106,7 +95,8 @@ TEST_F(CompanionWatcherTest, CountZeroEndsTheHeldCopyOnTheNextPass) {
     EXPECT_EQ(held, kNoProcess);
     EXPECT_FALSE(fp.processes.IsRunning(100));
     EXPECT_EQ(fp.processes.openHandles(), 0u);
-    // Without a device nothing is looked for; each pass rests 10 ms.
+    // Without a device nothing is looked for; each pass rests 10 ms where
+    // it cannot wait for one.
     RunPasses(3);
     EXPECT_EQ(fp.processes.listings, listings);
     EXPECT_THAT(fp.clock.sleeps(), ElementsAre(10u, 10u, 10u, 10u));
@@ -140,14 +130,60 @@ TEST_F(CompanionWatcherTest, ReturnsOnceStoppedIsSignalled) {
     EXPECT_EQ(fp.clock.TickCount64(), 0u);
 }
 
+// Without a device that needs the program the watcher waits for one instead
+// of looking every two seconds; from its arrival on it looks as from the
+// start, and the stop ends that wait too.
+TEST(CompanionWatcherIdle, WithoutADeviceItWaitsForOneAndCountsFromItsArrival) {
+    FakePlatform fp;
+    auto stopRequested = fp.threads.CreateManualResetEvent();
+    auto stopped = fp.threads.CreateManualResetEvent();
+    devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
+    ASSERT_TRUE(layer.WatchStop(fp.threads, *stopRequested));
+    std::atomic<bool> stopping{false};
+    std::atomic<ProcessHandle> held{kNoProcess};
+    CompanionWatcher watcher(
+        {*stopped, stopping, layer.companionDeviceCount, layer.companionWait, held}, fp.processes,
+        fp.folders, fp.clock);
+    auto notify = [&](uint32_t arrival) {
+        layer.HandleNotify(fakes::MakeNotify(0x3A7C, 0x012D, "hid#qt500g", arrival));
+    };
+    fp.threads.whileBlocked = [&] { notify(1); };
+    EXPECT_TRUE(watcher.Pass());
+    EXPECT_EQ(fp.processes.listings, 0);
+    EXPECT_THAT(fp.threads.waits(), ElementsAre(2000u, kInfinite));
+    for (int i = 1; i < 7; ++i) {
+        EXPECT_TRUE(watcher.Pass());
+    }
+    EXPECT_TRUE(fp.processes.launched.empty());
+    EXPECT_TRUE(watcher.Pass());  // the seventh look after the arrival
+    EXPECT_EQ(fp.processes.launched.size(), 1u);
+    EXPECT_EQ(fp.clock.TickCount64(), 16000u);
+    EXPECT_THAT(fp.clock.sleeps(), IsEmpty());
+
+    // The device goes: its copy is ended on the next look, then the watcher
+    // waits again, until the stop.
+    notify(0);
+    fp.threads.whileBlocked = [&] {
+        stopping = true;
+        stopRequested->Set();
+        stopped->Set();
+    };
+    EXPECT_TRUE(watcher.Pass());
+    EXPECT_EQ(held, kNoProcess);
+    EXPECT_FALSE(watcher.Pass());
+    EXPECT_EQ(fp.clock.TickCount64(), 18000u);
+}
+
 TEST(CompanionWatcherFaults, AFailingWaitStillStartsPassesAndEndsWithTheFlag) {
     FakePlatform fp;
     fp.threads.failEventWaits = true;
     auto stopped = fp.threads.CreateManualResetEvent();
     std::atomic<bool> stopping{false};
     std::atomic<int32_t> count{1};
+    PassWait countChanged{fp.clock};
     std::atomic<ProcessHandle> held{kNoProcess};
-    CompanionWatcher watcher({*stopped, stopping, count, held}, fp.processes, fp.folders, fp.clock);
+    CompanionWatcher watcher({*stopped, stopping, count, countChanged, held}, fp.processes,
+                             fp.folders, fp.clock);
     for (int i = 0; i < 7; ++i) {
         EXPECT_TRUE(watcher.Pass());
     }
@@ -171,9 +207,10 @@ class ServiceCompanionTest : public ::testing::Test {
         TWServiceBase::s_current = nullptr;
     }
     CompanionWatcher Watcher() {
-        return CompanionWatcher({*service.stoppedEvent, service.stopping,
-                                 service.devices.companionDeviceCount, service.companionProcess},
-                                fp.processes, fp.folders, fp.clock);
+        return CompanionWatcher(
+            {*service.stoppedEvent, service.stopping, service.devices.companionDeviceCount,
+             service.devices.companionWait, service.companionProcess},
+            fp.processes, fp.folders, fp.clock);
     }
 
     FakePlatform fp;

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <chrono>
 #include <thread>
 
 #include "fakes/fake_platform.h"
@@ -70,14 +68,14 @@ TEST_F(TWServiceTest, StopWatchLooksAtTheFlagBeforeItsFirstSleep) {
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWservice ServiceWorkerThread"));
 }
 
-TEST_F(TWServiceTest, StopWatchSleepsInTwoSecondStepsUntilTheFlagRises) {
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(service.ServiceWorkerPass());
-    }
+TEST_F(TWServiceTest, StopWatchWaitsForTheStopWithoutPolling) {
+    fp.threads.whileBlocked = [&] { service.RaiseStop(); };
+    EXPECT_TRUE(service.ServiceWorkerPass());
     EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitTimeout);
-    service.stopping = true;
     EXPECT_FALSE(service.ServiceWorkerPass());
-    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(2000u, 2000u, 2000u));
+    EXPECT_THAT(fp.threads.waits(), ElementsAre(kInfinite));
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre());
+    EXPECT_EQ(fp.clock.TickCount64(), 0u);
 }
 
 TEST_F(TWServiceTest, FullStartAndStopWritesTheEntriesInOrder) {
@@ -97,54 +95,30 @@ TEST_F(TWServiceTest, FullStartAndStopWritesTheEntriesInOrder) {
     EXPECT_TRUE(service.stopping);
 }
 
-// Stop right after start: the stop waits while the watch sleeps, and ends only
-// once the watch has woken and seen the flag.
-TEST_F(TWServiceTest, StopWaitsForTheWatchsNextCheck) {
-    std::mutex m;
-    std::condition_variable cv;
-    bool asleep = false, release = false;
-    fp.clock.onSleep = [&](uint32_t ms) {
-        if (ms != TWService::kStopPollMs) {
-            return;  // the cooler cycle polls on; only the watch is held
-        }
-        std::unique_lock<std::mutex> lock(m);
-        asleep = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return release; });
-    };
-    fp.pipes.waitForStopWhenDone = true;  // the pipe thread waits for the stop, never sleeps
+// Started with nothing to look after, every work item waits for a change or
+// the stop, none polls; the stop ends them all at once.
+TEST_F(TWServiceTest, IdleWorkItemsWaitWithoutPollingAndTheStopEndsThemAtOnce) {
+    fp.pipes.waitForStopWhenDone = true;  // the pipe thread waits for the stop
     service.Start(0, nullptr);
     fp.threads.RunPendingOnThreads();
-    {
-        std::unique_lock<std::mutex> lock(m);
-        cv.wait(lock, [&] { return asleep; });
-    }
-
-    std::atomic<bool> stopReturned{false};
-    std::thread stopper([&] {
-        service.Stop();
-        stopReturned = true;
-    });
-    while (!service.stopping) {
+    // A handshake with the threads, not a timing rule: each of the five is
+    // blocked in its wait (the watch, the pipe, the cycle, the job, the
+    // companion watcher after its first two-second look).
+    auto blocked = [&] {
+        const auto waits = fp.threads.waits();
+        return std::count(waits.begin(), waits.end(), kInfinite);
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (blocked() < 5 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
-    EXPECT_FALSE(stopReturned);
-    EXPECT_EQ(States().back(), kServiceStopPending);
+    ASSERT_EQ(blocked(), 5);
 
-    {
-        std::lock_guard<std::mutex> lock(m);
-        release = true;
-    }
-    cv.notify_all();
-    stopper.join();
-    EXPECT_TRUE(stopReturned);
+    service.Stop();
     EXPECT_EQ(States().back(), kServiceStopped);
-    // The watch slept once; the other work items, with no device to look
-    // after, idle in their polls meanwhile (the companion watcher in 10 ms
-    // steps, the OLED job 500 ms, the cooler cycle 1000 ms).
-    const auto sleeps = fp.clock.sleeps();
-    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 2000u), 1);
-    EXPECT_THAT(sleeps, ::testing::Each(::testing::AnyOf(2000u, 1000u, 500u, 10u)));
+    fp.threads.JoinAll();
+    EXPECT_THAT(fp.clock.sleeps(), ElementsAre());
+    EXPECT_THAT(fp.threads.waits(), ::testing::Each(::testing::AnyOf(kInfinite, 2000u)));
 }
 
 TEST_F(TWServiceTest, QueueFailureStopsTheServiceWithThatCode) {
