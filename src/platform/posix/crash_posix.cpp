@@ -51,7 +51,9 @@ constexpr unsigned kBackstopSeconds = Handoff::kWriteBoundMs / 1000 + 1;
 // Everything the handler and the writer use, made by Install; never freed.
 struct Hook {
     Hook(int crashedFd, int writtenFd, Handoff::WriteFunction write, Handoff::EndFunction end)
-        : crashed(crashedFd, false), written(writtenFd, false), handoff(crashed, written, write, end) {}
+        : crashed(crashedFd, false),
+          written(writtenFd, false),
+          handoff(crashed, written, write, end) {}
     PosixEvent crashed;
     PosixEvent written;
     Handoff handoff;
