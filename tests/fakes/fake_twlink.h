@@ -118,6 +118,9 @@ void ResetTwLink();
 // The fake's exports by name, as a loaded library would serve them.
 std::map<std::string, void*> TwLinkSymbols();
 
+// The maker's vendor id, on every device it makes.
+constexpr uint16_t kVid = 0x3A7C;
+
 DevNotifyRecord MakeNotify(uint32_t vendorId, uint32_t productId, const std::string& path,
                            uint32_t eventCode);
 

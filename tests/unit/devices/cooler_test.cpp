@@ -22,7 +22,7 @@ using platform::kInfinite;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr uint16_t kVid = 0x3A7C;
+using fakes::kVid;
 constexpr uint16_t kLQ120 = 0x0155;
 
 DisplayCycleRequest Cycle(uint32_t duration, std::vector<uint8_t> modes) {

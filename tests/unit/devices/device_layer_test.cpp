@@ -24,7 +24,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-constexpr uint16_t kVid = 0x3A7C;
+using fakes::kVid;
 
 class DeviceLayerTest : public ::testing::Test {
   protected:

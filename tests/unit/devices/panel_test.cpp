@@ -22,7 +22,7 @@ using fakes::TwLink;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr uint16_t kVid = 0x3A7C;
+using fakes::kVid;
 constexpr uint16_t kCS900 = 0x01C1;
 constexpr char kIni[] = "/data/localdevice.ini";
 
