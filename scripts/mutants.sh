@@ -80,6 +80,19 @@ latency-cap @ src/devices/latency_probe.cpp @ result.roundTripMs < kLatencyCapMs
 companion-misses @ src/service/companion_watcher.cpp @ if (missCounter_ < kMissesBeforeStart) { @ if (missCounter_ <= kMissesBeforeStart) {
 sensor-board-fans @ src/telemetry/sensor_monitor.cpp @ for (int i = 1; i < kBoardFanCount; ++i) { @ for (int i = 1; i < kBoardFanCount - 1; ++i) {
 sensor-value-clamp @ src/telemetry/sensor_monitor.cpp @ if (!(std::fabs(value) < static_cast<float>(std::numeric_limits<int32_t>::max()))) { @ if (!(std::fabs(value) < static_cast<float>(std::numeric_limits<int16_t>::max()))) {
+getc-handler @ src/pipe/pipe_commands.cpp @ {"getc", &PipeCommands::GetCount}, @ {"getc", &PipeCommands::GetSysInfo},
+enable-flag @ src/pipe/pipe_commands.cpp @ switches_.enabled = 1; @ switches_.enabled = 0;
+enable-clears-disabled @ src/pipe/pipe_commands.cpp @ switches_.disabled = 0; @ switches_.disabled = 1;
+music-pulse-mode @ src/pipe/pipe_commands.cpp @ kMusicPulseMode = 216; @ kMusicPulseMode = 215;
+cooler-cycle-call @ src/devices/cooler.cpp @ device->SetCycleMode(mode); @ (void)mode;
+companion-misses-constant @ src/service/companion_watcher.h @ kMissesBeforeStart = 5; @ kMissesBeforeStart = 4;
+panel-period @ src/devices/panel.h @ kPanelPeriodMs = 2000; @ kPanelPeriodMs = 1000;
+status-effect-args @ src/pipe/device_commands.cpp @ StatusEffectRequest effect{*type, 0}; @ StatusEffectRequest effect{0, *type};
+checksum-fold @ src/devices/latency_probe.cpp @ while (sum >> 16 != 0) { @ if (sum >> 16 != 0) {
+recovery-restarts @ src/service/installer.cpp @ actions.restartCount = kRecoveryRestarts; @ actions.restartCount = kRecoveryRestarts - 1;
+job-wait-step @ src/oled/job_thread.h @ kWaitStepMs = 100; @ kWaitStepMs = 50;
+error-text @ src/common/text.cpp @ out += L" failed w/err 0x"; @ out += L" failed w/err ";
+saver-started @ src/service/tw_service.h @ void ScreenSaverStarted() override { cooler_.SwitchForScreenSaver(0); } @ void ScreenSaverStarted() override { cooler_.SwitchForScreenSaver(1); }
 EOF
 }
 
