@@ -48,7 +48,7 @@ dpi-stage-bound @ src/oled/job_thread.cpp @ stage < kDpiStages ? @ stage <= kDpi
 dev-list-empty @ src/oled/job_thread.cpp @ if (count <= 0) { @ if (count < 0) {
 job-open-attempts @ src/oled/job_thread.cpp @ if (++openFailures_ < kOpenAttempts) { @ if (++openFailures_ <= kOpenAttempts) {
 job-cycle-end @ src/oled/job_thread.cpp @ if (i >= profile.CycleCount() || !CycleGoesOn()) { @ if (i > profile.CycleCount() || !CycleGoesOn()) {
-job-wait-steps @ src/oled/job_thread.cpp @ for (int64_t step = 0; step < steps; ++step) { @ for (int64_t step = 0; step <= steps; ++step) {
+job-wait-period @ src/common/pass_wait.cpp @ for (uint64_t slept = 0; slept < milliseconds;) { @ for (uint64_t slept = 0; slept <= milliseconds;) {
 job-text-chars @ src/oled/job_thread.cpp @ "%.*s", kTextChars, text @ "%.*s", kTextChars - 1, text
 job-rate-zero @ src/oled/job_thread.cpp @ interval ? 1000 / interval : 0 @ interval ? 1000 / interval : 1
 job-int-max-unsigned @ src/oled/job_file.cpp @ v > static_cast<uint64_t>(kMax) ? kMax : v @ v >= static_cast<uint64_t>(kMax) ? kMax - 1 : v

@@ -76,6 +76,12 @@ TEST(InternetChecksum, KnownVectors) {
     c = InternetChecksum(odd, 1);
     EXPECT_THAT(Bytes(reinterpret_cast<uint8_t*>(&c), 2), ElementsAre(0xfe, 0xff));
     EXPECT_EQ(InternetChecksum(nullptr, 0), 0xFFFF);
+
+    // Summed as this machine's (little-endian) words, ffff + ffff + 0001 is
+    // 1ffff: the first fold gives 10000 again, so it takes a second one.
+    const uint8_t carry[] = {0xff, 0xff, 0xff, 0xff, 0x01, 0x00};
+    c = InternetChecksum(carry, sizeof carry);
+    EXPECT_THAT(Bytes(reinterpret_cast<uint8_t*>(&c), 2), ElementsAre(0xfe, 0xff));
 }
 
 TEST(EchoRequest, BytesAsTheWireCarriesThem) {
