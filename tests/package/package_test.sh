@@ -98,8 +98,19 @@ elif [ -d /run/systemd/system ]; then
 elif dpkg-query -W vtservice >/dev/null 2>&1; then
     bad "vtservice is not installed before the test (remove it first)"
 else
+    # A service run from the build tree as root (scripts/run.sh) uses the
+    # same data and run folders; they are set aside so that the checks see
+    # only what the package did, and the purge cannot delete a demo's data.
+    aside=$(mktemp -d /tmp/vtpkg-aside.XXXXXX)
+    [ -e /var/lib/vtservice ] && mv /var/lib/vtservice "$aside/data"
+    [ -e /run/vtservice ] && mv /run/vtservice "$aside/run"
+    restore() {
+        [ -e "$aside/data" ] && rm -rf /var/lib/vtservice && mv "$aside/data" /var/lib/vtservice
+        [ -e "$aside/run" ] && rm -rf /run/vtservice && mv "$aside/run" /run/vtservice
+        rmdir "$aside"
+    }
     # Whatever happens below, the machine keeps no copy.
-    trap 'dpkg --purge vtservice >/dev/null 2>&1; rm -rf "$tree"' EXIT
+    trap 'dpkg --purge vtservice >/dev/null 2>&1; restore; rm -rf "$tree"' EXIT
     if out=$(dpkg_retry -i "$deb"); then ok "dpkg -i"; else bad "dpkg -i"; echo "$out"; fi
     check "installed" "$(dpkg-query -W -f='${Status} ${Version}' vtservice 2>&1)" \
         "install ok installed 0.4.0.0"
