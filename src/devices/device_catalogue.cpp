@@ -1,10 +1,14 @@
 #include "devices/device_catalogue.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <string_view>
+
+#include "devices/model_table.h"
 
 namespace vt::devices {
 
-const std::array<CatalogueRow, kCatalogueRows> DeviceCatalogue = {{
+constexpr std::array<CatalogueRow, kCatalogueRows> DeviceCatalogue = {{
     {"RX410", 0x3A7C, 0x006B, 1, -1, 1, 0},                   // 0
     {"RX300", 0x3A7C, 0x0062, 3, -1, 1, 0},                   // 1
     {"RX310", 0x3A7C, 0x0064, 0, -1, 1, 0},                   // 2
@@ -93,6 +97,23 @@ const std::array<CatalogueRow, kCatalogueRows> DeviceCatalogue = {{
     {"CS900", 0x3A7C, 0x01C1, 0, -1, 1, 0},                   // 85
     {"CS800", 0x3A7C, 0x00F4, 3, -1, 1, 0},                   // 86
 }};
+
+namespace {
+
+// Each id of a driven model stands in the catalogue under the model's name
+// (or a variant of it: "KB505V2", "KB401B" and "KB401W").
+constexpr bool InCatalogue(const ModelRow& row) {
+    return std::ranges::all_of(row.facts.productIds, [&row](uint16_t id) {
+        return id == 0 || std::ranges::any_of(DeviceCatalogue, [&](const CatalogueRow& c) {
+                   return c.vendorId == 0x3A7C && c.productId == id &&
+                          std::string_view(c.name).starts_with(row.facts.name);
+               });
+    });
+}
+static_assert(std::ranges::all_of(kModelRows, InCatalogue),
+              "every driven id stands in the catalogue under its model's name");
+
+}  // namespace
 
 bool IsCompanionDevice(uint32_t productId, uint32_t vendorId) {
     for (int row : kCompanionRows) {

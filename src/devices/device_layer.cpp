@@ -16,31 +16,18 @@ std::atomic<DeviceLayer*> g_active{nullptr};
 // Callbacks between their CallbackScope's construction and destruction.
 std::atomic<int> g_callbacksInside{0};
 
-constexpr uint16_t kRX410ProductId = 0x006B;
-constexpr uint16_t kHV230ProductId = 0x0113;
+constexpr uint16_t kHV230ProductId = FactsOf(Model::hv230).productIds[0];
 constexpr uint32_t kArrival = 1;
 
-// The dispatch by product id (maker's vendor id only). The KB709 and KB711
-// ids have a second form, the wireless dongle, told apart by its path.
-struct Route {
-    uint16_t productId;
-    const ModelEntry* wired;
-    const ModelEntry* dongle;  // null: no dongle form
-};
-
-const Route kRoutes[] = {
-    {0x0113, &kHV230, nullptr},       {0x0111, &kHV210, nullptr}, {0x011B, &kRX420, nullptr},
-    {0x0147, &kKB505, nullptr},       {0x0145, &kKB507, nullptr}, {0x0149, &kKB403B, nullptr},
-    {0x014B, &kKB403W, nullptr},      {0x0157, &kKB401, nullptr}, {0x0159, &kKB401, nullptr},
-    {0x015B, &kKB407, nullptr},       {0x015D, &kKB405, nullptr}, {0x01AB, &kKB406, nullptr},
-    {0x0155, &kLQ120, nullptr},       {0x014F, &kKB303, nullptr}, {0x016D, &kKB709, &kKB709Dongle},
-    {0x016F, &kKB711, &kKB709Dongle}, {0x01C7, &kHV150, nullptr}, {0x01C1, &kCS900, nullptr},
-};
-
+// The dispatch by product id (maker's vendor id only). Ids with a dongle
+// form open that model when the path says it is the wireless dongle.
 const ModelEntry* FindModel(uint32_t productId, std::string_view path) {
-    for (const Route& r : kRoutes) {
-        if (r.productId == productId) {
-            return (r.dongle != nullptr && IsDongle(path)) ? r.dongle : r.wired;
+    for (const ModelRow& row : kModelRows) {
+        for (uint16_t id : row.facts.productIds) {
+            if (id != 0 && id == productId) {
+                const bool dongle = row.facts.dongle != Model::kNone && IsDongle(path);
+                return &EntryOf(dongle ? row.facts.dongle : row.model);
+            }
         }
     }
     return nullptr;
@@ -156,14 +143,11 @@ void DeviceLayer::AttachPanel(const PanelSystem& system) {
 }
 
 void DeviceLayer::ClearStartSlots() {
-    slots.hv230 = nullptr;
-    slots.hv210 = nullptr;
-    slots.rx420 = nullptr;
-    slots.kb507 = nullptr;
-    slots.kb505 = nullptr;
-    slots.lq120 = nullptr;
-    slots.hv150 = nullptr;
-    slots.cs900 = nullptr;
+    for (const ModelRow& row : kModelRows) {
+        if (row.facts.clearedAtStart) {
+            EntryOf(row.model).clear(*this);
+        }
+    }
 }
 
 void DeviceLayer::StartLibrary() {
@@ -209,14 +193,7 @@ void DeviceLayer::RegisterHotPlug() {
 }
 
 void VT_STDCALL DeviceLayer::OnDeviceNotify(DevNotifyRecord record) {
-    const CallbackScope scope;
-    // Nothing may unwind into the library's own frames.
-    try {
-        if (DeviceLayer* layer = scope.layer()) {
-            layer->HandleNotify(record);
-        }
-    } catch (...) {
-    }
+    InCallback([&record](DeviceLayer& layer) { layer.HandleNotify(record); });
 }
 
 void DeviceLayer::CountCompanionRemoval() {

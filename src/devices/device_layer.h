@@ -22,6 +22,7 @@
 
 #include "common/pass_wait.h"
 #include "devices/cooler.h"
+#include "devices/model_table.h"
 #include "devices/panel.h"
 #include "devices/twlink.h"
 #include "platform/clock.h"
@@ -32,26 +33,12 @@
 
 namespace vt::devices {
 
+// One slot per driven model, named as its row in the model table.
+#define VT_MODEL_SLOT(slot, Interface, ...) std::atomic<Interface*> slot{nullptr};
 struct DeviceSlots {
-    std::atomic<HeadsetDevice*> hv150{nullptr};
-    std::atomic<HeadsetDevice*> hv210{nullptr};
-    std::atomic<HeadsetDevice*> hv230{nullptr};
-    std::atomic<KeyboardDeviceV2*> kb303{nullptr};
-    std::atomic<KeyboardDeviceV2*> kb401{nullptr};
-    std::atomic<KeyboardDeviceV3*> kb403b{nullptr};
-    std::atomic<KeyboardDeviceV3*> kb403w{nullptr};
-    std::atomic<KeyboardDeviceV3*> kb405{nullptr};
-    std::atomic<KeyboardDeviceV3*> kb406{nullptr};
-    std::atomic<KeyboardDeviceV3*> kb407{nullptr};
-    std::atomic<KeyboardDevice*> kb505{nullptr};
-    std::atomic<KeyboardDevice*> kb507{nullptr};
-    std::atomic<KeyboardDeviceV2*> kb709{nullptr};
-    std::atomic<KeyboardDeviceV2*> kb709Dongle{nullptr};
-    std::atomic<KeyboardDeviceV2*> kb711{nullptr};
-    std::atomic<LQ120Device*> lq120{nullptr};
-    std::atomic<CS900Device*> cs900{nullptr};
-    std::atomic<RX420Device*> rx420{nullptr};
+    VT_DRIVEN_MODELS(VT_MODEL_SLOT)
 };
+#undef VT_MODEL_SLOT
 
 inline constexpr platform::LibraryName kTwLinkLibrary{kTwLinkWindowsName, kTwLinkPosixName};
 
@@ -154,6 +141,20 @@ class CallbackScope {
   private:
     DeviceLayer* layer_;
 };
+
+// Every callback the library makes runs its body through this: with the
+// active layer (nothing when there is none any more), and nothing it throws
+// unwinds into the library's own frames.
+template <class Body>
+void InCallback(Body&& body) noexcept {
+    const CallbackScope scope;
+    if (DeviceLayer* layer = scope.layer()) {
+        try {
+            body(*layer);
+        } catch (...) {
+        }
+    }
+}
 
 // True when the device path names the wireless-dongle form.
 bool IsDongle(std::string_view path);

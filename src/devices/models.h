@@ -1,17 +1,19 @@
-// The models the service drives, each with its creation function (called by
-// the discovery dispatch) and its slot.
+// The device layer's side of the model table: each model's creation (open,
+// retry, slot, set-up, entry) and its removal.
 #pragma once
 
-#include "devices/creation.h"
+#include <string>
+
+#include "devices/device_layer.h"
+#include "devices/model_table.h"
 
 namespace vt::devices {
 
-// Keyboards.
-extern const ModelEntry kKB505, kKB507, kKB709, kKB709Dongle, kKB711, kKB303, kKB401, kKB403B,
-    kKB403W, kKB405, kKB406, kKB407;
-// Headsets.
-extern const ModelEntry kHV150, kHV210, kHV230;
-// The rest.
-extern const ModelEntry kLQ120, kCS900, kRX420;
+struct ModelEntry {
+    void (*create)(DeviceLayer& layer, const std::string& path);
+    void (*clear)(DeviceLayer& layer);
+};
+
+const ModelEntry& EntryOf(Model model);
 
 }  // namespace vt::devices

@@ -15,19 +15,11 @@ namespace vt::devices {
 // attached device, or drops it when none is attached.
 template <class Device, std::atomic<Device*> DeviceSlots::*Slot>
 void VT_STDCALL ForwardSystemInfo(SystemInfoRecord record) {
-    const CallbackScope scope;
-    DeviceLayer* layer = scope.layer();
-    if (layer == nullptr) {
-        return;
-    }
-    Device* device = (layer->slots.*Slot).load();
-    if (device == nullptr) {
-        return;
-    }
-    try {  // nothing may unwind into the library's frames
-        device->SendSystemInfo(&record);
-    } catch (...) {
-    }
+    InCallback([&record](DeviceLayer& layer) {
+        if (Device* device = (layer.slots.*Slot).load()) {
+            device->SendSystemInfo(&record);
+        }
+    });
 }
 
 // Obtains the object into `source` unless that was done before, and

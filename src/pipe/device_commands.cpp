@@ -25,20 +25,30 @@ struct KeyboardRow {
     void (*call)(DeviceSlots&, StatusEffectRequest*);
 };
 
-constexpr KeyboardRow kKeyboards[] = {
-    {"kb505", &StatusEffect<&DeviceSlots::kb505>},
-    {"kb507", &StatusEffect<&DeviceSlots::kb507>},
-    {"kb403b", &StatusEffect<&DeviceSlots::kb403b>},
-    {"kb403w", &StatusEffect<&DeviceSlots::kb403w>},
-    {"kb401", &StatusEffect<&DeviceSlots::kb401>},
-    {"kb406", &StatusEffect<&DeviceSlots::kb406>},
-    {"kb405", &StatusEffect<&DeviceSlots::kb405>},
-    {"kb407", &StatusEffect<&DeviceSlots::kb407>},
-    {"kb303", &StatusEffect<&DeviceSlots::kb303>},
-    {"kb709", &StatusEffect<&DeviceSlots::kb709>},
-    {"kb711", &StatusEffect<&DeviceSlots::kb711>},
-    {"kb709_dongle", &StatusEffect<&DeviceSlots::kb709Dongle>},
+template <auto Slot>
+constexpr bool kHasStatusEffect = requires(DeviceSlots& s, StatusEffectRequest* r) {
+    (s.*Slot).load()->SetSystemStatusEffect(r);
 };
+
+// Every model whose row names a "mod": the keyboards.
+template <auto Slot>
+constexpr KeyboardRow KeyboardFor(std::string_view mod) {
+    if constexpr (kHasStatusEffect<Slot>) {
+        return {mod, &StatusEffect<Slot>};
+    } else {
+        return {{}, nullptr};
+    }
+}
+#define VT_KEYBOARD_ROW(slot, ...) \
+    KeyboardFor<&DeviceSlots::slot>(devices::FactsOf(devices::Model::slot).pipeName),
+constexpr KeyboardRow kKeyboards[] = {VT_DRIVEN_MODELS(VT_KEYBOARD_ROW)};
+#undef VT_KEYBOARD_ROW
+#define VT_KEYBOARD_CHECK(slot, ...)                                         \
+    static_assert(devices::FactsOf(devices::Model::slot).pipeName.empty() || \
+                      kHasStatusEffect<&DeviceSlots::slot>,                  \
+                  "a model with a pipe name has a status effect");
+VT_DRIVEN_MODELS(VT_KEYBOARD_CHECK)
+#undef VT_KEYBOARD_CHECK
 
 const Json* Param(const Json& request, const char* key) {
     const Json* param = Member(request, "param");
@@ -54,7 +64,7 @@ void DeviceCommands::Dispatch(const Json& request, std::string& reply) {
     }
     const std::optional<std::string> func = ReadString(Member(request, "func"));
     for (const KeyboardRow& row : kKeyboards) {
-        if (*mod == row.mod) {
+        if (!row.mod.empty() && *mod == row.mod) {
             if (func == "setSystemStatusEffect") {
                 Keyboard(row.call, request, reply);
             }

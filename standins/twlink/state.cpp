@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
+#include "devices/model_table.h"
 #include "sim.h"
 
 namespace twsim {
@@ -12,32 +14,26 @@ namespace twsim {
 namespace {
 
 struct Model {
-    const char* name;
+    std::string_view name;
     uint16_t productId;
-    const char* factory;
+    std::string_view factory;
 };
 
-// Every model the service knows, with its product id and the export that
-// opens it. A dongle form ("<MODEL>_DONGLE") shares the product id and is
-// told apart by "&ISDONGLE" in its path.
-constexpr Model kModels[] = {
-    {"HV150", 0x01C7, "hv150"},  {"HV210", 0x0111, "hv210"}, {"HV230", 0x0113, "hv230"},
-    {"KB303", 0x014F, "kb303"},  {"KB401", 0x0157, "kb401"}, {"KB403B", 0x0149, "kb403"},
-    {"KB403W", 0x014B, "kb403"}, {"KB405", 0x015D, "kb406"}, {"KB406", 0x01AB, "kb406"},
-    {"KB407", 0x015B, "kb406"},  {"KB505", 0x0147, "kb505"}, {"KB507", 0x0145, "kb507"},
-    {"KB709", 0x016D, "kb709"},  {"KB711", 0x016F, "kb709"}, {"LQ120", 0x0155, "lq120"},
-    {"CS900", 0x01C1, "cs900"},  {"RX410", 0x006B, "rx410"}, {"RX420", 0x011B, "rx420"},
-};
-constexpr std::string_view kDongleSuffix = "_DONGLE";
-
-const Model* FindModel(std::string_view name) {
-    for (const Model& m : kModels) {
-        if (name == m.name) {
-            return &m;
+// Every model the service drives, with its first product id and the export
+// that opens it, and the RX410. A dongle form ("<MODEL>_DONGLE") shares the
+// product id and is told apart by "&ISDONGLE" in its path.
+std::optional<Model> FindModel(std::string_view name) {
+    if (name == "RX410") {
+        return Model{name, dev::kRX410ProductId, dev::kRX410Factory};
+    }
+    for (const dev::ModelRow& row : dev::kModelRows) {
+        if (row.facts.productIds[0] != 0 && name == row.facts.name) {
+            return Model{name, row.facts.productIds[0], row.factory};
         }
     }
-    return nullptr;
+    return std::nullopt;
 }
+constexpr std::string_view kDongleSuffix = "_DONGLE";
 
 template <size_t N>
 std::array<uint8_t, N> Bytes(const json& v, const std::string& what) {
@@ -246,8 +242,7 @@ Device MakeDevice(const json& entry, bool allowFault,
     if (dongle) {
         base.remove_suffix(kDongleSuffix.size());
     }
-    const Model* model = FindModel(base);
-    if (model) {
+    if (const std::optional<Model> model = FindModel(base)) {
         d.productId = model->productId;
         d.factory = model->factory;
     } else if (!entry.contains("productId")) {
