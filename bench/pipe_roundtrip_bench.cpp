@@ -196,11 +196,8 @@ class ServiceSide {
     const vt::platform::Platform& sys_ = System();
     vt::devices::DeviceLayer layer_{sys_.eventLog, sys_.console, sys_.clock};
     vt::pipe::DeviceCommands deviceCommands_{layer_};
-    std::atomic<int32_t> enabled_{0};
-    std::atomic<int32_t> disabled_{0};
-    std::atomic<uint64_t> heartbeat_{0};
-    vt::pipe::PipeCommands commands_{
-        {enabled_, disabled_, heartbeat_}, layer_, sys_.clock, sys_.eventLog, &deviceCommands_};
+    vt::ServiceState state_;
+    vt::pipe::PipeCommands commands_{state_, layer_, sys_.clock, sys_.eventLog, &deviceCommands_};
     std::unique_ptr<vt::platform::Event> stop_ = sys_.threads.CreateManualResetEvent();
     vt::pipe::PipeServer server_{sys_.pipes, sys_.eventLog, commands_};
     std::thread thread_;

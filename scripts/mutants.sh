@@ -44,13 +44,13 @@ exclude='^e2e\.|^vtctl'
 # NAME @ FILE @ TEXT @ REPLACEMENT  (TEXT must occur exactly once in FILE)
 mutants() {
     cat <<'EOF'
-dpi-stage-bound @ src/oled/job_thread.cpp @ stage < kDpiStages ? @ stage <= kDpiStages ?
-dev-list-empty @ src/oled/job_thread.cpp @ if (count <= 0) { @ if (count < 0) {
-job-open-attempts @ src/oled/job_thread.cpp @ if (++openFailures_ < kOpenAttempts) { @ if (++openFailures_ <= kOpenAttempts) {
-job-cycle-end @ src/oled/job_thread.cpp @ if (i >= profile.CycleCount() || !CycleGoesOn()) { @ if (i > profile.CycleCount() || !CycleGoesOn()) {
+dpi-stage-bound @ src/oled/oled_job.cpp @ stage < kDpiStages ? @ stage <= kDpiStages ?
+dev-list-empty @ src/oled/oled_job.cpp @ if (count <= 0) { @ if (count < 0) {
+job-open-attempts @ src/oled/oled_job.cpp @ if (++openFailures_ < kOpenAttempts) { @ if (++openFailures_ <= kOpenAttempts) {
+job-cycle-end @ src/oled/oled_job.cpp @ if (i >= profile.CycleCount() || !CycleGoesOn()) { @ if (i > profile.CycleCount() || !CycleGoesOn()) {
 job-wait-period @ src/common/pass_wait.cpp @ for (uint64_t slept = 0; slept < milliseconds;) { @ for (uint64_t slept = 0; slept <= milliseconds;) {
-job-text-chars @ src/oled/job_thread.cpp @ "%.*s", kTextChars, text @ "%.*s", kTextChars - 1, text
-job-rate-zero @ src/oled/job_thread.cpp @ interval ? 1000 / interval : 0 @ interval ? 1000 / interval : 1
+job-text-chars @ src/oled/oled_job.cpp @ "%.*s", kTextChars, text @ "%.*s", kTextChars - 1, text
+job-rate-zero @ src/oled/oled_job.cpp @ interval ? 1000 / interval : 0 @ interval ? 1000 / interval : 1
 job-int-max-unsigned @ src/oled/job_file.cpp @ v > static_cast<uint64_t>(kMax) ? kMax : v @ v >= static_cast<uint64_t>(kMax) ? kMax - 1 : v
 job-int-min @ src/oled/job_file.cpp @ v < kMin ? kMin : (v > kMax ? kMax : v) @ v <= kMin ? kMin + 1 : (v > kMax ? kMax : v)
 job-int-max @ src/oled/job_file.cpp @ v < kMin ? kMin : (v > kMax ? kMax : v) @ v < kMin ? kMin : (v >= kMax ? kMax - 1 : v)
@@ -58,10 +58,10 @@ job-cycle-index @ src/oled/job_file.cpp @ index >= order->size() @ index > order
 job-pixel-column @ src/oled/job_file.cpp @ static_cast<size_t>(x) >= data->size() @ static_cast<size_t>(x) > data->size()
 job-pixel-row @ src/oled/job_file.cpp @ static_cast<size_t>(y) >= column.size() @ static_cast<size_t>(y) > column.size()
 picture-index @ src/oled/builtin_pictures.cpp @ index >= kBuiltInPictureCount @ index > kBuiltInPictureCount
-fake-step-wrap @ src/pipe/pipe_commands.cpp @ fakeStep = fakeStep <= 4 ? fakeStep + 1 : 0; @ fakeStep = fakeStep <= 5 ? fakeStep + 1 : 0;
-temp-count-capacity @ src/pipe/pipe_commands.cpp @ i < count && i < capacity && values[i] != 0 @ i < count && i <= capacity && values[i] != 0
-temp-range-high @ src/pipe/pipe_commands.cpp @ temperature >= 0 && temperature <= 100 @ temperature >= 0 && temperature < 100
-temp-range-low @ src/pipe/pipe_commands.cpp @ temperature >= 0 && temperature <= 100 @ temperature >= -1 && temperature <= 100
+fake-step-wrap @ src/telemetry/temperature_replies.cpp @ fakeStep = fakeStep <= 4 ? fakeStep + 1 : 0; @ fakeStep = fakeStep <= 5 ? fakeStep + 1 : 0;
+temp-count-capacity @ src/telemetry/temperature_replies.cpp @ i < count && i < capacity && values[i] != 0 @ i < count && i <= capacity && values[i] != 0
+temp-range-high @ src/telemetry/temperature_replies.cpp @ temperature >= 0 && temperature <= 100 @ temperature >= 0 && temperature < 100
+temp-range-low @ src/telemetry/temperature_replies.cpp @ temperature >= 0 && temperature <= 100 @ temperature >= -1 && temperature <= 100
 json-float-range @ src/pipe/json_read.cpp @ if (!(d >= low && d <= high)) { @ if (!(d >= low && d < high)) {
 cycle-modes-count @ src/pipe/device_commands.cpp @ modes->size() < 5 @ modes->size() < 4
 pipe-read-size @ src/pipe/pipe_server.h @ kReadSize = 127; @ kReadSize = 126;
@@ -81,8 +81,8 @@ companion-misses @ src/service/companion_watcher.cpp @ if (missCounter_ < kMisse
 sensor-board-fans @ src/telemetry/sensor_monitor.cpp @ for (int i = 1; i < kBoardFanCount; ++i) { @ for (int i = 1; i < kBoardFanCount - 1; ++i) {
 sensor-value-clamp @ src/telemetry/sensor_monitor.cpp @ if (!(std::fabs(value) < static_cast<float>(std::numeric_limits<int32_t>::max()))) { @ if (!(std::fabs(value) < static_cast<float>(std::numeric_limits<int16_t>::max()))) {
 getc-handler @ src/pipe/pipe_commands.cpp @ {"getc", &PipeCommands::GetCount}, @ {"getc", &PipeCommands::GetSysInfo},
-enable-flag @ src/pipe/pipe_commands.cpp @ switches_.enabled = 1; @ switches_.enabled = 0;
-enable-clears-disabled @ src/pipe/pipe_commands.cpp @ switches_.disabled = 0; @ switches_.disabled = 1;
+enable-flag @ src/pipe/pipe_commands.cpp @ state_.enabled = 1; @ state_.enabled = 0;
+enable-clears-disabled @ src/pipe/pipe_commands.cpp @ state_.disabled = 0; @ state_.disabled = 1;
 music-pulse-mode @ src/pipe/pipe_commands.cpp @ kMusicPulseMode = 216; @ kMusicPulseMode = 215;
 cooler-cycle-call @ src/devices/cooler.cpp @ device->SetCycleMode(mode); @ (void)mode;
 companion-misses-constant @ src/service/companion_watcher.h @ kMissesBeforeStart = 5; @ kMissesBeforeStart = 4;
@@ -90,7 +90,7 @@ panel-period @ src/devices/panel.h @ kPanelPeriodMs = 2000; @ kPanelPeriodMs = 1
 status-effect-args @ src/pipe/device_commands.cpp @ StatusEffectRequest effect{*type, 0}; @ StatusEffectRequest effect{0, *type};
 checksum-fold @ src/devices/latency_probe.cpp @ while (sum >> 16 != 0) { @ if (sum >> 16 != 0) {
 recovery-restarts @ src/service/installer.cpp @ actions.restartCount = kRecoveryRestarts; @ actions.restartCount = kRecoveryRestarts - 1;
-job-wait-step @ src/oled/job_thread.h @ kWaitStepMs = 100; @ kWaitStepMs = 50;
+job-wait-step @ src/oled/oled_job.h @ kWaitStepMs = 100; @ kWaitStepMs = 50;
 error-text @ src/common/text.cpp @ out += L" failed w/err 0x"; @ out += L" failed w/err ";
 saver-started @ src/service/tw_service.h @ void ScreenSaverStarted() override { cooler_.SwitchForScreenSaver(0); } @ void ScreenSaverStarted() override { cooler_.SwitchForScreenSaver(1); }
 EOF

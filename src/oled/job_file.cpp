@@ -127,12 +127,12 @@ size_t ProfileView::CycleCount() const {
     return order && order->is_array() ? order->size() : 0;
 }
 
-int32_t ProfileView::ItemCode(size_t index) const {
+Item ProfileView::ItemAt(size_t index) const {
     const Json* order = Member("cycle_order");
     if (!order || !order->is_array() || index >= order->size()) {
-        return -1;
+        return Item{-1};
     }
-    return ReadInteger((*order)[index]).value_or(-1);
+    return Item{ReadInteger((*order)[index]).value_or(-1)};
 }
 
 std::optional<int32_t> ProfileView::Duration() const {

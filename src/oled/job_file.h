@@ -83,6 +83,24 @@ bool ConfigEnabled(const Json& config);
 // Empty for every other type.
 std::optional<int32_t> ReadInteger(const Json& value);
 
+// What one screen of a profile's cycle shows, by the number the job file
+// gives it. Any other number (9 among them) leaves the screen as it is.
+enum class Item : int32_t {
+    Profile = 0,  // "PROFILE<n>"
+    Dpi = 1,      // the active resolution stage
+    LiftOff = 2,  // "LOD HIGH" / "LOD LOW"
+    Volume = 3,   // the figures the mouse reports
+    Cpu = 4,
+    Gpu = 5,
+    Ram = 6,
+    Rate = 7,       // the report rate
+    Custom = 8,     // the profile's own picture
+    Picture0 = 10,  // the built-in pictures 0 to 2
+    Picture1 = 11,
+    Picture2 = 12,
+    Apm = 13,
+};
+
 // "p" followed by the profile number in decimal.
 std::string ProfileKey(int32_t profile);
 
@@ -93,9 +111,9 @@ class ProfileView {
 
     // Entries of "cycle_order"; 0 unless it is an array.
     size_t CycleCount() const;
-    // Entry i as an item code; entries that are not numbers or booleans give
+    // Entry i as an item; entries that are not numbers or booleans give
     // -1, which shows nothing.
-    int32_t ItemCode(size_t index) const;
+    Item ItemAt(size_t index) const;
     // Seconds each screen stays; empty when there is no wait at all
     // (missing, null, or not a number or boolean).
     std::optional<int32_t> Duration() const;

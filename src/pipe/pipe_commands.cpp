@@ -27,9 +27,14 @@ const PipeCommands::Keyword PipeCommands::kKeywords[] = {
     {"getsysinfo", &PipeCommands::GetSysInfo},
 };
 
-PipeCommands::PipeCommands(ServiceSwitches switches, devices::DeviceLayer& devices,
+PipeCommands::PipeCommands(ServiceState& state, devices::DeviceLayer& devices,
                            platform::Clock& clock, platform::EventLog& eventLog, JsonCommands* json)
-    : switches_(switches), devices_(devices), clock_(clock), eventLog_(eventLog), json_(json) {}
+    : temperatures(eventLog),
+      state_(state),
+      devices_(devices),
+      clock_(clock),
+      eventLog_(eventLog),
+      json_(json) {}
 
 std::string PipeCommands::Handle(std::string_view request) {
     std::string reply = kReplyFail;
@@ -60,17 +65,17 @@ void PipeCommands::Log(std::wstring_view text) {
 
 void PipeCommands::Enable(std::string& reply) {
     Log(L"TWservice PipeWorkerThread enable");
-    switches_.enabled = 1;
-    switches_.disabled = 0;
+    state_.enabled = 1;
+    state_.disabled = 0;
     devices_.oledJobWait.Wake();
     reply = kReplyOk;
 }
 
 void PipeCommands::Disable(std::string& reply) {
     Log(L"TWservice PipeWorkerThread disable");
-    switches_.enabled = 0;
-    switches_.disabled = 1;
-    switches_.lastHeartbeat = clock_.TickCount64();
+    state_.enabled = 0;
+    state_.disabled = 1;
+    state_.lastHeartbeat = clock_.TickCount64();
     devices_.oledJobWait.Wake();
     reply = kReplyOk;
 }
@@ -82,12 +87,12 @@ void PipeCommands::Hello(std::string& reply) {
 
 void PipeCommands::Status(std::string& reply) {
     Log(L"TWservice PipeWorkerThread get status");
-    reply = switches_.enabled != 0 ? "on" : "off";
+    reply = state_.enabled != 0 ? "on" : "off";
 }
 
 void PipeCommands::Heartbeat(std::string& reply) {
     Log(L"TWservice PipeWorkerThread get heartbeat");
-    switches_.lastHeartbeat = clock_.TickCount64();
+    state_.lastHeartbeat = clock_.TickCount64();
     reply = kReplyOk;
 }
 
@@ -127,109 +132,25 @@ void PipeCommands::RX420ControlOff(std::string& reply) {
 }
 
 void PipeCommands::FakeTemp(std::string& reply) {
-    fakeTemperature = fakeTemperature == 0 ? 1 : 0;
-    Log(L"Get the fake_temp  = " + std::to_wstring(fakeTemperature));
+    temperatures.ToggleFake();
     reply = kReplyOk;
 }
 
 void PipeCommands::FakeStep(std::string& reply) {
-    fakeStep = fakeStep <= 4 ? fakeStep + 1 : 0;
-    Log(L"Get the fake_temp_step  = " + std::to_wstring(fakeStep));
+    temperatures.NextFakeStep();
     reply = kReplyOk;
 }
 
-void PipeCommands::StartTemperatureSources() {
-    if (sensors != nullptr && sensors->Init() == 0) {
-        temperatureReady = sensors->LoadTemperatureLibrary();
-    }
-}
-
-namespace {
-
-// The sum of the first readings up to the count (at most `capacity`),
-// stopping at the first 0, divided by the count the library reported.
-int64_t AverageOf(const uint32_t* values, int32_t count, int32_t capacity) {
-    int64_t sum = 0;
-    for (int32_t i = 0; i < count && i < capacity && values[i] != 0; ++i) {
-        sum += static_cast<int32_t>(values[i]);
-    }
-    return sum / count;
-}
-
-bool InRange(int64_t temperature) {
-    return temperature >= 0 && temperature <= 100;
-}
-
-}  // namespace
-
 void PipeCommands::Temp(std::string& reply) {
-    if (!temperatureReady) {
-        reply = "0;0";
-    } else {
-        int32_t cpuCount = 0, gpuCount = 0;
-        uint32_t cpuValues[telemetry::kCpuTemperatureCount];
-        uint32_t gpuValues[telemetry::kGpuTemperatureCount];
-        int64_t cpu = lastCpuTemperature;
-        int64_t gpu = 0;
-        if (!sensors->QueryTemperatures(&cpuCount, cpuValues, &gpuCount, gpuValues)) {
-            Log(L"fail to get the cpu and gpu temp");
-        } else {
-            if (cpuCount != 0) {
-                cpu = AverageOf(cpuValues, cpuCount, telemetry::kCpuTemperatureCount);
-            }
-            if (gpuCount != 0) {
-                gpu = AverageOf(gpuValues, gpuCount, telemetry::kGpuTemperatureCount);
-            }
-        }
-        // An impossible CPU reading is not remembered either.
-        if (!InRange(cpu)) {
-            cpu = 0;
-        }
-        if (!InRange(gpu)) {
-            gpu = 0;
-        }
-        lastCpuTemperature = static_cast<int32_t>(cpu);
-        reply = std::to_string(cpu) + ";" + std::to_string(gpu) + ";";
-    }
-    if (fakeTemperature == 1) {
-        // Every level is "CPU;GPU", so a client can split them at ';'.
-        static constexpr const char* kLevels[] = {"100;100", "20;20", "50;50",
-                                                  "70;70",   "90;90", "100;100"};
-        reply = kLevels[fakeStep >= 0 && fakeStep <= 5 ? fakeStep : 0];
-    }
+    reply = temperatures.Temp();
 }
 
 void PipeCommands::GetCount(std::string& reply) {
-    if (!temperatureReady) {
-        reply = "0;0";
-        return;
-    }
-    int32_t cpuCount = 0, gpuCount = 0;
-    uint32_t cpuValues[telemetry::kCpuTemperatureCount];
-    uint32_t gpuValues[telemetry::kGpuTemperatureCount];
-    if (!sensors->QueryTemperatures(&cpuCount, cpuValues, &gpuCount, gpuValues)) {
-        Log(L"fail to get the cpu and gpu temp");
-        gpuCount = 0;
-    } else {
-        lastCpuCount = cpuCount;
-    }
-    reply = std::to_string(lastCpuCount) + ";" + std::to_string(gpuCount) + ";";
+    reply = temperatures.Count();
 }
 
 void PipeCommands::GetSysInfo(std::string& reply) {
-    if (!temperatureReady) {
-        reply = "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;";
-        return;
-    }
-    sensors->ReadSensors(&snapshot);
-    const telemetry::SensorSnapshot& s = snapshot;
-    char text[512];
-    std::snprintf(text, sizeof text, "%f;%d;%f;%d;%d;%f;%d;%f;%d;%d;%d;%d;%d;%d;%d;",
-                  static_cast<double>(s.cpuClock), s.boardFan[0], static_cast<double>(s.cpuVoltage),
-                  s.cpuTemperature, s.cpuUtilisation, static_cast<double>(s.gpuClock), s.gpuFan,
-                  static_cast<double>(s.gpuVoltage), s.gpuTemperature, s.gpuUtilisation,
-                  s.boardFan[1], s.boardFan[2], s.boardFan[3], s.boardFan[4], s.boardFan[5]);
-    reply = text;
+    reply = temperatures.SysInfo();
 }
 
 }  // namespace vt::pipe

@@ -11,24 +11,18 @@
 #include <string>
 #include <string_view>
 
+#include "common/service_state.h"
 #include "devices/device_layer.h"
 #include "pipe/json_read.h"
 #include "platform/clock.h"
 #include "platform/event_log.h"
-#include "telemetry/sensor_monitor.h"
+#include "telemetry/temperature_replies.h"
 #include "vt_version.h"
 
 namespace vt::pipe {
 
 inline constexpr char kReplyOk[] = "TW_OK";
 inline constexpr char kReplyFail[] = "TW_FAIL";
-
-// The service object's fields that the control keywords switch.
-struct ServiceSwitches {
-    std::atomic<int32_t>& enabled;
-    std::atomic<int32_t>& disabled;
-    std::atomic<uint64_t>& lastHeartbeat;
-};
 
 // The JSON device commands: given a request object, may set the reply. May
 // throw on a malformed request; the caller then answers "TW_FAIL".
@@ -42,26 +36,15 @@ class JsonCommands {
 
 class PipeCommands {
   public:
-    PipeCommands(ServiceSwitches switches, devices::DeviceLayer& devices, platform::Clock& clock,
+    PipeCommands(ServiceState& state, devices::DeviceLayer& devices, platform::Clock& clock,
                  platform::EventLog& eventLog, JsonCommands* json);
 
     // `request` is the request text: the bytes read, up to the first zero.
     std::string Handle(std::string_view request);
 
-    // Once, after the pipe exists: the sensor SDK, and the temperature
-    // library only when the SDK started.
-    void StartTemperatureSources();
-
-    // Pipe-thread state, kept across requests and clients.
-    int32_t fakeTemperature = 0;
-    int32_t fakeStep = 0;
-    bool temperatureReady = false;
-    int32_t lastCpuTemperature = 0;
-    int32_t lastCpuCount = 0;
-    // The pipe thread's sensors; none, and the temperature keywords answer
-    // zeros.
-    telemetry::SensorMonitor* sensors = nullptr;
-    telemetry::SensorSnapshot snapshot{};
+    // The temperature keywords' answers and what they remember between
+    // requests and clients.
+    telemetry::TemperatureReplies temperatures;
 
     // The product version from the build (0.4 answers "0.400000").
     static constexpr double kVersion = VT_VERSION_NUMBER;
@@ -89,7 +72,7 @@ class PipeCommands {
 
     void Log(std::wstring_view text);
 
-    ServiceSwitches switches_;
+    ServiceState& state_;  // what the control keywords switch
     devices::DeviceLayer& devices_;
     platform::Clock& clock_;
     platform::EventLog& eventLog_;

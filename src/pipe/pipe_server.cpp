@@ -54,7 +54,7 @@ bool PipeServer::Start(platform::Event& stop) {
             return false;
         }
     }
-    commands_.StartTemperatureSources();
+    commands_.temperatures.Start();
     Log(L"VTService is Readly,Will While(1)", EventType::Information);
     return true;
 }

@@ -1,6 +1,6 @@
 #include "service/tw_service.h"
 
-#include "oled/job_thread.h"
+#include "oled/oled_job.h"
 #include "pipe/device_commands.h"
 #include "pipe/pipe_server.h"
 #include "service/companion_watcher.h"
@@ -13,7 +13,7 @@ using platform::EventType;
 
 TWService::TWService(const platform::Platform& platform)
     : TWServiceBase(kServiceName, platform.serviceHost, platform.eventLog),
-      devices(platform.eventLog, platform.console, platform.clock),
+      devices_(platform.eventLog, platform.console, platform.clock),
       platform_(platform) {
     // Before anything can fail: a crash anywhere in the service, most
     // likely inside the device library, leaves a dump behind. Its folder
@@ -27,16 +27,16 @@ TWService::TWService(const platform::Platform& platform)
         LogError(L"Prepare service_dmp", error);
     }
     platform_.crashHook.Install(platform_.folders.ServiceFolder());
-    devices.AttachPanel({platform.threads, platform.folders, platform.icmp});
-    stoppedEvent = platform_.threads.CreateManualResetEvent();
-    if (!stoppedEvent) {
+    devices_.AttachPanel({platform.threads, platform.folders, platform.icmp});
+    stoppedEvent_ = platform_.threads.CreateManualResetEvent();
+    if (!stoppedEvent_) {
         throw SystemError(platform_.threads.LastError());
     }
-    stopRequested = platform_.threads.CreateManualResetEvent();
-    if (!stopRequested) {
+    stopRequested_ = platform_.threads.CreateManualResetEvent();
+    if (!stopRequested_) {
         throw SystemError(platform_.threads.LastError());
     }
-    if (!devices.WatchStop(platform_.threads, *stopRequested)) {
+    if (!devices_.WatchStop(platform_.threads, *stopRequested_)) {
         throw SystemError(platform_.threads.LastError());
     }
     // Without the system's notification service the cooler simply does not
@@ -55,41 +55,41 @@ TWService::~TWService() {
          waited += kStepMs) {
         platform_.clock.Sleep(kStepMs);
     }
-    stoppedEvent.reset();
+    stoppedEvent_.reset();
     // Before the cooler it reaches goes with the device layer.
     platform_.screenSaver.Unsubscribe();
 }
 
 void TWService::RaiseStop() {
-    stopping = true;
-    stopRequested->Set();
+    stopping_ = true;
+    stopRequested_->Set();
 }
 
 void TWService::OnStart(uint32_t, wchar_t**) {
     LogEvent(L"TWService in OnStart", EventType::Information);
-    devices::DeviceLayer::SetActive(&devices);
-    devices.ClearStartSlots();
+    devices::DeviceLayer::SetActive(&devices_);
+    devices_.ClearStartSlots();
     // Without the library the service runs on with no devices: the pipe and
     // every other work item still serve.
-    if (devices.Load(platform_.libraries)) {
-        devices.StartLibrary();
-        devices.EnumerateAttached();
+    if (devices_.Load(platform_.libraries)) {
+        devices_.StartLibrary();
+        devices_.EnumerateAttached();
     }
-    QueueMemberWorkItem(&TWService::ServiceWorkerThread, this);
+    QueueMemberWorkItem(&TWService::StopWatchWorkItem, this);
     try {
-        QueueMemberWorkItem(&TWService::PipeWorkerThread, this);
+        QueueMemberWorkItem(&TWService::PipeWorkItem, this);
         // Hot-plug only once the start-up enumeration is done and the pipe,
         // which reads the slots, is served.
-        devices.RegisterHotPlug();
-        QueueMemberWorkItem(&TWService::CycleWorkItem, this);
-        QueueMemberWorkItem(&TWService::JobThread, this);
-        QueueMemberWorkItem(&TWService::CompanionWatcherThread, this);
+        devices_.RegisterHotPlug();
+        QueueMemberWorkItem(&TWService::CoolerCycleWorkItem, this);
+        QueueMemberWorkItem(&TWService::OledJobWorkItem, this);
+        QueueMemberWorkItem(&TWService::CompanionWorkItem, this);
     } catch (const SystemError&) {
         // The service reports stopped and the object goes away with the
         // dispatcher: the work items already running see the stop (the
         // watch at once) and must not outlive it.
         RaiseStop();
-        stoppedEvent->Wait(platform::kInfinite);
+        stoppedEvent_->Wait(platform::kInfinite);
         throw;
     }
 }
@@ -102,82 +102,81 @@ void TWService::OnShutdown() {
 
 void TWService::OnStop() {
     LogEvent(L"TWservice in OnStop", EventType::Information);
-    devices.OnServiceStop();
+    devices_.OnServiceStop();
     // Only the copy the service started itself is ended; one the user
     // started is none of our business. Taken out of the slot, the handle is
     // the stop's alone: a watcher pass that saw the last device go cannot
     // end it and let go of it a second time.
-    const platform::ProcessHandle companion = companionProcess.exchange(platform::kNoProcess);
+    const platform::ProcessHandle companion = companionProcess_.exchange(platform::kNoProcess);
     if (companion != platform::kNoProcess && !EndCompanion(platform_.processes, companion)) {
         LogEvent(L"fail to stop kestrel process in OnStop", EventType::Information);
     }
     RaiseStop();
-    if (stoppedEvent->Wait(platform::kInfinite) != platform::kWaitObject0) {
+    if (stoppedEvent_->Wait(platform::kInfinite) != platform::kWaitObject0) {
         throw SystemError(platform_.threads.LastError());
     }
     // A watcher pass that was starting the program when the stop began may
     // have stored its copy after the look above; the watcher ends it only if
     // it saw the flag in time. Either way no copy outlives the service.
-    const platform::ProcessHandle late = companionProcess.exchange(platform::kNoProcess);
+    const platform::ProcessHandle late = companionProcess_.exchange(platform::kNoProcess);
     if (late != platform::kNoProcess) {
         EndCompanion(platform_.processes, late);
     }
 }
 
-void TWService::CompanionWatcherThread() {
+void TWService::CompanionWorkItem() {
     platform_.threads.NameCurrentThread("vt-companion");
-    CompanionWatcher watcher({*stoppedEvent, stopping, devices.companionDeviceCount,
-                              devices.companionWait, companionProcess},
-                             platform_.processes, platform_.folders, platform_.clock);
+    CompanionWatcher watcher(CompanionShared(), platform_.processes, platform_.folders,
+                             platform_.clock);
     while (watcher.Pass()) {
     }
 }
 
-void TWService::ServiceWorkerThread() {
+void TWService::StopWatchWorkItem() {
     platform_.threads.NameCurrentThread("vt-stopwatch");
     LogEvent(L"TWservice ServiceWorkerThread", EventType::Information);
-    while (ServiceWorkerPass()) {
+    while (StopWatchPass()) {
     }
-    stoppedEvent->Set();
+    stoppedEvent_->Set();
 }
 
-void TWService::PipeWorkerThread() {
+void TWService::PipeWorkItem() {
     platform_.threads.NameCurrentThread("vt-pipe");
     // The pipe thread's own state lives here for as long as it serves.
-    pipe::DeviceCommands deviceCommands(devices);
+    pipe::DeviceCommands deviceCommands(devices_);
     telemetry::SensorMonitor sensors(platform_.libraries, platform_.folders, platform_.console,
                                      platform_.eventLog);
-    pipe::PipeCommands commands({enabled, disabled, lastHeartbeat}, devices, platform_.clock,
-                                platform_.eventLog, &deviceCommands);
-    commands.sensors = &sensors;
+    pipe::PipeCommands commands(state_, devices_, platform_.clock, platform_.eventLog,
+                                &deviceCommands);
+    commands.temperatures.sensors = &sensors;
     pipe::PipeServer server(platform_.pipes, platform_.eventLog, commands);
-    server.Run(*stopRequested);
+    server.Run(*stopRequested_);
 }
 
-void TWService::CycleWorkItem() {
+void TWService::CoolerCycleWorkItem() {
     platform_.threads.NameCurrentThread("vt-cycle");
-    while (!stopping) {
-        devices.cooler.CyclePass();
+    while (!stopping_) {
+        devices_.cooler.CyclePass();
     }
 }
 
-void TWService::JobThread() {
+void TWService::OledJobWorkItem() {
     platform_.threads.NameCurrentThread("vt-oled");
     // Heap: the job keeps a device list of 50 records for its whole life.
-    auto job = std::make_unique<oled::JobThread>(
-        oled::JobFlags{enabled, disabled, lastHeartbeat}, devices,
-        oled::JobPlatform{platform_.clock, platform_.eventLog, platform_.folders,
-                          platform_.libraries});
-    job->Run(stopping);
+    auto job =
+        std::make_unique<oled::OledJob>(state_, devices_,
+                                        oled::JobPlatform{platform_.clock, platform_.eventLog,
+                                                          platform_.folders, platform_.libraries});
+    job->Run(stopping_);
 }
 
-bool TWService::ServiceWorkerPass() {
-    if (stopping) {
+bool TWService::StopWatchPass() {
+    if (stopping_) {
         return false;
     }
     // Nothing to watch until the stop, which sets the event with the flag. A
     // wait that fails falls back to looking every two seconds.
-    if (stopRequested->Wait(platform::kInfinite) == platform::kWaitFailed) {
+    if (stopRequested_->Wait(platform::kInfinite) == platform::kWaitFailed) {
         platform_.clock.Sleep(kStopPollMs);
     }
     return true;

@@ -1,14 +1,14 @@
 // The service itself: the one object the entry point builds and the service
 // manager drives. OnStart brings up the long-running work items; OnStop ends
 // the companion program the service started, raises the stop and waits
-// until ServiceWorkerThread has seen it.
+// until the stop watch has seen it.
 //
-// Shared with other threads without locks: `stopping`, `enabled`,
-// `disabled`, `lastHeartbeat`, `companionProcess` (atomics, written by one
-// side and read by the other). No work item polls: each waits for the
-// event that ends its wait (a change woken by its writer, its period, or
-// `stopRequested`, which ends every wait that must end with the service);
-// `stoppedEvent` is set once ServiceWorkerThread has seen the stop.
+// Shared with other threads without locks: `stopping`, the service state
+// and the companion process (atomics, written by one side and read by the
+// other). No work item polls: each waits for the event that ends its wait
+// (a change woken by its writer, its period, or the stop request, which
+// ends every wait that must end with the service); the stopped event is set
+// once the stop watch has seen the stop.
 //
 // Destruction, in this order: the stop is raised; every work item is awaited
 // (bounded); the screen saver's delivery ends; then the device layer waits
@@ -21,9 +21,11 @@
 #include <memory>
 
 #include "common/service_event.h"
+#include "common/service_state.h"
 #include "devices/device_layer.h"
 #include "platform/platform.h"
 #include "platform/system_error.h"
+#include "service/companion_watcher.h"
 #include "service/tw_service_base.h"
 
 namespace vt::service {
@@ -32,50 +34,37 @@ using vt::kServiceName;
 
 class TWService : public TWServiceBase {
   public:
-    // Throws SystemError when stoppedEvent cannot be created.
+    // Throws SystemError when the stop events cannot be created.
     explicit TWService(const platform::Platform& platform);
     ~TWService() override;
 
-    // Queues object->*fn() as a long-running work item. Throws SystemError
-    // when it cannot be queued; nothing is left allocated then. The object's
-    // destruction waits for the item to return.
-    template <class T>
-    void QueueMemberWorkItem(void (T::*fn)(), T* object);
-
-    // Raises `stopping` and sets `stopRequested`.
+    // Raises `stopping` and sets the stop request.
     void RaiseStop();
 
-    // Runs until `stopping` is seen, then signals stoppedEvent.
-    void ServiceWorkerThread();
+    // The stop watch: runs until `stopping` is seen, then signals the
+    // stopped event.
+    void StopWatchWorkItem();
     // One look at `stopping`: false once it is set, else waits for the
     // stop.
-    bool ServiceWorkerPass();
-    // Serves the desktop application's pipe until the service stops.
-    void PipeWorkerThread();
-    // Steps the cooler's display through its saved cycle, one step a
-    // second while there is one, until the service stops.
-    void CycleWorkItem();
-    // Paints the RX410 mouse's screen from the job file until the service
-    // stops.
-    void JobThread();
-    // Keeps the companion program running while a device needs it; returns
-    // once stoppedEvent is signalled.
-    void CompanionWatcherThread();
+    bool StopWatchPass();
+
+    bool stopping() const { return stopping_; }
+    // Set once the stop watch has seen the stop.
+    platform::Event& stoppedEvent() { return *stoppedEvent_; }
+    ServiceState& state() { return state_; }
+    // The companion program the service started; kNoProcess: none.
+    std::atomic<platform::ProcessHandle>& companionProcess() { return companionProcess_; }
+    // The device library, the device slots and the counters of attached
+    // devices; the library's callbacks reach it as the active layer.
+    devices::DeviceLayer& devices() { return devices_; }
+    // What the companion watcher shares with the service.
+    CompanionWatcher::Shared CompanionShared() {
+        return {*stoppedEvent_, stopping_, devices_.companionDeviceCount, devices_.companionWait,
+                companionProcess_};
+    }
 
     static constexpr uint32_t kStopPollMs = 2000;
     static constexpr uint32_t kWorkItemsWaitMs = 3000;
-
-    std::atomic<bool> stopping{false};
-    std::unique_ptr<platform::Event> stoppedEvent;
-    // Set the moment the stop begins; before `devices`, which waits on it.
-    std::unique_ptr<platform::Event> stopRequested;
-    std::atomic<int32_t> enabled{0};
-    std::atomic<int32_t> disabled{0};
-    std::atomic<uint64_t> lastHeartbeat{0};
-    std::atomic<platform::ProcessHandle> companionProcess{platform::kNoProcess};
-    // The device library, the device slots and the counters of attached
-    // devices; the library's callbacks reach it as the active layer.
-    devices::DeviceLayer devices;
 
   protected:
     void OnStart(uint32_t argc, wchar_t** argv) override;
@@ -94,10 +83,33 @@ class TWService : public TWServiceBase {
         devices::CoolerDisplay& cooler_;
     };
 
+    // Queues object->*fn() as a long-running work item. Throws SystemError
+    // when it cannot be queued; nothing is left allocated then. The object's
+    // destruction waits for the item to return.
+    template <class T>
+    void QueueMemberWorkItem(void (T::*fn)(), T* object);
+
+    // The work items besides the stop watch, each until the service stops:
+    // serves the desktop application's pipe;
+    void PipeWorkItem();
+    // steps the cooler's display through its saved cycle;
+    void CoolerCycleWorkItem();
+    // paints the RX410 mouse's screen from the job file;
+    void OledJobWorkItem();
+    // keeps the companion program running while a device needs it.
+    void CompanionWorkItem();
+
+    std::atomic<bool> stopping_{false};
+    std::unique_ptr<platform::Event> stoppedEvent_;
+    // Set the moment the stop begins; before `devices_`, which waits on it.
+    std::unique_ptr<platform::Event> stopRequested_;
+    ServiceState state_;
+    std::atomic<platform::ProcessHandle> companionProcess_{platform::kNoProcess};
+    devices::DeviceLayer devices_;
     const platform::Platform platform_;
     // Work items queued and not yet returned.
     std::atomic<int> workItemsInside_{0};
-    ScreenSaverReaction screenSaverReaction_{devices.cooler};
+    ScreenSaverReaction screenSaverReaction_{devices_.cooler};
 };
 
 template <class T>

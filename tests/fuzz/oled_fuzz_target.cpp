@@ -22,7 +22,7 @@
 #include "fakes/fake_console.h"
 #include "fakes/fake_event_log.h"
 #include "fakes/fake_folders.h"
-#include "oled/job_thread.h"
+#include "oled/oled_job.h"
 #include "preview.h"
 
 namespace vt::oled {
@@ -167,15 +167,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     oledrender::SymbolLibraries libraries;
     libraries.symbol = kOledDataConvertExport;
     libraries.address = reinterpret_cast<void*>(&StandInFactory);
-    std::atomic<int32_t> enabled{1}, disabled{0};
-    std::atomic<uint64_t> heartbeat{0};
-    JobThread job({enabled, disabled, heartbeat}, layer,
-                  {clock, log, folders, libraries, &jobFile});
+    ServiceState state;
+    state.enabled = 1;
+    OledJob job(state, layer, {clock, log, folders, libraries, &jobFile});
     try {
         job.Start();
-        enabled = 1;  // paint whatever the file says about "enable"
+        state.enabled = 1;  // paint whatever the file says about "enable"
         for (int pass = 0; pass < 4; ++pass) {
-            const bool painting = job.state() == JobThread::kPaint;
+            const bool painting = job.state() == OledJob::kPaint;
             job.Pass();
             if (painting) {
                 break;

@@ -187,11 +187,9 @@ struct Session {
     devices::DeviceLayer& layer;
     fakes::FakeClock& clock;
     fakes::FakeEventLog eventLog;
-    std::atomic<int32_t> enabled{0};
-    std::atomic<int32_t> disabled{0};
-    std::atomic<uint64_t> heartbeat{0};
+    vt::ServiceState state;
     CheckedDeviceCommands json{layer};
-    PipeCommands commands{{enabled, disabled, heartbeat}, layer, clock, eventLog, &json};
+    PipeCommands commands{state, layer, clock, eventLog, &json};
     Expected expected;
 };
 

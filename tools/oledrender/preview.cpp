@@ -6,7 +6,7 @@
 
 #include "converter.h"
 #include "devices/device_layer.h"
-#include "oled/job_thread.h"
+#include "oled/oled_job.h"
 
 namespace vt::oledrender {
 
@@ -224,15 +224,14 @@ Rendering RenderOneCycle(const std::string& config, const MouseState& state,
     layer.Attach(PreviewLibrary(mouse));
     layer.rx410Present = 1;
 
-    std::atomic<int32_t> enabled{0}, disabled{0};
-    std::atomic<uint64_t> heartbeat{0};
-    oled::JobThread job({enabled, disabled, heartbeat}, layer, {clock, log, folders, libraries});
+    ServiceState service;
+    oled::OledJob job(service, layer, {clock, log, folders, libraries});
     job.Start();
     Rendering out;
     // Finding the mouse and loading the file take a pass each; a file that
     // stops the job never gets to paint.
     for (int pass = 0; pass < 8 && !out.painted; ++pass) {
-        out.painted = job.state() == oled::JobThread::kPaint && enabled != 0;
+        out.painted = job.state() == oled::OledJob::kPaint && service.enabled != 0;
         job.Pass();
     }
     out.frames = mouse.frames;

@@ -160,12 +160,12 @@ TEST(JobFileValues, WrongTypesReadAsTheNearestCase) {
     const Json config = Json::parse(R"({"p1": {"cycle_order": [4.7, true, "4", null, [4], -1]}})");
     const ProfileView view(config, 1);
     ASSERT_EQ(view.CycleCount(), 6u);
-    EXPECT_EQ(view.ItemCode(0), 4);
-    EXPECT_EQ(view.ItemCode(1), 1);
+    EXPECT_EQ(view.ItemAt(0), Item::Cpu);
+    EXPECT_EQ(view.ItemAt(1), Item::Dpi);
     for (size_t i = 2; i < 6; ++i) {
-        EXPECT_EQ(view.ItemCode(i), -1) << i;  // nothing is shown for them
+        EXPECT_EQ(view.ItemAt(i), Item{-1}) << i;  // nothing is shown for them
     }
-    EXPECT_EQ(view.ItemCode(6), -1);
+    EXPECT_EQ(view.ItemAt(6), Item{-1});
 
     const std::pair<const char*, std::optional<int32_t>> durations[] = {{"3", 3},
                                                                         {"2.9", 2},

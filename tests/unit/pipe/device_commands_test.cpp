@@ -30,9 +30,11 @@ class DeviceCommandsTest : public ::testing::Test {
     FakePlatform fp;
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
     DeviceCommands json{layer};
-    std::atomic<int32_t> enabled{0}, disabled{0};
-    std::atomic<uint64_t> heartbeat{0};
-    PipeCommands commands{{enabled, disabled, heartbeat}, layer, fp.clock, fp.eventLog, &json};
+    ServiceState state;
+    std::atomic<int32_t>& enabled = state.enabled;
+    std::atomic<int32_t>& disabled = state.disabled;
+    std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
+    PipeCommands commands{state, layer, fp.clock, fp.eventLog, &json};
     devices::CoolerDisplay& cooler = layer.cooler;
     FakeDevice lq120{"lq120", "hid#lq120"};
     FakeDevice cs900{"cs900", "hid#cs900"};

@@ -44,10 +44,12 @@ class PipeCommandsTest : public ::testing::Test {
 
     FakePlatform fp;
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
-    std::atomic<int32_t> enabled{0}, disabled{0};
-    std::atomic<uint64_t> heartbeat{0};
+    ServiceState state;
+    std::atomic<int32_t>& enabled = state.enabled;
+    std::atomic<int32_t>& disabled = state.disabled;
+    std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
     RecordingJson json;
-    PipeCommands commands{{enabled, disabled, heartbeat}, layer, fp.clock, fp.eventLog, &json};
+    PipeCommands commands{state, layer, fp.clock, fp.eventLog, &json};
 };
 
 TEST_F(PipeCommandsTest, KeywordsArePrefixesComparedByteForByte) {
@@ -200,9 +202,8 @@ TEST_F(PipeCommandsTest, AMalformedJsonCommandIsAFailureNotACrash) {
 TEST(PipeCommandsNoJson, ObjectsWithoutJsonCommandsAreUnrecognised) {
     FakePlatform fp;
     devices::DeviceLayer layer(fp.eventLog, fp.console, fp.clock);
-    std::atomic<int32_t> a{0}, b{0};
-    std::atomic<uint64_t> c{0};
-    PipeCommands commands({a, b, c}, layer, fp.clock, fp.eventLog, nullptr);
+    ServiceState state;
+    PipeCommands commands(state, layer, fp.clock, fp.eventLog, nullptr);
     EXPECT_EQ(
         commands.Handle(R"({"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}})"),
         "TW_FAIL");

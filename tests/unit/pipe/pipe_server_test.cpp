@@ -28,9 +28,11 @@ class PipeServerTest : public ::testing::Test {
     FakePlatform fp;
     std::unique_ptr<platform::Event> stop = fp.threads.CreateManualResetEvent();
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
-    std::atomic<int32_t> enabled{0}, disabled{0};
-    std::atomic<uint64_t> heartbeat{0};
-    PipeCommands commands{{enabled, disabled, heartbeat}, layer, fp.clock, fp.eventLog, nullptr};
+    ServiceState state;
+    std::atomic<int32_t>& enabled = state.enabled;
+    std::atomic<int32_t>& disabled = state.disabled;
+    std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
+    PipeCommands commands{state, layer, fp.clock, fp.eventLog, nullptr};
     PipeServer server{fp.pipes, fp.eventLog, commands};
 };
 

@@ -22,8 +22,8 @@ class TemperatureCommandsTest : public ::testing::Test {
 
     // The pipe thread's start with whatever the test set up.
     void Start() {
-        commands.sensors = &monitor;
-        commands.StartTemperatureSources();
+        commands.temperatures.sensors = &monitor;
+        commands.temperatures.Start();
         fp.eventLog.clear();
     }
     void Cpu(int32_t count, std::vector<int32_t> values) {
@@ -37,16 +37,18 @@ class TemperatureCommandsTest : public ::testing::Test {
 
     FakePlatform fp;
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
-    std::atomic<int32_t> enabled{0}, disabled{0};
-    std::atomic<uint64_t> heartbeat{0};
+    ServiceState state;
+    std::atomic<int32_t>& enabled = state.enabled;
+    std::atomic<int32_t>& disabled = state.disabled;
+    std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
     SensorMonitor monitor{fp.libraries, fp.folders, fp.console, fp.eventLog};
-    PipeCommands commands{{enabled, disabled, heartbeat}, layer, fp.clock, fp.eventLog, nullptr};
+    PipeCommands commands{state, layer, fp.clock, fp.eventLog, nullptr};
 };
 
 TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
-    commands.sensors = &monitor;
-    commands.StartTemperatureSources();
-    EXPECT_TRUE(commands.temperatureReady);
+    commands.temperatures.sensors = &monitor;
+    commands.temperatures.Start();
+    EXPECT_TRUE(commands.temperatures.ready);
     EXPECT_THAT(fp.libraries.loads, ElementsAre(kSdkLibrary.windows, kCoreTempLibrary.windows));
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Core temp lib load good"));
 
@@ -54,10 +56,10 @@ TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
     fakes::InstallSensorLibraries(noSdk.libraries, true);
     Sensors().startResult = 0;
     SensorMonitor m(noSdk.libraries, noSdk.folders, noSdk.console, noSdk.eventLog);
-    PipeCommands c({enabled, disabled, heartbeat}, layer, noSdk.clock, noSdk.eventLog, nullptr);
-    c.sensors = &m;
-    c.StartTemperatureSources();
-    EXPECT_FALSE(c.temperatureReady);
+    PipeCommands c(state, layer, noSdk.clock, noSdk.eventLog, nullptr);
+    c.temperatures.sensors = &m;
+    c.temperatures.Start();
+    EXPECT_FALSE(c.temperatures.ready);
     EXPECT_THAT(noSdk.libraries.loads, ElementsAre(kSdkLibrary.windows));
     EXPECT_EQ(c.Handle("temp"), "0;0");
     EXPECT_EQ(c.Handle("getc"), "0;0");
@@ -68,9 +70,9 @@ TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
 TEST_F(TemperatureCommandsTest, TheLibraryMissingAnswersZeros) {
     fp.libraries.components[kCoreTempLibrary.windows].programFolderError =
         platform::kErrorModNotFound;
-    commands.sensors = &monitor;
-    commands.StartTemperatureSources();
-    EXPECT_FALSE(commands.temperatureReady);
+    commands.temperatures.sensors = &monitor;
+    commands.temperatures.Start();
+    EXPECT_FALSE(commands.temperatures.ready);
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Get the core temp .dll failed"));
     Cpu(8, {50, 50, 50, 50, 50, 50, 50, 50});
     EXPECT_EQ(commands.Handle("temp"), "0;0");
@@ -104,7 +106,7 @@ TEST_F(TemperatureCommandsTest, TheLastCpuTemperatureIsRememberedAndResetByAnImp
     Cpu(1, {101});
     Gpu(1, {101});
     EXPECT_EQ(commands.Handle("temp"), "0;0;");
-    EXPECT_EQ(commands.lastCpuTemperature, 0);
+    EXPECT_EQ(commands.temperatures.lastCpuTemperature, 0);
     Cpu(0, {});
     Gpu(1, {-3});
     EXPECT_EQ(commands.Handle("temp"), "0;0;");
@@ -134,7 +136,7 @@ TEST_F(TemperatureCommandsTest, FakeLevelsReplaceLiveReadings) {
     commands.Handle("fake_step");
     EXPECT_EQ(commands.Handle("temperature"), "20;20");
     // The live query still ran and was remembered.
-    EXPECT_EQ(commands.lastCpuTemperature, 45);
+    EXPECT_EQ(commands.temperatures.lastCpuTemperature, 45);
     EXPECT_EQ(commands.Handle("getc"), "1;0;");
 }
 
@@ -172,8 +174,8 @@ TEST_F(TemperatureCommandsTest, GetsysinfoWritesFifteenFieldsFloatsWithSixDecima
 
     // A display adapter appears only at the next start; until then the GPU
     // positions keep what they had.
-    commands.snapshot.gpuTemperature = 33;
-    commands.snapshot.gpuClock = 0.5f;
+    commands.temperatures.snapshot.gpuTemperature = 33;
+    commands.temperatures.snapshot.gpuClock = 0.5f;
     EXPECT_EQ(commands.Handle("getsysinfo!"),
               "3600.000000;1200;1.250000;47;13;0.500000;0;0.000000;33;0;801;802;803;804;805;");
 }

@@ -201,16 +201,13 @@ class ServiceCompanionTest : public ::testing::Test {
         service.Start(0, nullptr);
     }
     void TearDown() override {
-        service.stopping = true;
-        service.stoppedEvent->Set();
+        service.RaiseStop();
+        service.stoppedEvent().Set();
         fp.threads.RunPending();
         TWServiceBase::s_current = nullptr;
     }
     CompanionWatcher Watcher() {
-        return CompanionWatcher(
-            {*service.stoppedEvent, service.stopping, service.devices.companionDeviceCount,
-             service.devices.companionWait, service.companionProcess},
-            fp.processes, fp.folders, fp.clock);
+        return CompanionWatcher(service.CompanionShared(), fp.processes, fp.folders, fp.clock);
     }
 
     FakePlatform fp;
@@ -223,12 +220,12 @@ TEST_F(ServiceCompanionTest, StopDuringARunEndsTheCopyAndTheWatcherReturns) {
     for (int i = 0; i < 7; ++i) {
         ASSERT_TRUE(watcher.Pass());
     }
-    ASSERT_EQ(service.companionProcess, 100);
+    ASSERT_EQ(service.companionProcess(), 100);
     service.Stop();
     EXPECT_FALSE(fp.processes.IsRunning(100));
     EXPECT_THAT(fp.processes.released, ElementsAre(100));  // once, and nothing left open
     EXPECT_EQ(fp.processes.openHandles(), 0u);
-    EXPECT_EQ(service.devices.companionDeviceCount, 0);
+    EXPECT_EQ(service.devices().companionDeviceCount, 0);
     EXPECT_FALSE(watcher.Pass());
 }
 
@@ -245,7 +242,7 @@ TEST_F(ServiceCompanionTest, ACopyStartedAsTheStopBeginsDoesNotOutliveIt) {
     }
     ASSERT_EQ(fp.processes.launched.size(), 1u);
     EXPECT_FALSE(fp.processes.IsRunning(100));
-    EXPECT_EQ(service.companionProcess, kNoProcess);
+    EXPECT_EQ(service.companionProcess(), kNoProcess);
     EXPECT_THAT(fp.processes.released, ElementsAre(100));
     EXPECT_EQ(fp.processes.openHandles(), 0u);
     EXPECT_FALSE(watcher.Pass());
@@ -260,7 +257,7 @@ TEST(ServiceCompanionStop, TheStopLooksAgainForACopyStoredWhileItWaited) {
     // While the stop waits, a watcher pass stores the copy it started.
     fp.threads.whileBlocked = [&] {
         late = fp.processes.StartByUser("tw-nightjar.exe");
-        service->companionProcess = late;
+        service->companionProcess() = late;
         fp.threads.RunPending();
     };
     Platform platform = fp.get();
@@ -269,13 +266,13 @@ TEST(ServiceCompanionStop, TheStopLooksAgainForACopyStoredWhileItWaited) {
     TWServiceBase::s_current = service;
     service->Start(0, nullptr);
     const ProcessHandle first = fp.processes.StartByUser("tw-nightjar.exe");
-    service->companionProcess = first;
+    service->companionProcess() = first;
     service->Stop();
     TWServiceBase::s_current = nullptr;
     EXPECT_FALSE(fp.processes.IsRunning(first));
     ASSERT_NE(late, kNoProcess);
     EXPECT_FALSE(fp.processes.IsRunning(late));
-    EXPECT_EQ(service->companionProcess, kNoProcess);
+    EXPECT_EQ(service->companionProcess(), kNoProcess);
     EXPECT_THAT(fp.processes.released, ElementsAre(first, late));
     EXPECT_EQ(fp.serviceHost.reports().back().currentState, kServiceStopped);
 }
@@ -296,7 +293,7 @@ TEST(ServiceCompanionFaults, AFailedWatcherQueueStopsTheWatchFirst) {
     TWServiceBase::s_current = nullptr;
     EXPECT_EQ(fp.serviceHost.reports().back().currentState, kServiceStopped);
     EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 8u);
-    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitObject0);
+    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);
     EXPECT_EQ(fp.threads.pendingCount(), 0u);
 }
 

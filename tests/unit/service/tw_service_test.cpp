@@ -44,11 +44,11 @@ class TWServiceTest : public ::testing::Test {
 };
 
 TEST_F(TWServiceTest, StartsWithNothingSharedSet) {
-    EXPECT_FALSE(service.stopping);
-    EXPECT_EQ(service.enabled, 0);
-    EXPECT_EQ(service.disabled, 0);
-    EXPECT_EQ(service.lastHeartbeat, 0u);
-    EXPECT_EQ(service.companionProcess, kNoProcess);
+    EXPECT_FALSE(service.stopping());
+    EXPECT_EQ(service.state().enabled, 0);
+    EXPECT_EQ(service.state().disabled, 0);
+    EXPECT_EQ(service.state().lastHeartbeat, 0u);
+    EXPECT_EQ(service.companionProcess(), kNoProcess);
     EXPECT_EQ(std::wstring(service.name()), L"VTService");
     EXPECT_EQ(fp.serviceHost.reports().size(), 0u);  // nothing reported before Start
 }
@@ -61,18 +61,18 @@ TEST_F(TWServiceTest, StartLogsAndQueuesTheStopWatchFirst) {
 }
 
 TEST_F(TWServiceTest, StopWatchLooksAtTheFlagBeforeItsFirstSleep) {
-    service.stopping = true;
-    service.ServiceWorkerThread();
+    service.RaiseStop();
+    service.StopWatchWorkItem();
     EXPECT_TRUE(fp.clock.sleeps().empty());
-    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitObject0);
+    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWservice ServiceWorkerThread"));
 }
 
 TEST_F(TWServiceTest, StopWatchWaitsForTheStopWithoutPolling) {
     fp.threads.whileBlocked = [&] { service.RaiseStop(); };
-    EXPECT_TRUE(service.ServiceWorkerPass());
-    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitTimeout);
-    EXPECT_FALSE(service.ServiceWorkerPass());
+    EXPECT_TRUE(service.StopWatchPass());
+    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitTimeout);
+    EXPECT_FALSE(service.StopWatchPass());
     EXPECT_THAT(fp.threads.waits(), ElementsAre(kInfinite));
     EXPECT_THAT(fp.clock.sleeps(), ElementsAre());
     EXPECT_EQ(fp.clock.TickCount64(), 0u);
@@ -92,7 +92,7 @@ TEST_F(TWServiceTest, FullStartAndStopWritesTheEntriesInOrder) {
                             L"TWservice JobThread", L"Disable job"));
     EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopPending,
                                       kServiceStopped));
-    EXPECT_TRUE(service.stopping);
+    EXPECT_TRUE(service.stopping());
 }
 
 // Started with nothing to look after, every work item waits for a change or
@@ -139,7 +139,7 @@ TEST_F(TWServiceTest, StopEndsOnlyTheCompanionTheServiceHolds) {
 }
 
 TEST_F(TWServiceTest, StopTerminatesTheHeldCompanionWithExitCodeZero) {
-    service.companionProcess = 4242;
+    service.companionProcess() = 4242;
     service.Start(0, nullptr);
     service.Stop();
     ASSERT_EQ(fp.processes.terminated.size(), 1u);
@@ -149,7 +149,7 @@ TEST_F(TWServiceTest, StopTerminatesTheHeldCompanionWithExitCodeZero) {
 }
 
 TEST_F(TWServiceTest, FailedCompanionTerminationIsLoggedAndTheStopGoesOn) {
-    service.companionProcess = 4242;
+    service.companionProcess() = 4242;
     fp.processes.terminateSucceeds = false;
     service.Start(0, nullptr);
     service.Stop();
@@ -157,7 +157,7 @@ TEST_F(TWServiceTest, FailedCompanionTerminationIsLoggedAndTheStopGoesOn) {
                 ::testing::Contains(L"fail to stop kestrel process in OnStop"));
     // Let go of all the same: nothing follows it any more.
     EXPECT_THAT(fp.processes.released, ElementsAre(4242));
-    EXPECT_EQ(service.companionProcess, kNoProcess);
+    EXPECT_EQ(service.companionProcess(), kNoProcess);
     EXPECT_EQ(States().back(), kServiceStopped);
 }
 
@@ -170,12 +170,12 @@ TEST_F(TWServiceTest, StartBringsUpTheLibraryThenQueuesThenRegistersHotPlug) {
         ElementsAre("twlink_background(1)", "twlink_init()", "devInfo", "hv230(hid#hv230)",
                     "hv230.RegisterKeyCallback", "hv230.SetKeyNotify(1)", "registerDevNotify"));
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart", L"CreateHV230"));
-    EXPECT_EQ(service.devices.companionDeviceCount, 1);
-    EXPECT_EQ(devices::DeviceLayer::Active(), &service.devices);
+    EXPECT_EQ(service.devices().companionDeviceCount, 1);
+    EXPECT_EQ(devices::DeviceLayer::Active(), &service.devices());
     EXPECT_EQ(fp.threads.pendingCount(), 5u);
 
     service.Stop();
-    EXPECT_EQ(service.devices.companionDeviceCount, 0);
+    EXPECT_EQ(service.devices().companionDeviceCount, 0);
 }
 
 TEST_F(TWServiceTest, HotPlugIsNotRegisteredWhenAWorkItemCannotBeQueued) {
@@ -193,7 +193,7 @@ TEST_F(TWServiceTest, AFailedSecondQueueWaitsForTheStopWatchBeforeStopping) {
     EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 8u);
     EXPECT_THAT(fakes::TwLink().calls, Not(Contains("registerDevNotify")));
     // The watch that was queued has seen the stop and ended.
-    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitObject0);
+    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);
     EXPECT_EQ(fp.threads.pendingCount(), 0u);
 }
 
@@ -205,14 +205,14 @@ TEST_F(TWServiceTest, AFailedThirdQueueHasRegisteredHotPlugAndStops) {
     EXPECT_THAT(fakes::TwLink().calls, Contains("registerDevNotify"));
     EXPECT_EQ(States().back(), kServiceStopped);
     EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 1450u);
-    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitObject0);  // the watch has ended
+    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);  // the watch has ended
 }
 
 TEST_F(TWServiceTest, ASystemShutdownStopsLikeAStop) {
-    service.companionProcess = 4242;
+    service.companionProcess() = 4242;
     service.Start(0, nullptr);
     service.Shutdown();
-    EXPECT_EQ(service.stoppedEvent->Wait(0), kWaitObject0);
+    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);
     ASSERT_EQ(fp.processes.terminated.size(), 1u);
     EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopped));
 }
@@ -241,7 +241,7 @@ TEST_F(TWServiceTest, TheCoolerFollowsTheScreenSaverOnlyWithItsFlagOn) {
                             "lq120.SetSaverSwitchA(1)", "lq120.SetSaverSwitchB(1)"));
     fakes::TwLink().calls.clear();
     fp.screenSaver.Start();
-    service.devices.cooler.screenSaveEnabled = 0;  // as "setScreenSave" false does
+    service.devices().cooler.screenSaveEnabled = 0;  // as "setScreenSave" false does
     fp.screenSaver.Stop();
     EXPECT_THAT(fakes::TwLink().calls,
                 ElementsAre("lq120.SetSaverSwitchA(0)", "lq120.SetSaverSwitchB(0)"));

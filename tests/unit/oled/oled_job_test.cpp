@@ -1,6 +1,6 @@
 // The OLED job's states, screens and timing, driven pass by pass on the
 // virtual clock with a recording mouse and a recording converter.
-#include "oled/job_thread.h"
+#include "oled/oled_job.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -57,9 +57,9 @@ extern "C" OledConverter* VT_CDECL RecordingConverterFactory() {
     return &converter;
 }
 
-class JobThreadTest : public ::testing::Test {
+class OledJobTest : public ::testing::Test {
   protected:
-    JobThreadTest() {
+    OledJobTest() {
         g_converterCalls.clear();
         g_whileDrawing = nullptr;
         fp.libraries.symbols = {
@@ -67,8 +67,10 @@ class JobThreadTest : public ::testing::Test {
         layer.Attach(oledrender::PreviewLibrary(mouse));
         layer.rx410Present = 1;
         mouse.state.profile = 1;
+        disabled = 7;
+        heartbeat = 0x1234567890ull;
     }
-    ~JobThreadTest() override {
+    ~OledJobTest() override {
         std::error_code ignored;
         std::filesystem::remove_all(fp.folders.dataFolder, ignored);
     }
@@ -89,10 +91,10 @@ class JobThreadTest : public ::testing::Test {
     void StartPainting(const std::string& config) {
         WriteJob(config);
         job.Start();
-        for (int i = 0; i < 4 && job.state() != JobThread::kPaint; ++i) {
+        for (int i = 0; i < 4 && job.state() != OledJob::kPaint; ++i) {
             job.Pass();
         }
-        ASSERT_EQ(job.state(), JobThread::kPaint);
+        ASSERT_EQ(job.state(), OledJob::kPaint);
         Mark();
     }
     // Gives the started job a new file and passes until it paints again.
@@ -103,7 +105,7 @@ class JobThreadTest : public ::testing::Test {
         enabled = 1;
         job.Pass();
         job.Pass();
-        ASSERT_EQ(job.state(), JobThread::kPaint) << config;
+        ASSERT_EQ(job.state(), OledJob::kPaint) << config;
         Mark();
     }
     // What happens from here on.
@@ -143,10 +145,11 @@ class JobThreadTest : public ::testing::Test {
     std::string folder = PrepareFolder(fp);
     PreviewMouse mouse;
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
-    std::atomic<int32_t> enabled{0}, disabled{7};
-    std::atomic<uint64_t> heartbeat{0x1234567890ull};
-    JobThread job{
-        {enabled, disabled, heartbeat}, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
+    ServiceState state;
+    std::atomic<int32_t>& enabled = state.enabled;
+    std::atomic<int32_t>& disabled = state.disabled;
+    std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
+    OledJob job{state, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
     size_t sleepsAt = 0, callsAt = 0, framesAt = 0, eventsAt = 0, converterAt = 0;
 };
 
@@ -155,7 +158,7 @@ std::string Profile1(const std::string& profile) {
     return kEnabled + profile + "}";
 }
 
-TEST_F(JobThreadTest, StartInitialisesTheConverterClearsTheFlagsAndReadsEnable) {
+TEST_F(OledJobTest, StartInitialisesTheConverterClearsTheFlagsAndReadsEnable) {
     WriteJob(R"({"enable": true})");
     job.Start();
     EXPECT_THAT(g_converterCalls, ElementsAre("InitConverter(0)"));
@@ -163,18 +166,17 @@ TEST_F(JobThreadTest, StartInitialisesTheConverterClearsTheFlagsAndReadsEnable) 
     EXPECT_EQ(enabled, 1);
     EXPECT_EQ(disabled, 0);
     EXPECT_EQ(heartbeat, 0u);
-    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_EQ(job.state(), OledJob::kFindMouse);
     EXPECT_THAT(mouse.calls, IsEmpty());  // nothing reaches the mouse at start
 
-    JobThread second{
-        {enabled, disabled, heartbeat}, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
+    OledJob second{state, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
     WriteJob(R"({"enable": "yes"})");
     second.Start();
     EXPECT_EQ(enabled, 0);
     EXPECT_EQ(fp.eventLog.messages().back(), L"Disable job");
 }
 
-TEST_F(JobThreadTest, WithoutTheConverterTextScreensGoOutBlank) {
+TEST_F(OledJobTest, WithoutTheConverterTextScreensGoOutBlank) {
     fp.libraries.loadError = 126;
     StartPainting(Profile1(R"({"cycle_order": [4, 10]})"));
     EXPECT_EQ(fp.eventLog.messages()[0], L"Load OledDataConvert.dll failed w/err 0x0000007e");
@@ -186,24 +188,23 @@ TEST_F(JobThreadTest, WithoutTheConverterTextScreensGoOutBlank) {
     EXPECT_THAT(g_converterCalls, IsEmpty());
 }
 
-TEST_F(JobThreadTest, WhileDisabledTheJobPollsEveryHalfSecondFromStateZero) {
+TEST_F(OledJobTest, WhileDisabledTheJobPollsEveryHalfSecondFromStateZero) {
     StartPainting(Profile1(R"({"cycle_order": [4]})"));
     enabled = 0;
     job.Pass();
     job.Pass();
-    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_EQ(job.state(), OledJob::kFindMouse);
     EXPECT_THAT(NewSleeps(), ElementsAre(500u, 500u));
     EXPECT_THAT(NewCalls(), IsEmpty());
 }
 
-TEST_F(JobThreadTest, FindingTheMouseWaitsForPresenceThenForAListThenForTheMouse) {
+TEST_F(OledJobTest, FindingTheMouseWaitsForPresenceThenForAListThenForTheMouse) {
     // The test library's own device list, steered per case.
     devices::DeviceLayer listed{fp.eventLog, fp.console, fp.clock};
     fp.libraries.symbols = fakes::TwLinkSymbols();
     ASSERT_TRUE(listed.Load(fp.libraries));
     fp.libraries.symbols["oledDataConvert"] = reinterpret_cast<void*>(&RecordingConverterFactory);
-    JobThread j{
-        {enabled, disabled, heartbeat}, listed, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
+    OledJob j{state, listed, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
     WriteJob(R"({"enable": true})");
     j.Start();
     Mark();
@@ -213,23 +214,23 @@ TEST_F(JobThreadTest, FindingTheMouseWaitsForPresenceThenForAListThenForTheMouse
     fakes::TwLink().Attach(0x3A7C, 0x0113, "hid#hv230");
     fakes::TwLink().Attach(0x1234, 0x006B, "hid#other-maker");
     j.Pass();  // not in the list: no pause
-    EXPECT_EQ(j.state(), JobThread::kFindMouse);
+    EXPECT_EQ(j.state(), OledJob::kFindMouse);
     EXPECT_THAT(NewSleeps(), ElementsAre(500u, 3000u));
     fakes::TwLink().Attach(0x3A7C, 0x006B, "hid#rx410");
     j.Pass();
-    EXPECT_EQ(j.state(), JobThread::kLoadFile);
+    EXPECT_EQ(j.state(), OledJob::kLoadFile);
     EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Found RX410"});
     EXPECT_THAT(fakes::TwLink().calls, ::testing::Contains("rx410(hid#rx410)"));
     EXPECT_EQ(fakes::TwLink().calls.back(), "rx410.GetProfile");  // profile 1: no logo check
 }
 
-TEST_F(JobThreadTest, ProfileZeroWithTheFlagSelectsTheLogoBeforeTheFileIsRead) {
+TEST_F(OledJobTest, ProfileZeroWithTheFlagSelectsTheLogoBeforeTheFileIsRead) {
     mouse.state.profile = 0;
     mouse.state.logoFlag = 1;
     WriteJob(R"({"enable": true, "p0": {"cycle_order": [10]}})");
     job.Start();
     job.Pass();
-    EXPECT_EQ(job.state(), JobThread::kLoadFile);
+    EXPECT_EQ(job.state(), OledJob::kLoadFile);
     EXPECT_THAT(mouse.calls,
                 ElementsAre("GetProfile", "QueryInfo(0)", "SetOled(0,0)", "ApplyChanges"));
     EXPECT_EQ(fp.eventLog.messages().back(), L"Set profile 0 OLED to TW logo");
@@ -243,7 +244,7 @@ TEST_F(JobThreadTest, ProfileZeroWithTheFlagSelectsTheLogoBeforeTheFileIsRead) {
     EXPECT_THAT(mouse.calls, ElementsAre("GetProfile", "QueryInfo(0)"));
 }
 
-TEST_F(JobThreadTest, AnEmptyCyclePollsEveryTenthOfASecond) {
+TEST_F(OledJobTest, AnEmptyCyclePollsEveryTenthOfASecond) {
     job.Start();
     for (const std::string& config :
          {std::string(R"({"enable": true})"),
@@ -256,11 +257,11 @@ TEST_F(JobThreadTest, AnEmptyCyclePollsEveryTenthOfASecond) {
         job.Pass();
         EXPECT_THAT(NewSleeps(), ElementsAre(100u, 100u)) << config;
         EXPECT_EQ(NewFrames(), 0u) << config;
-        EXPECT_EQ(job.state(), JobThread::kPaint);
+        EXPECT_EQ(job.state(), OledJob::kPaint);
     }
 }
 
-TEST_F(JobThreadTest, WithoutADurationACycleRunsAndRestartsAtOnce) {
+TEST_F(OledJobTest, WithoutADurationACycleRunsAndRestartsAtOnce) {
     StartPainting(Profile1(R"({"cycle_order": [4, 9]})"));
     job.Pass();
     EXPECT_THAT(NewCalls(), ElementsAre("QueryInfo(4)", "SetOled(3)", "SetOled(0,241)"));
@@ -270,10 +271,10 @@ TEST_F(JobThreadTest, WithoutADurationACycleRunsAndRestartsAtOnce) {
     job.Pass();
     EXPECT_EQ(NewFrames(), 2u);
     EXPECT_THAT(NewSleeps(), IsEmpty());
-    EXPECT_EQ(job.state(), JobThread::kPaint);
+    EXPECT_EQ(job.state(), OledJob::kPaint);
 }
 
-TEST_F(JobThreadTest, TextScreensGoThroughTheScratchBitmapInTheServiceFolder) {
+TEST_F(OledJobTest, TextScreensGoThroughTheScratchBitmapInTheServiceFolder) {
     StartPainting(Profile1(R"({"cycle_order": [0]})"));
     job.Pass();
     const std::string bmp = fp.folders.serviceFolder + "oled.bmp";
@@ -284,13 +285,12 @@ TEST_F(JobThreadTest, TextScreensGoThroughTheScratchBitmapInTheServiceFolder) {
     // Without a service folder the converter is never told to write: the
     // text screen goes out blank.
     fp.folders.serviceFolder.clear();
-    JobThread unsafe{
-        {enabled, disabled, heartbeat}, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
+    OledJob unsafe{state, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
     unsafe.Start();
     for (int i = 0; i < 3; ++i) {
         unsafe.Pass();
     }
-    ASSERT_EQ(unsafe.state(), JobThread::kPaint);
+    ASSERT_EQ(unsafe.state(), OledJob::kPaint);
     Mark();
     unsafe.Pass();
     EXPECT_THAT(NewTexts(), IsEmpty());
@@ -299,7 +299,7 @@ TEST_F(JobThreadTest, TextScreensGoThroughTheScratchBitmapInTheServiceFolder) {
                             [](uint8_t p) { return p == 0; }));
 }
 
-TEST_F(JobThreadTest, DurationsAreWholeSecondsInTenthSteps) {
+TEST_F(OledJobTest, DurationsAreWholeSecondsInTenthSteps) {
     const std::pair<const char*, size_t> cases[] = {{"2", 20}, {"2.9", 20}, {"true", 10}, {"0", 0},
                                                     {"-3", 0}, {"null", 0}, {"\"2\"", 0}};
     job.Start();
@@ -311,14 +311,14 @@ TEST_F(JobThreadTest, DurationsAreWholeSecondsInTenthSteps) {
     }
 }
 
-TEST_F(JobThreadTest, CodesWithoutAScreenSendNothingButStillWait) {
+TEST_F(OledJobTest, CodesWithoutAScreenSendNothingButStillWait) {
     StartPainting(Profile1(R"({"cycle_order": [9, 14, -1, "x", null], "duration": 1})"));
     job.Pass();
     EXPECT_THAT(NewCalls(), IsEmpty());
     EXPECT_EQ(NewSleeps(), Steps(50));
 }
 
-TEST_F(JobThreadTest, FiguresComeFromTheSettingsAndTheInfoBlock) {
+TEST_F(OledJobTest, FiguresComeFromTheSettingsAndTheInfoBlock) {
     mouse.state.info = {37, 0, 58, 40, 21, 0, 0, 0};
     mouse.state.apm = -12;
     StartPainting(Profile1(R"({"cycle_order": [0, 1, 2, 3, 4, 5, 6, 7, 13]})"));
@@ -332,7 +332,7 @@ TEST_F(JobThreadTest, FiguresComeFromTheSettingsAndTheInfoBlock) {
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "QueryInfo(5)"), 1);
 }
 
-TEST_F(JobThreadTest, UnsafeFiguresAreBoundedInsteadOfOverrunning) {
+TEST_F(OledJobTest, UnsafeFiguresAreBoundedInsteadOfOverrunning) {
     StartPainting(Profile1(R"({"cycle_order": [1, 7, 13, 2]})"));
     // Stage 3 is the last one; 4 would read the two bytes right after the
     // stages, which are not zero here so that reading them would show.
@@ -354,7 +354,7 @@ TEST_F(JobThreadTest, UnsafeFiguresAreBoundedInsteadOfOverrunning) {
                                         "DPI 0", "RATE 3Hz", "APM 7", "LOD HIGH"));
 }
 
-TEST_F(JobThreadTest, TheCustomPictureIsReadColumnByColumn) {
+TEST_F(OledJobTest, TheCustomPictureIsReadColumnByColumn) {
     StartPainting(
         Profile1(R"({"cycle_order": [8], "custom_data": [[0, 1, 0.0], [1, 0], [false]]})"));
     job.Pass();
@@ -369,7 +369,7 @@ TEST_F(JobThreadTest, TheCustomPictureIsReadColumnByColumn) {
     EXPECT_EQ(std::count(f.begin(), f.end(), 0), 3);  // every other pixel is missing: 1
 }
 
-TEST_F(JobThreadTest, BuiltInPicturesAreThreeDifferentPictures) {
+TEST_F(OledJobTest, BuiltInPicturesAreThreeDifferentPictures) {
     StartPainting(Profile1(R"({"cycle_order": [10, 11, 12]})"));
     job.Pass();
     ASSERT_EQ(NewFrames(), 3u);
@@ -387,7 +387,7 @@ TEST_F(JobThreadTest, BuiltInPicturesAreThreeDifferentPictures) {
     EXPECT_EQ(BuiltInPicture(-1), BuiltInPicture(0));
 }
 
-TEST_F(JobThreadTest, EnableFalseStopsTheJobUntilThePipeEnablesItAgain) {
+TEST_F(OledJobTest, EnableFalseStopsTheJobUntilThePipeEnablesItAgain) {
     WriteJob(R"({"enable": true, "p1": {"cycle_order": [4]}})");
     job.Start();
     job.Pass();
@@ -395,7 +395,7 @@ TEST_F(JobThreadTest, EnableFalseStopsTheJobUntilThePipeEnablesItAgain) {
     job.Pass();
     job.Pass();
     EXPECT_EQ(enabled, 0);
-    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_EQ(job.state(), OledJob::kFindMouse);
     Mark();
     job.Pass();
     job.Pass();
@@ -420,18 +420,18 @@ TEST_F(JobThreadTest, EnableFalseStopsTheJobUntilThePipeEnablesItAgain) {
     EXPECT_EQ(NewFrames(), 0u);
 }
 
-TEST_F(JobThreadTest, TheThirdFailedOpenDisablesEvenAfterALoadInBetween) {
+TEST_F(OledJobTest, TheThirdFailedOpenDisablesEvenAfterALoadInBetween) {
     job.Start();
     enabled = 1;
     job.Pass();  // found
     Mark();
     job.Pass();
     job.Pass();
-    EXPECT_EQ(job.state(), JobThread::kLoadFile);
+    EXPECT_EQ(job.state(), OledJob::kLoadFile);
     EXPECT_THAT(NewSleeps(), ElementsAre(1000u, 1000u));
     WriteJob(Profile1(R"({"cycle_order": []})"));
     job.Pass();
-    EXPECT_EQ(job.state(), JobThread::kPaint);
+    EXPECT_EQ(job.state(), OledJob::kPaint);
     layer.rx410Present = 0;
     job.Pass();  // "Stop painting"
     layer.rx410Present = 1;
@@ -440,7 +440,7 @@ TEST_F(JobThreadTest, TheThirdFailedOpenDisablesEvenAfterALoadInBetween) {
     Mark();
     job.Pass();
     EXPECT_EQ(enabled, 0);
-    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_EQ(job.state(), OledJob::kFindMouse);
     EXPECT_THAT(NewSleeps(), IsEmpty());
     EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Can not open tw_service.cfg"});
 
@@ -448,11 +448,11 @@ TEST_F(JobThreadTest, TheThirdFailedOpenDisablesEvenAfterALoadInBetween) {
     enabled = 1;
     job.Pass();
     job.Pass();
-    EXPECT_EQ(job.state(), JobThread::kLoadFile);
+    EXPECT_EQ(job.state(), OledJob::kLoadFile);
     EXPECT_EQ(enabled, 1);
 }
 
-TEST_F(JobThreadTest, AFormatErrorDisablesTheJobAfterASecond) {
+TEST_F(OledJobTest, AFormatErrorDisablesTheJobAfterASecond) {
     WriteJob(R"({"enable": true} trailing)");
     job.Start();
     enabled = 1;
@@ -462,10 +462,10 @@ TEST_F(JobThreadTest, AFormatErrorDisablesTheJobAfterASecond) {
     EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"tw_service.cfg file format error"});
     EXPECT_THAT(NewSleeps(), ElementsAre(1000u));
     EXPECT_EQ(enabled, 0);
-    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_EQ(job.state(), OledJob::kFindMouse);
 }
 
-TEST_F(JobThreadTest, RemovingTheMouseLetsTheScreenRunOutThenStopsPainting) {
+TEST_F(OledJobTest, RemovingTheMouseLetsTheScreenRunOutThenStopsPainting) {
     StartPainting(Profile1(R"({"cycle_order": [4, 5], "duration": 10})"));
     int sleeps = 0;
     fp.clock.onSleep = [&](uint32_t) {
@@ -476,21 +476,21 @@ TEST_F(JobThreadTest, RemovingTheMouseLetsTheScreenRunOutThenStopsPainting) {
     job.Pass();
     EXPECT_EQ(NewSleeps(), Steps(100));
     EXPECT_THAT(NewTexts(), ElementsAre("CPU 37%"));
-    EXPECT_EQ(job.state(), JobThread::kPaint);
+    EXPECT_EQ(job.state(), OledJob::kPaint);
     job.Pass();
     EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Stop painting"});
-    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_EQ(job.state(), OledJob::kFindMouse);
     fp.clock.onSleep = nullptr;
 
     layer.rx410Present = 1;
     mouse.calls.clear();
     job.Pass();
     job.Pass();
-    EXPECT_EQ(job.state(), JobThread::kPaint);  // found and the file read again
+    EXPECT_EQ(job.state(), OledJob::kPaint);  // found and the file read again
     EXPECT_EQ(fp.eventLog.messages().back(), L"Found RX410");
 }
 
-TEST_F(JobThreadTest, DisablingDuringATenSecondScreenTakesEffectWhenItEnds) {
+TEST_F(OledJobTest, DisablingDuringATenSecondScreenTakesEffectWhenItEnds) {
     StartPainting(Profile1(R"({"cycle_order": [4, 5], "duration": 10})"));
     int sleeps = 0;
     fp.clock.onSleep = [&](uint32_t) {
@@ -506,10 +506,10 @@ TEST_F(JobThreadTest, DisablingDuringATenSecondScreenTakesEffectWhenItEnds) {
     expected.push_back(500);
     EXPECT_EQ(NewSleeps(), expected);
     EXPECT_EQ(NewFrames(), 1u);
-    EXPECT_EQ(job.state(), JobThread::kFindMouse);
+    EXPECT_EQ(job.state(), OledJob::kFindMouse);
 }
 
-TEST_F(JobThreadTest, AProfileChangeCutsTheWaitAndReloadsForTheNewProfile) {
+TEST_F(OledJobTest, AProfileChangeCutsTheWaitAndReloadsForTheNewProfile) {
     mouse.state.logoFlag = 1;
     StartPainting(R"({"enable": true, "p1": {"cycle_order": [4, 5], "duration": 10},
                      "p2": {"cycle_order": [6]}})");
@@ -530,7 +530,7 @@ TEST_F(JobThreadTest, AProfileChangeCutsTheWaitAndReloadsForTheNewProfile) {
     EXPECT_THAT(NewCalls(),
                 ElementsAre("QueryInfo(0)", "SetOled(0,0)", "ApplyChanges", "GetProfile"));
     EXPECT_EQ(job.profileChanged, 0);
-    EXPECT_EQ(job.state(), JobThread::kLoadFile);
+    EXPECT_EQ(job.state(), OledJob::kLoadFile);
     job.Pass();
     job.Pass();
     EXPECT_THAT(NewTexts(), ElementsAre("RAM 58%"));
@@ -539,7 +539,7 @@ TEST_F(JobThreadTest, AProfileChangeCutsTheWaitAndReloadsForTheNewProfile) {
 // In the service the job waits on the stop and on its wake-ups: a screen is
 // one wait that only a profile change cuts short; switched off or without
 // the mouse, the job waits for the pipe's "enable" or the arrival.
-TEST_F(JobThreadTest, WithItsWakeUpsAScreenIsOneWaitAndAnIdleJobWaitsForItsChange) {
+TEST_F(OledJobTest, WithItsWakeUpsAScreenIsOneWaitAndAnIdleJobWaitsForItsChange) {
     auto stop = fp.threads.CreateManualResetEvent();
     ASSERT_TRUE(layer.WatchStop(fp.threads, *stop));
     StartPainting(R"({"enable": true, "p1": {"cycle_order": [4, 5], "duration": 10},
@@ -555,7 +555,7 @@ TEST_F(JobThreadTest, WithItsWakeUpsAScreenIsOneWaitAndAnIdleJobWaitsForItsChang
     EXPECT_EQ(fp.clock.TickCount64(), start);  // cut short at once
     job.Pass();
     job.Pass();
-    ASSERT_EQ(job.state(), JobThread::kPaint);
+    ASSERT_EQ(job.state(), OledJob::kPaint);
 
     // Switched off while a screen is drawn: the screen keeps its 3 s.
     g_whileDrawing = [&] {

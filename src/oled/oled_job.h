@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+#include "common/service_state.h"
 #include "devices/device_layer.h"
 #include "devices/twlink.h"
 #include "oled/job_file.h"
@@ -38,13 +39,6 @@ namespace vt::oled {
 // The mouse's settings block as ReadSettings fills it.
 using MouseSettings = std::array<uint8_t, devices::kMouseSettingsSize>;
 
-// The service's flags the job reads and writes.
-struct JobFlags {
-    std::atomic<int32_t>& enabled;
-    std::atomic<int32_t>& disabled;
-    std::atomic<uint64_t>& lastHeartbeat;
-};
-
 struct JobPlatform {
     platform::Clock& clock;
     platform::EventLog& eventLog;
@@ -54,7 +48,7 @@ struct JobPlatform {
     JobFileSource* jobFile = nullptr;
 };
 
-class JobThread {
+class OledJob {
   public:
     enum State : int { kFindMouse = 0, kLoadFile = 1, kPaint = 2 };
 
@@ -67,10 +61,10 @@ class JobThread {
     static constexpr int kOpenAttempts = 3;
     static constexpr int kTextChars = 11;  // the text buffer holds 12 bytes
 
-    JobThread(JobFlags flags, devices::DeviceLayer& devices, JobPlatform platform);
-    ~JobThread();
-    JobThread(const JobThread&) = delete;
-    JobThread& operator=(const JobThread&) = delete;
+    OledJob(ServiceState& service, devices::DeviceLayer& devices, JobPlatform platform);
+    ~OledJob();
+    OledJob(const OledJob&) = delete;
+    OledJob& operator=(const OledJob&) = delete;
 
     // Start, then passes until `stopping` is raised.
     void Run(const std::atomic<bool>& stopping);
@@ -99,7 +93,7 @@ class JobThread {
     // Runs the screens of the active profile once; returns early when the
     // job is disabled, the mouse is gone or the profile changed.
     void RunCycle();
-    void Show(const ProfileView& profile, int32_t code);
+    void Show(const ProfileView& profile, Item item);
     void ShowText();
     void ShowPicture(const uint8_t* pixels);
     void ShowCustom(const ProfileView& profile);
@@ -111,7 +105,7 @@ class JobThread {
     bool CycleGoesOn() const;
     void Log(platform::EventType type, const wchar_t* message);
 
-    JobFlags flags_;
+    ServiceState& service_;
     devices::DeviceLayer& devices_;
     JobPlatform platform_;
     const std::atomic<bool>* stopping_ = nullptr;

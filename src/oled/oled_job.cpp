@@ -1,4 +1,4 @@
-#include "oled/job_thread.h"
+#include "oled/oled_job.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +13,11 @@ namespace vt::oled {
 namespace {
 
 using platform::EventType;
+
+// How far `item` stands past `first` in its group of items.
+int Offset(Item item, Item first) {
+    return static_cast<int>(item) - static_cast<int>(first);
+}
 
 constexpr uint16_t kRX410ProductId = 0x006B;
 constexpr char kBitmapFileName[] = "oled.bmp";
@@ -54,8 +59,8 @@ std::string ScratchBitmapPath(platform::Folders& folders) {
 
 }  // namespace
 
-JobThread::JobThread(JobFlags flags, devices::DeviceLayer& devices, JobPlatform platform)
-    : flags_(flags),
+OledJob::OledJob(ServiceState& service, devices::DeviceLayer& devices, JobPlatform platform)
+    : service_(service),
       devices_(devices),
       platform_(platform),
       folderJobFile_(platform.folders, platform.eventLog, JobFilePath(platform.folders)),
@@ -63,13 +68,13 @@ JobThread::JobThread(JobFlags flags, devices::DeviceLayer& devices, JobPlatform 
       bitmapPath_(ScratchBitmapPath(platform.folders)),
       settings_(InitialSettings()) {}
 
-JobThread::~JobThread() = default;
+OledJob::~OledJob() = default;
 
-void JobThread::Log(EventType type, const wchar_t* message) {
+void OledJob::Log(EventType type, const wchar_t* message) {
     WriteServiceEvent(platform_.eventLog, type, message);
 }
 
-void JobThread::Run(const std::atomic<bool>& stopping) {
+void OledJob::Run(const std::atomic<bool>& stopping) {
     stopping_ = &stopping;
     Start();
     while (!stopping) {
@@ -77,7 +82,7 @@ void JobThread::Run(const std::atomic<bool>& stopping) {
     }
 }
 
-void JobThread::LoadConverter() {
+void OledJob::LoadConverter() {
     uint32_t error = 0;
     converterLibrary_ = platform_.libraries.LoadFromProgramFolder(kOledConvertLibrary, error);
     const std::wstring name = platform_.libraries.DisplayName(kOledConvertLibrary);
@@ -99,23 +104,23 @@ void JobThread::LoadConverter() {
     }
 }
 
-void JobThread::Start() {
+void OledJob::Start() {
     LoadConverter();
     Log(EventType::Information, L"TWservice JobThread");
-    flags_.disabled = 0;
-    flags_.lastHeartbeat = 0;
+    service_.disabled = 0;
+    service_.lastHeartbeat = 0;
     LoadJobEnable();
     state_ = kFindMouse;
 }
 
-void JobThread::LoadJobEnable() {
-    flags_.enabled = JobEnabledAtStart(jobFile_) ? 1 : 0;
-    Log(EventType::Information, flags_.enabled ? L"Enable job" : L"Disable job");
+void OledJob::LoadJobEnable() {
+    service_.enabled = JobEnabledAtStart(jobFile_) ? 1 : 0;
+    Log(EventType::Information, service_.enabled ? L"Enable job" : L"Disable job");
 }
 
-void JobThread::Pass() {
+void OledJob::Pass() {
     devices_.oledJobWait.Rearm();
-    if (flags_.enabled == 0) {
+    if (service_.enabled == 0) {
         // Until the pipe's "enable" (or the stop).
         devices_.oledJobWait.WaitForWake(kDisabledPollMs);
         state_ = kFindMouse;
@@ -134,7 +139,7 @@ void JobThread::Pass() {
     }
 }
 
-void JobThread::FindMouse() {
+void OledJob::FindMouse() {
     if (devices_.rx410Present == 0) {
         // Until the mouse arrives, or the job is switched.
         devices_.oledJobWait.WaitForWake(kAbsentPollMs);
@@ -177,7 +182,7 @@ void JobThread::FindMouse() {
     state_ = kLoadFile;
 }
 
-void JobThread::LoadFile() {
+void OledJob::LoadFile() {
     switch (jobFile_.Read(config_)) {
         case JobFileRead::CannotOpen:
             Log(EventType::Error, L"Can not open tw_service.cfg");
@@ -188,13 +193,13 @@ void JobThread::LoadFile() {
                 return;
             }
             openFailures_ = 0;
-            flags_.enabled = 0;
+            service_.enabled = 0;
             state_ = kFindMouse;
             return;
         case JobFileRead::FormatError:
             Log(EventType::Error, L"tw_service.cfg file format error");
             Hold(kFileRetryMs);
-            flags_.enabled = 0;
+            service_.enabled = 0;
             state_ = kFindMouse;
             return;
         case JobFileRead::Loaded:
@@ -203,7 +208,7 @@ void JobThread::LoadFile() {
     }
 }
 
-void JobThread::HandleProfileChange() {
+void OledJob::HandleProfileChange() {
     Log(EventType::Warning, L"Change profile notify");
     int32_t flag = 0;
     int32_t selector = kQueryLogoFlag;
@@ -218,7 +223,7 @@ void JobThread::HandleProfileChange() {
     state_ = kLoadFile;
 }
 
-void JobThread::Paint() {
+void OledJob::Paint() {
     if (devices_.rx410Present == 0) {
         Log(EventType::Warning, L"Stop painting");
         state_ = kFindMouse;
@@ -229,7 +234,7 @@ void JobThread::Paint() {
         return;
     }
     if (!ConfigEnabled(config_)) {
-        flags_.enabled = 0;
+        service_.enabled = 0;
         state_ = kFindMouse;
         return;
     }
@@ -242,24 +247,24 @@ void JobThread::Paint() {
     RunCycle();
 }
 
-bool JobThread::CycleGoesOn() const {
-    return flags_.enabled != 0 && devices_.rx410Present != 0 && profileChanged == 0 &&
+bool OledJob::CycleGoesOn() const {
+    return service_.enabled != 0 && devices_.rx410Present != 0 && profileChanged == 0 &&
            !(stopping_ && *stopping_);
 }
 
-void JobThread::RunCycle() {
+void OledJob::RunCycle() {
     for (size_t i = 0;; ++i) {
         // Looked up again before every screen: the profile may have moved.
         const ProfileView profile(config_, activeProfile_);
         if (i >= profile.CycleCount() || !CycleGoesOn()) {
             return;
         }
-        Show(profile, profile.ItemCode(i));
+        Show(profile, profile.ItemAt(i));
         Wait(profile.Duration());
     }
 }
 
-void JobThread::Wait(std::optional<int32_t> seconds) {
+void OledJob::Wait(std::optional<int32_t> seconds) {
     if (!seconds || *seconds <= 0) {
         return;
     }
@@ -270,22 +275,22 @@ void JobThread::Wait(std::optional<int32_t> seconds) {
     });
 }
 
-void JobThread::Hold(uint32_t milliseconds) {
+void OledJob::Hold(uint32_t milliseconds) {
     devices_.oledJobWait.WaitPeriod(milliseconds, milliseconds, nullptr);
 }
 
-void JobThread::RaiseProfileChanged() {
+void OledJob::RaiseProfileChanged() {
     profileChanged = 1;
     devices_.oledJobWait.Wake();
 }
 
-void JobThread::Show(const ProfileView& profile, int32_t code) {
+void OledJob::Show(const ProfileView& profile, Item item) {
     char text[32] = {};
-    switch (code) {
-        case 0:
+    switch (item) {
+        case Item::Profile:
             std::snprintf(text, sizeof text, "PROFILE%d", static_cast<int>(activeProfile_));
             break;
-        case 1: {
+        case Item::Dpi: {
             mouse_->ReadSettings(kSettingsSelector, settings_.data());
             // Only four stages exist; an index beyond them shows 0 rather
             // than whatever bytes follow the stages.
@@ -295,52 +300,53 @@ void JobThread::Show(const ProfileView& profile, int32_t code) {
             std::snprintf(text, sizeof text, "DPI %u", dpi);
             break;
         }
-        case 2:
+        case Item::LiftOff:
             mouse_->ReadSettings(kSettingsSelector, settings_.data());
             std::snprintf(text, sizeof text, "%s",
                           settings_[kLiftOffByte] ? "LOD HIGH" : "LOD LOW");
             break;
-        case 3:
-        case 4:
-        case 5:
-        case 6: {
+        case Item::Volume:
+        case Item::Cpu:
+        case Item::Gpu:
+        case Item::Ram: {
             int32_t selector = kQueryInfoBlock;
             mouse_->QueryInfo(&selector, 0, info_.data());
             static const char* const kFormats[] = {"VOL %u%%", "CPU %u%%", "GPU %u%%", "RAM %u%%"};
             static const int kBytes[] = {3, 0, 4, 2};
-            std::snprintf(text, sizeof text, kFormats[code - 3], unsigned{info_[kBytes[code - 3]]});
+            std::snprintf(text, sizeof text, kFormats[Offset(item, Item::Volume)],
+                          unsigned{info_[kBytes[Offset(item, Item::Volume)]]});
             break;
         }
-        case 7: {
+        case Item::Rate: {
             mouse_->ReadSettings(kSettingsSelector, settings_.data());
             // An interval of 0 would divide by zero: it reads as rate 0.
             const unsigned interval = settings_[kReportIntervalByte];
             std::snprintf(text, sizeof text, "RATE %uHz", interval ? 1000 / interval : 0);
             break;
         }
-        case 13: {
+        case Item::Apm: {
             int32_t selector = kQueryApm;
             mouse_->QueryInfo(&selector, 0, &apm_);
             std::snprintf(text, sizeof text, "APM %d", static_cast<int>(apm_));
             break;
         }
-        case 8:
+        case Item::Custom:
             ShowCustom(profile);
             return;
-        case 10:
-        case 11:
-        case 12:
-            ShowPicture(BuiltInPicture(code - 10));
+        case Item::Picture0:
+        case Item::Picture1:
+        case Item::Picture2:
+            ShowPicture(BuiltInPicture(Offset(item, Item::Picture0)));
             return;
         default:
-            return;  // 9 and unknown codes leave the screen as it is
+            return;  // 9 and unknown numbers leave the screen as it is
     }
     // The screen text is at most 11 characters; longer figures are cut.
     std::snprintf(text_, sizeof text_, "%.*s", kTextChars, text);
     ShowText();
 }
 
-void JobThread::ShowText() {
+void OledJob::ShowText() {
     textFrame_.frameId = devices::kOledFrameId;
     std::memset(textFrame_.pixels, 0, sizeof textFrame_.pixels);
     if (converter_ && !bitmapPath_.empty()) {
@@ -350,13 +356,13 @@ void JobThread::ShowText() {
     Upload(textFrame_);
 }
 
-void JobThread::ShowPicture(const uint8_t* pixels) {
+void OledJob::ShowPicture(const uint8_t* pixels) {
     pictureFrame_.frameId = devices::kOledFrameId;
     std::memcpy(pictureFrame_.pixels, pixels, sizeof pictureFrame_.pixels);
     Upload(pictureFrame_);
 }
 
-void JobThread::ShowCustom(const ProfileView& profile) {
+void OledJob::ShowCustom(const ProfileView& profile) {
     pictureFrame_.frameId = devices::kOledFrameId;
     for (int x = 0; x < devices::kOledWidth; ++x) {
         for (int y = 0; y < devices::kOledHeight; ++y) {
@@ -366,7 +372,7 @@ void JobThread::ShowCustom(const ProfileView& profile) {
     Upload(pictureFrame_);
 }
 
-void JobThread::Upload(devices::OledFrame& frame) {
+void OledJob::Upload(devices::OledFrame& frame) {
     int32_t mode = kUploadFrame;
     mouse_->SetOled(&mode, reinterpret_cast<uintptr_t>(&frame));
     mode = kSelectScreen;
