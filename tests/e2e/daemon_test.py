@@ -581,30 +581,6 @@ class Daemon(DaemonHarness):
             shutil.copy(os.path.join(os.path.dirname(EXE), name), folder)
         return folder, exe
 
-    def test_without_the_sdk_the_temperature_keywords_answer_zeros(self):
-        folder, exe = self.lonely_service("libtwlink.so", "libtw-core-temp.so")
-        proc = self.start(exe)
-        r = self.vtctl("temp", "getc", "getsysinfo")
-        self.assertEqual(r.stdout.splitlines(),
-                         ["0;0", "0;0", "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;"])
-        self.stop(proc)
-        entries = [e for e in read_entries(self.log) if e[5] == "LoadLibrary cpuidsdk failed"]
-        self.assertEqual(len(entries), 1)
-        self.assertEqual(entries[0][0], "1")  # an error entry
-        # The temperature library is not even tried.
-        self.assertNotIn("Core temp lib load good", self.messages())
-        self.assertNotIn("Get the core temp .dll failed", self.messages())
-
-    def test_a_failing_sdk_start_is_logged_and_answers_zeros(self):
-        self.write_readings(dict(READINGS, sdk={"status": 2, "detail": 0x1F, "started": False}))
-        proc = self.start()
-        self.wait_messages(["Init cpuidsdk failed"])
-        r = self.vtctl("temp")
-        self.assertEqual(r.stdout, "0;0\n")
-        self.stop(proc)
-        msgs = self.messages()
-        self.assertLess(msgs.index("Driver error 0x1F."), msgs.index("Init cpuidsdk failed"))
-
     @unittest.skipIf(os.path.exists("/sys/class/hwmon"),
                      "the stand-ins read this machine's own sensors instead of their files")
     def test_the_temperature_library_beside_the_service_wins_over_the_current_folder(self):
@@ -621,17 +597,6 @@ class Daemon(DaemonHarness):
         proc = self.start(exe, cwd=cwd)
         self.assertEqual(self.vtctl("temp").stdout, "45;38;\n")
         self.stop(proc)
-
-    def test_installer_options_point_at_the_unit_file(self):
-        for option in ("-install", "/REMOVE", "-run"):
-            r = subprocess.run([*RUN, EXE, option], env=self.env, capture_output=True, timeout=10)
-            assert_clean(self, r.stderr)
-            self.assertEqual(r.returncode, 0)
-            self.assertIn("packaging/vtservice.service", r.stdout.decode())
-            self.assertEqual(r.stdout.decode().count("\n"), 1)
-        r = subprocess.run([*RUN, EXE, "-bogus"], env=self.env, capture_output=True, timeout=10)
-        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
-        self.assertEqual(self.messages(), [])
 
 
 if __name__ == "__main__":

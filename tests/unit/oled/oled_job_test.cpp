@@ -318,20 +318,6 @@ TEST_F(OledJobTest, CodesWithoutAScreenSendNothingButStillWait) {
     EXPECT_EQ(NewSleeps(), Steps(50));
 }
 
-TEST_F(OledJobTest, FiguresComeFromTheSettingsAndTheInfoBlock) {
-    mouse.state.info = {37, 0, 58, 40, 21, 0, 0, 0};
-    mouse.state.apm = -12;
-    StartPainting(Profile1(R"({"cycle_order": [0, 1, 2, 3, 4, 5, 6, 7, 13]})"));
-    job.Pass();
-    EXPECT_THAT(NewTexts(), ElementsAre("PROFILE1", "DPI 4000", "LOD HIGH", "VOL 40%", "CPU 37%",
-                                        "GPU 21%", "RAM 58%", "RATE 1000Hz", "APM -12"));
-    // A fresh reading for every screen.
-    const auto calls = NewCalls();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "ReadSettings(1)"), 3);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "QueryInfo(4)"), 4);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "QueryInfo(5)"), 1);
-}
-
 TEST_F(OledJobTest, UnsafeFiguresAreBoundedInsteadOfOverrunning) {
     StartPainting(Profile1(R"({"cycle_order": [1, 7, 13, 2]})"));
     // Stage 3 is the last one; 4 would read the two bytes right after the
@@ -367,24 +353,6 @@ TEST_F(OledJobTest, TheCustomPictureIsReadColumnByColumn) {
     EXPECT_EQ(f[24 + 1], 0);                          // [1][1]
     EXPECT_EQ(f[48], 1);                              // false is not a number
     EXPECT_EQ(std::count(f.begin(), f.end(), 0), 3);  // every other pixel is missing: 1
-}
-
-TEST_F(OledJobTest, BuiltInPicturesAreThreeDifferentPictures) {
-    StartPainting(Profile1(R"({"cycle_order": [10, 11, 12]})"));
-    job.Pass();
-    ASSERT_EQ(NewFrames(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        const auto& f = mouse.frames[framesAt + i];
-        EXPECT_TRUE(std::equal(f.begin(), f.end(), BuiltInPicture(static_cast<int>(i))));
-        const auto lit = std::count(f.begin(), f.end(), 1);
-        EXPECT_GT(lit, 150) << i;  // something worth looking at
-        EXPECT_LT(lit, 2000) << i;
-    }
-    EXPECT_NE(mouse.frames[framesAt], mouse.frames[framesAt + 1]);
-    EXPECT_NE(mouse.frames[framesAt + 1], mouse.frames[framesAt + 2]);
-    // Past the last picture (or before the first) is the first one.
-    EXPECT_EQ(BuiltInPicture(3), BuiltInPicture(0));
-    EXPECT_EQ(BuiltInPicture(-1), BuiltInPicture(0));
 }
 
 TEST_F(OledJobTest, EnableFalseStopsTheJobUntilThePipeEnablesItAgain) {

@@ -141,27 +141,6 @@ TEST_F(ServiceBaseTest, StopFailureReturnsToTheStateTheStopFound) {
     EXPECT_EQ(Reports(fp).back(), (Report{kServiceRunning, 0, 0}));
 }
 
-TEST_F(ServiceBaseTest, PauseAndContinueFailuresFallBackAsTheTableSays) {
-    service.Start(0, nullptr);
-    service.pause = Fault::Code;
-    service.Pause();
-    EXPECT_EQ(fp.eventLog.messages().back(), L"Service Pause failed w/err 0x00000005");
-    EXPECT_EQ(Reports(fp).back().state, kServiceRunning);
-    service.pause = Fault::Other;
-    service.Pause();
-    EXPECT_EQ(fp.eventLog.messages().back(), L"Service failed to pause.");
-    EXPECT_EQ(Reports(fp).back().state, kServiceRunning);
-
-    service.resume = Fault::Code;
-    service.Continue();
-    EXPECT_EQ(fp.eventLog.messages().back(), L"Service Continue failed w/err 0x00000005");
-    EXPECT_EQ(Reports(fp).back().state, kServicePaused);
-    service.resume = Fault::Other;
-    service.Continue();
-    EXPECT_EQ(fp.eventLog.messages().back(), L"Service failed to resume.");
-    EXPECT_EQ(Reports(fp).back().state, kServicePaused);
-}
-
 TEST_F(ServiceBaseTest, ShutdownReportsStoppedWithoutPendingAndFailureChangesNothing) {
     service.Start(0, nullptr);
     service.Shutdown();
