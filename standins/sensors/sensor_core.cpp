@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 #include "telemetry/coretemp.h"
@@ -15,7 +16,7 @@ namespace {
 // The one instance the SDK hands out; its address is the handle.
 int g_instance;
 
-vt::telemetry::SdkString MallocName(const std::string& name) {
+t::SdkString MallocName(const std::string& name) {
     char* text = static_cast<char*>(std::malloc(name.size() + 1));
     if (text != nullptr) {
         std::memcpy(text, name.c_str(), name.size() + 1);
@@ -182,28 +183,19 @@ void* VT_CDECL QueryInterface(uint32_t id) {
     if (s.missing.count(id) != 0) {
         return nullptr;
     }
-    switch (id) {
-        case t::kSdkCreateId:
-            return reinterpret_cast<void*>(&Create);
-        case t::kSdkDestroyId:
-            return reinterpret_cast<void*>(&Destroy);
-        case t::kSdkStartId:
-            return reinterpret_cast<void*>(&Start);
-        case t::kSdkCloseId:
-            return reinterpret_cast<void*>(&Close);
-        case t::kSdkRefreshId:
-            return reinterpret_cast<void*>(&Refresh);
-        case t::kSdkDeviceCountId:
-            return reinterpret_cast<void*>(&DeviceCount);
-        case t::kSdkDeviceClassId:
-            return reinterpret_cast<void*>(&DeviceClass);
-        case t::kSdkSensorCountId:
-            return reinterpret_cast<void*>(&SensorCount);
-        case t::kSdkSensorInfoId:
-            return reinterpret_cast<void*>(&SensorInfo);
-        default:
-            return nullptr;
+    // By the positions of the used entries in the contract's table.
+    static void* const kEntries[t::kUsedSlotCount] = {
+        reinterpret_cast<void*>(&Create),      reinterpret_cast<void*>(&Destroy),
+        reinterpret_cast<void*>(&Start),       reinterpret_cast<void*>(&Close),
+        reinterpret_cast<void*>(&Refresh),     reinterpret_cast<void*>(&DeviceCount),
+        reinterpret_cast<void*>(&DeviceClass), reinterpret_cast<void*>(&SensorCount),
+        reinterpret_cast<void*>(&SensorInfo)};
+    for (size_t slot = 0; slot < std::size(kEntries); ++slot) {
+        if (t::kSdkEntryIds[slot] == id) {
+            return kEntries[slot];
+        }
     }
+    return nullptr;
 }
 
 uint8_t VT_CDECL GetCpuTemp(int32_t* count, int32_t* values) {
