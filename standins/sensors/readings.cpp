@@ -149,4 +149,14 @@ Readings CurrentReadings(const std::filesystem::path& libraryFolder, CpuTimes& p
     return LoadReadingsFile(libraryFolder / "sensors.json");
 }
 
+void ServeCurrentReadings() {
+    SensorState& state = State();
+    state.recordCalls = false;
+    state.source = [] {
+        // Utilisation is measured between this library's own samples.
+        static CpuTimes previous;
+        return CurrentReadings(ModuleFolder(), previous);
+    };
+}
+
 }  // namespace vtsensors

@@ -1,44 +1,16 @@
-// Where the sensor stand-ins get their values: one set of readings, taken
-// afresh at each refresh, either from the machine (Linux hwmon, /proc/stat,
-// cpufreq) or from a readings file that tests and demos write.
+// Where the shipped sensor stand-ins get their values: one set of readings,
+// taken afresh at each refresh, either from the machine (Linux hwmon,
+// /proc/stat, cpufreq) or from a readings file that tests and demos write.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
+
+#include "sensor_core.h"
 
 namespace vtsensors {
-
-struct Sensor {
-    int32_t sensorClass;  // the SDK's sensor class codes
-    std::string name;
-    float value;
-};
-
-struct Device {
-    int32_t deviceClass;  // the SDK's device class codes
-    std::vector<Sensor> sensors;
-};
-
-// One side of the temperature library: nothing (the call answers false),
-// or a count and its values in whole degrees.
-struct TemperatureList {
-    bool delivered = false;
-    int32_t count = 0;
-    std::vector<int32_t> values;
-};
-
-struct Readings {
-    // What the SDK's start reports.
-    int32_t startStatus = 0;
-    int32_t startDetail = 0;
-    bool startSucceeds = true;
-    std::vector<Device> devices;
-    TemperatureList cpu;
-    TemperatureList gpu;
-};
 
 // The readings file: JSON, see the README. Empty readings (no devices, no
 // temperatures) when it is missing; a broken file is reported on standard
@@ -66,6 +38,10 @@ std::optional<Readings> ReadMachine(const std::filesystem::path& root, CpuTimes&
 // the machine's sensors where it has them (Linux only); else sensors.json
 // in `libraryFolder`.
 Readings CurrentReadings(const std::filesystem::path& libraryFolder, CpuTimes& previous);
+
+// Makes this module's core serve CurrentReadings for the library that
+// holds it, and record no calls: what a shipped stand-in does at load.
+void ServeCurrentReadings();
 
 // Per system: the folder of the module that holds this code, and a
 // variable of the environment as a path.

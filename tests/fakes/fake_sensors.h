@@ -1,62 +1,56 @@
-// A sensor SDK and a temperature library for unit tests: devices, sensors
-// and readings set by the test, every SDK call recorded, fault switches.
-// Their exports carry no context, so the state is one global, reset by
-// every FakePlatform.
+// The sensor stand-ins' core, in-process: the unit tests set its readings
+// and faults through Sensors() and load it through FakeLibraries as the
+// service loads the shipped libraries. Every FakePlatform resets it.
 #pragma once
 
-#include <cstdint>
-#include <set>
-#include <string>
-#include <vector>
-
 #include "fakes/fake_twlink.h"
-#include "telemetry/cpuidsdk.h"
+#include "sensor_core.h"
+#include "telemetry/sensor_monitor.h"
 
 namespace vt::fakes {
 
-struct FakeSensor {
-    int32_t sensorClass;
-    std::string name;
-    float value;
-    bool fails = false;  // sdkSensorInfo answers 0 for it
-};
+inline vtsensors::SensorState& Sensors() {
+    return vtsensors::State();
+}
 
-struct FakeSdkDevice {
-    int32_t deviceClass;
-    std::vector<FakeSensor> sensors;
-};
+inline void ResetSensors() {
+    vtsensors::State() = vtsensors::SensorState();
+}
 
-struct FakeSensorState {
-    // The SDK.
-    std::vector<FakeSdkDevice> devices;
-    int32_t startStatus = 0;
-    int32_t startDetail = 0;
-    int32_t startResult = 1;
-    std::set<uint32_t> missing;     // identifiers QueryInterface answers null for
-    std::vector<uint32_t> queried;  // every identifier asked for, in order
-    std::vector<std::string> calls;
-    int liveStrings = 0;  // names handed out and not yet freed
-    // The temperature library.
-    bool cpuOk = true;
-    int32_t cpuCount = 0;
-    std::vector<int32_t> cpuValues;
-    bool gpuOk = true;
-    int32_t gpuCount = 0;
-    std::vector<int32_t> gpuValues;
-    bool throwOnCpu = false;
-    int temperatureCalls = 0;
-};
+inline SymbolMap SdkSymbols() {
+    return {{"QueryInterface", reinterpret_cast<void*>(&vtsensors::QueryInterface)}};
+}
 
-FakeSensorState& Sensors();
-void ResetSensors();
+inline SymbolMap CoreTempSymbols() {
+    return {{"GetCpuTemp", reinterpret_cast<void*>(&vtsensors::GetCpuTemp)},
+            {"GetGpuTemp", reinterpret_cast<void*>(&vtsensors::GetGpuTemp)}};
+}
 
-SymbolMap SdkSymbols();
-SymbolMap CoreTempSymbols();
-// A temperature library whose readings are 11 for every core: tells the
-// copy that "./<name>" finds from the program folder's.
-SymbolMap OtherCoreTempSymbols();
+// Another copy of the temperature library, whose CPU reading is 11: tells
+// the system folder's copy from the program folder's.
+inline uint8_t VT_CDECL OtherGetCpuTemp(int32_t* count, int32_t* values) {
+    *count = 1;
+    values[0] = 11;
+    return 1;
+}
+inline SymbolMap OtherCoreTempSymbols() {
+    SymbolMap symbols = CoreTempSymbols();
+    symbols["GetCpuTemp"] = reinterpret_cast<void*>(&OtherGetCpuTemp);
+    return symbols;
+}
 
 // Both libraries beside the program, or none of them.
-void InstallSensorLibraries(FakeLibraries& libraries, bool present);
+inline void InstallSensorLibraries(FakeLibraries& libraries, bool present) {
+    FakeComponent sdk, coreTemp;
+    if (present) {
+        sdk.symbols = SdkSymbols();
+        coreTemp.symbols = CoreTempSymbols();
+    } else {
+        sdk.programFolderError = platform::kErrorModNotFound;
+        coreTemp.programFolderError = platform::kErrorModNotFound;
+    }
+    libraries.components[telemetry::kSdkLibrary.windows] = sdk;
+    libraries.components[telemetry::kCoreTempLibrary.windows] = coreTemp;
+}
 
 }  // namespace vt::fakes

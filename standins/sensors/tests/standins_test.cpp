@@ -51,8 +51,10 @@ TEST_F(StandIns, TheSdkServesTheFilesDevicesAndSensors) {
     auto deviceClass = reinterpret_cast<t::SdkDeviceClassFn>(query(t::kSdkDeviceClassId));
     auto sensorCount = reinterpret_cast<t::SdkSensorCountFn>(query(t::kSdkSensorCountId));
     auto info = reinterpret_cast<t::SdkSensorInfoFn>(query(t::kSdkSensorInfoId));
+    auto refresh = reinterpret_cast<t::SdkRefreshFn>(query(t::kSdkRefreshId));
     auto destroy = reinterpret_cast<t::SdkDestroyFn>(query(t::kSdkDestroyId));
-    ASSERT_TRUE(create && start && count && deviceClass && sensorCount && info && destroy);
+    ASSERT_TRUE(create && start && count && deviceClass && sensorCount && info && refresh &&
+                destroy);
 
     t::SdkInstance sdk = create();
     int32_t status = -1, detail = -1;
@@ -70,6 +72,12 @@ TEST_F(StandIns, TheSdkServesTheFilesDevicesAndSensors) {
     EXPECT_EQ(value, 46.0f);
     std::free(name);
     EXPECT_EQ(info(sdk, 1, 2, t::kSensorTemperature, &a, &name, &b, &value, &c, &d), 0);
+    // Each refresh reads the file again.
+    Readings(R"({"devices": [{"class": "mainboard"}]})");
+    EXPECT_EQ(count(sdk), 2);
+    refresh(sdk);
+    EXPECT_EQ(count(sdk), 1);
+    EXPECT_EQ(deviceClass(sdk, 0), t::kClassMainboard);
     destroy(sdk);
 }
 
@@ -80,11 +88,10 @@ TEST_F(StandIns, TheTemperatureLibraryServesTheFilesTemperatures) {
     ASSERT_TRUE(cpu && gpu);
     int32_t values[t::kCoreTempCpuValues] = {};
     int32_t count = -1;
-    Readings(R"({"cpuTemps": [50, 60, 0, 80], "gpuTemps": null})");
+    Readings(R"({"cpuTemps": [50, 60, 0, 80]})");
     EXPECT_EQ(cpu(&count, values), 1);
     EXPECT_EQ(count, 4);
     EXPECT_EQ(values[3], 80);
-    EXPECT_EQ(gpu(&count, values), 0);
     // Read afresh at every call.
     Readings(R"({"cpuTemps": {"count": 2, "values": [70]}, "gpuTemps": [38]})");
     EXPECT_EQ(cpu(&count, values), 1);

@@ -27,12 +27,12 @@ class TemperatureCommandsTest : public ::testing::Test {
         fp.eventLog.clear();
     }
     void Cpu(int32_t count, std::vector<int32_t> values) {
-        Sensors().cpuCount = count;
-        Sensors().cpuValues = std::move(values);
+        Sensors().cpu.count = count;
+        Sensors().cpu.values = std::move(values);
     }
     void Gpu(int32_t count, std::vector<int32_t> values) {
-        Sensors().gpuCount = count;
-        Sensors().gpuValues = std::move(values);
+        Sensors().gpu.count = count;
+        Sensors().gpu.values = std::move(values);
     }
 
     FakePlatform fp;
@@ -54,7 +54,7 @@ TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
 
     FakePlatform noSdk;
     fakes::InstallSensorLibraries(noSdk.libraries, true);
-    Sensors().startResult = 0;
+    Sensors().startSucceeds = false;
     SensorMonitor m(noSdk.libraries, noSdk.folders, noSdk.console, noSdk.eventLog);
     PipeCommands c(state, layer, noSdk.clock, noSdk.eventLog, nullptr);
     c.temperatures.sensors = &m;
@@ -99,9 +99,9 @@ TEST_F(TemperatureCommandsTest, TheLastCpuTemperatureIsRememberedAndResetByAnImp
     EXPECT_EQ(commands.Handle("temp"), "45;0;");  // no GPU reading: 0
     Cpu(0, {});
     EXPECT_EQ(commands.Handle("temp"), "45;0;");
-    Sensors().cpuOk = false;  // a failed call counts 0 as well
+    Sensors().cpu.delivered = false;  // a failed call counts 0 as well
     EXPECT_EQ(commands.Handle("temp"), "45;0;");
-    Sensors().cpuOk = true;
+    Sensors().cpu.delivered = true;
 
     Cpu(1, {101});
     Gpu(1, {101});
@@ -151,7 +151,7 @@ TEST_F(TemperatureCommandsTest, GetcAnswersTheCountsAndRemembersTheCpuCount) {
     EXPECT_THAT(fp.eventLog.messages(),
                 ElementsAre(L"GetSysTemperature Fail", L"fail to get the cpu and gpu temp"));
     Sensors().throwOnCpu = false;
-    Sensors().cpuOk = false;
+    Sensors().cpu.delivered = false;
     EXPECT_EQ(commands.Handle("getc"), "0;1;");
 }
 

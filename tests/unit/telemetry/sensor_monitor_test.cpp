@@ -1,5 +1,5 @@
-// The sensor monitor over a fake SDK and a fake temperature library: the
-// SDK's start-up and its error entries, device selection, averaging and
+// The sensor monitor over the sensor stand-ins' core in-process: the SDK's
+// start-up and its error entries, device selection, averaging and
 // selection of readings, the temperature copies, where the temperature
 // library is loaded from, and what the release takes down.
 #include "telemetry/sensor_monitor.h"
@@ -13,18 +13,18 @@ namespace vt::telemetry {
 namespace {
 
 using fakes::FakePlatform;
-using fakes::FakeSdkDevice;
 using fakes::Sensors;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using vtsensors::Device;
 
-FakeSdkDevice Processor(std::vector<fakes::FakeSensor> sensors = {}) {
+Device Processor(std::vector<vtsensors::Sensor> sensors = {}) {
     return {kClassProcessor, std::move(sensors)};
 }
-FakeSdkDevice Display(std::vector<fakes::FakeSensor> sensors = {}) {
+Device Display(std::vector<vtsensors::Sensor> sensors = {}) {
     return {kClassDisplayAdapter, std::move(sensors)};
 }
-FakeSdkDevice Mainboard(std::vector<fakes::FakeSensor> sensors = {}) {
+Device Mainboard(std::vector<vtsensors::Sensor> sensors = {}) {
     return {kClassMainboard, std::move(sensors)};
 }
 
@@ -84,7 +84,7 @@ TEST_F(SensorMonitorTest, StartStatusEntriesAndTheStartResult) {
         Sensors().devices = {Processor()};
         Sensors().startStatus = c.status;
         Sensors().startDetail = c.detail;
-        Sensors().startResult = c.result;
+        Sensors().startSucceeds = c.result != 0;
         SensorMonitor m(world.libraries, world.folders, world.console, world.eventLog);
         EXPECT_EQ(m.Init(), c.init);
         EXPECT_EQ(world.eventLog.messages(), c.events);
@@ -147,7 +147,7 @@ TEST_F(SensorMonitorTest, ReadSensorValueAveragesNonZeroReadingsAndHonoursFilter
     EXPECT_EQ(monitor->ReadSensorValue(1, kSensorFan, "cpu", 4), 0.0f);  // not below the count
     EXPECT_EQ(monitor->ReadSensorValue(7, kSensorFan, nullptr, -1), 0.0f);
     // Every name handed out was freed.
-    EXPECT_EQ(fp.libraries.freedStrings, Sensors().liveStrings);
+    EXPECT_EQ(fp.libraries.freedStrings, Sensors().namesHandedOut);
     EXPECT_GT(fp.libraries.freedStrings, 0);
 }
 
@@ -236,12 +236,12 @@ TEST_F(SensorMonitorTest, WithoutAProcessorCpuFieldsAndBoardFansKeepTheirValues)
 TEST_F(SensorMonitorTest, QueryTemperaturesCopiesAtMostSixteenAndFourValues) {
     ASSERT_EQ(monitor->Init(), 0);
     ASSERT_TRUE(monitor->LoadTemperatureLibrary());
-    Sensors().cpuCount = 20;
+    Sensors().cpu.count = 20;
     for (int i = 0; i < 20; ++i) {
-        Sensors().cpuValues.push_back(30 + i);
+        Sensors().cpu.values.push_back(30 + i);
     }
-    Sensors().gpuCount = 6;
-    Sensors().gpuValues = {40, 41, 42, 43, 44, 45};
+    Sensors().gpu.count = 6;
+    Sensors().gpu.values = {40, 41, 42, 43, 44, 45};
     int32_t cpuCount = -1, gpuCount = -1;
     uint32_t cpu[kCpuTemperatureCount], gpu[kGpuTemperatureCount];
     EXPECT_TRUE(monitor->QueryTemperatures(&cpuCount, cpu, &gpuCount, gpu));
@@ -252,7 +252,7 @@ TEST_F(SensorMonitorTest, QueryTemperaturesCopiesAtMostSixteenAndFourValues) {
     EXPECT_THAT(gpu, ElementsAre(40u, 41u, 42u, 43u));
 
     // A side whose call reports failure counts 0 and its values are zeroed.
-    Sensors().gpuOk = false;
+    Sensors().gpu.delivered = false;
     EXPECT_TRUE(monitor->QueryTemperatures(&cpuCount, cpu, &gpuCount, gpu));
     EXPECT_EQ(gpuCount, 0);
     EXPECT_THAT(gpu, ElementsAre(0u, 0u, 0u, 0u));
@@ -266,8 +266,8 @@ TEST_F(SensorMonitorTest, QueryTemperaturesCopiesAtMostSixteenAndFourValues) {
 TEST_F(SensorMonitorTest, TheTemperatureLibraryComesFromTheProgramFolderFirst) {
     auto& coreTemp = fp.libraries.components[kCoreTempLibrary.windows];
     coreTemp.systemFolderSymbols = fakes::OtherCoreTempSymbols();
-    Sensors().cpuCount = 1;
-    Sensors().cpuValues = {55};
+    Sensors().cpu.count = 1;
+    Sensors().cpu.values = {55};
     int32_t cpuCount = 0, gpuCount = 0;
     uint32_t cpu[kCpuTemperatureCount], gpu[kGpuTemperatureCount];
 
@@ -321,7 +321,7 @@ TEST_F(SensorMonitorTest, TheReleaseUnloadsTheTemperatureLibraryAndClosesTheSdk)
     // After a failed start the SDK is still closed and unloaded.
     FakePlatform world;
     fakes::InstallSensorLibraries(world.libraries, true);
-    Sensors().startResult = 0;
+    Sensors().startSucceeds = false;
     {
         SensorMonitor m(world.libraries, world.folders, world.console, world.eventLog);
         EXPECT_EQ(m.Init(), -1);
