@@ -554,5 +554,13 @@ TEST_F(OledJobTest, WithItsWakeUpsAScreenIsOneWaitAndAnIdleJobWaitsForItsChange)
     EXPECT_THAT(NewSleeps(), IsEmpty());
 }
 
+// A picture number outside the three (which no job item gives) is the
+// first picture, never whatever lies past the table.
+TEST(BuiltInPictures, OutsideTheThreeIsTheFirst) {
+    EXPECT_EQ(BuiltInPicture(3), BuiltInPicture(0));
+    EXPECT_EQ(BuiltInPicture(-1), BuiltInPicture(0));
+    EXPECT_NE(BuiltInPicture(2), BuiltInPicture(0));
+}
+
 }  // namespace
 }  // namespace vt::oled
