@@ -1,19 +1,11 @@
-// The device objects handed to the service, and the library's exports.
-// Every operation is logged with its arguments; outputs come from the
-// simulated device state.
+// The device objects handed to the service, and the exports' work. Every
+// operation is logged with its arguments; outputs come from the simulated
+// device state.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "host.h"
-#include "png.h"
-#include "sim.h"
-
-#ifdef _WIN32
-#define TWSIM_EXPORT __declspec(dllexport)
-#else
-#define TWSIM_EXPORT __attribute__((visibility("default")))
-#endif
+#include "core.h"
 
 namespace twsim {
 
@@ -65,7 +57,7 @@ std::string Bounded(const char* text, size_t limit = 4096) {
 class Op {
   public:
     Op(SimObject& object, const char* call, json args)
-        : sim_(Simulator::Get()), lock_(sim_.mu), object_(object) {
+        : sim_(Core::Current()), lock_(sim_.mu), object_(object) {
         sim_.Record(call, object.device.get(), std::move(args));
         if (object.device && object.device->state.faultOn == call) {
             lock_.unlock();
@@ -82,11 +74,11 @@ class Op {
         const auto& d = object_.device;
         return d && d->attached ? &d->state : nullptr;
     }
-    Simulator& sim() { return sim_; }
-    void Unlock() { lock_.unlock(); }
+    Core& sim() { return sim_; }
+    std::unique_lock<std::mutex>& lock() { return lock_; }
 
   private:
-    Simulator& sim_;
+    Core& sim_;
     std::unique_lock<std::mutex> lock_;
     SimObject& object_;
 };
@@ -275,13 +267,8 @@ class Rx410 final : public Object<dev::RX410Device> {
         dev::OledFrame frame;
         std::memcpy(&frame, reinterpret_cast<const void*>(data), sizeof frame);
         Op op(*this, "SetOled", Args(3, frame.frameId));
-        if (!op.state()) {
-            return;
-        }
-        const std::string file = op.sim().StoreFrame(frame);
-        op.Unlock();
-        if (!file.empty() && !WriteWholeFile(file, FramePng(frame.pixels))) {
-            Say("cannot write " + file);
+        if (op.state()) {
+            op.sim().StoreFrame(frame, op.lock());
         }
     }
     void QueryInfo(int32_t* selector, int32_t zero, void* out) override {
@@ -289,10 +276,9 @@ class Rx410 final : public Object<dev::RX410Device> {
         if (!op.state() || !selector || !out) {
             return;
         }
-        const int32_t flag = 1;
         switch (*selector) {
             case 0:
-                std::memcpy(out, &flag, sizeof flag);
+                std::memcpy(out, &op.state()->logoFlag, sizeof op.state()->logoFlag);
                 break;
             case 4:
                 std::memcpy(out, op.state()->info.data(), dev::kMouseInfoSize);
@@ -328,7 +314,7 @@ class SystemInfoSourceObject final : public Object<dev::SystemInfoSource> {
 // pending for it.
 template <class T>
 typename T::Interface* Open(const char* factory, const std::string& path) {
-    Simulator& sim = Simulator::Get();
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     const std::shared_ptr<Device> device = sim.FindPath(path);
     const char* refused = nullptr;
@@ -353,29 +339,21 @@ typename T::Interface* Open(const char* factory, const std::string& path) {
 }
 
 void Call(const char* call, json args) {
-    Simulator& sim = Simulator::Get();
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     sim.Record(call, nullptr, std::move(args));
 }
 
-}  // namespace
-
-}  // namespace twsim
-
-using namespace twsim;
-
-extern "C" {
-
-TWSIM_EXPORT void VT_CDECL twlink_background(int32_t on) {
+void VT_CDECL twlink_background(int32_t on) {
     Call("twlink_background", Args(on));
 }
 
-TWSIM_EXPORT void VT_CDECL twlink_init() {
+void VT_CDECL twlink_init() {
     Call("twlink_init", Args());
 }
 
-TWSIM_EXPORT int32_t VT_CDECL devInfo(dev::DevInfoRecord* buffer) {
-    Simulator& sim = Simulator::Get();
+int32_t VT_CDECL devInfo(dev::DevInfoRecord* buffer) {
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     int32_t count = 0;
     for (const auto& d : sim.devices) {
@@ -392,15 +370,15 @@ TWSIM_EXPORT int32_t VT_CDECL devInfo(dev::DevInfoRecord* buffer) {
     return count;
 }
 
-TWSIM_EXPORT void VT_CDECL registerDevNotify(dev::DevNotifyCallback callback) {
-    Simulator& sim = Simulator::Get();
+void VT_CDECL registerDevNotify(dev::DevNotifyCallback callback) {
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     sim.Record("registerDevNotify", nullptr, Args(callback != nullptr));
     sim.devNotifyCallback = callback;
 }
 
-TWSIM_EXPORT dev::SystemInfoSource* VT_CDECL sysInfo() {
-    Simulator& sim = Simulator::Get();
+dev::SystemInfoSource* VT_CDECL sysInfo() {
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     sim.Record("sysInfo", nullptr, Args());
     if (!sim.systemInfoSource) {
@@ -410,9 +388,9 @@ TWSIM_EXPORT dev::SystemInfoSource* VT_CDECL sysInfo() {
     return static_cast<SystemInfoSourceObject*>(sim.systemInfoSource);
 }
 
-#define TWSIM_FACTORY(name, Class)                                   \
-    TWSIM_EXPORT Class::Interface* VT_CDECL name(const char* path) { \
-        return Open<Class>(#name, Bounded(path));                    \
+#define TWSIM_FACTORY(name, Class)                      \
+    Class::Interface* VT_CDECL name(const char* path) { \
+        return Open<Class>(#name, Bounded(path));       \
     }
 TWSIM_FACTORY(kb505, KeyboardV1)
 TWSIM_FACTORY(kb507, KeyboardV1)
@@ -429,31 +407,26 @@ TWSIM_FACTORY(cs900, Cs900)
 TWSIM_FACTORY(rx420, Rx420)
 #undef TWSIM_FACTORY
 
-TWSIM_EXPORT dev::RX410Device* VT_CDECL rx410(const dev::DevInfoRecord* record) {
+dev::RX410Device* VT_CDECL rx410(const dev::DevInfoRecord* record) {
     return Open<Rx410>("rx410", record ? Bounded(record->path, sizeof record->path) : "");
 }
 
-}  // extern "C"
+}  // namespace
 
-// The exports must have exactly the types the service resolves them as.
-namespace twsim {
-[[maybe_unused]] constexpr dev::TwLinkApi kExportTypes{twlink_background,
-                                                       twlink_init,
-                                                       devInfo,
-                                                       registerDevNotify,
-                                                       sysInfo,
-                                                       kb505,
-                                                       kb507,
-                                                       kb709,
-                                                       kb303,
-                                                       kb401,
-                                                       kb403,
-                                                       kb406,
-                                                       hv150,
-                                                       hv210,
-                                                       hv230,
-                                                       lq120,
-                                                       cs900,
-                                                       rx420,
-                                                       rx410};
+dev::TwLinkApi Api() {
+    dev::TwLinkApi api;
+#define TWSIM_SET(name) api.name = name;
+    TWSIM_EXPORT_NAMES(TWSIM_SET)
+#undef TWSIM_SET
+    return api;
+}
+
+std::map<std::string, void*> Symbols() {
+    return {
+#define TWSIM_ENTRY(name) {#name, reinterpret_cast<void*>(name)},
+        TWSIM_EXPORT_NAMES(TWSIM_ENTRY)
+#undef TWSIM_ENTRY
+    };
+}
+
 }  // namespace twsim

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "sim.h"
+#include "core.h"
 
 namespace twsim {
 
@@ -148,6 +148,8 @@ void ApplyState(const json& fields, DeviceState& st, bool allowFault) {
             st.info = Bytes<dev::kMouseInfoSize>(v, key);
         } else if (key == "apm") {
             st.apm = Int<int32_t>(v, key);
+        } else if (key == "logoFlag") {
+            st.logoFlag = Int<int32_t>(v, key);
         } else if (key == "hostReplies") {
             CheckObject(v, key);
             st.hostReplies.clear();
@@ -181,6 +183,7 @@ json StateToJson(const DeviceState& st) {
         {"settings", st.settings},
         {"info", st.info},
         {"apm", st.apm},
+        {"logoFlag", st.logoFlag},
         {"hostReplies", st.hostReplies},
         {"failFactory", st.failFactory},
         {"faultOn", st.faultOn},

@@ -64,9 +64,8 @@ class JobThreadTest : public ::testing::Test {
         g_whileDrawing = nullptr;
         fp.libraries.symbols = {
             {"oledDataConvert", reinterpret_cast<void*>(&RecordingConverterFactory)}};
-        layer.Attach(oledrender::PreviewLibrary(mouse));
+        layer.Attach(twsim::Api());
         layer.rx410Present = 1;
-        mouse.state.profile = 1;
     }
     ~JobThreadTest() override {
         std::error_code ignored;
@@ -109,7 +108,7 @@ class JobThreadTest : public ::testing::Test {
     // What happens from here on.
     void Mark() {
         sleepsAt = fp.clock.sleeps().size();
-        callsAt = mouse.calls.size();
+        callsAt = mouse.twlink.LastSeq();
         framesAt = mouse.frames.size();
         eventsAt = fp.eventLog.messages().size();
         converterAt = g_converterCalls.size();
@@ -118,9 +117,7 @@ class JobThreadTest : public ::testing::Test {
         const auto all = fp.clock.sleeps();
         return {all.begin() + static_cast<std::ptrdiff_t>(sleepsAt), all.end()};
     }
-    std::vector<std::string> NewCalls() {
-        return {mouse.calls.begin() + static_cast<std::ptrdiff_t>(callsAt), mouse.calls.end()};
-    }
+    std::vector<std::string> NewCalls() { return mouse.Calls(callsAt); }
     std::vector<std::wstring> NewEvents() {
         const auto all = fp.eventLog.messages();
         return {all.begin() + static_cast<std::ptrdiff_t>(eventsAt), all.end()};
@@ -147,7 +144,8 @@ class JobThreadTest : public ::testing::Test {
     std::atomic<uint64_t> heartbeat{0x1234567890ull};
     JobThread job{
         {enabled, disabled, heartbeat}, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
-    size_t sleepsAt = 0, callsAt = 0, framesAt = 0, eventsAt = 0, converterAt = 0;
+    size_t sleepsAt = 0, framesAt = 0, eventsAt = 0, converterAt = 0;
+    uint64_t callsAt = 0;
 };
 
 constexpr char kEnabled[] = R"({"enable": true, "p1": )";
@@ -164,7 +162,7 @@ TEST_F(JobThreadTest, StartInitialisesTheConverterClearsTheFlagsAndReadsEnable) 
     EXPECT_EQ(disabled, 0);
     EXPECT_EQ(heartbeat, 0u);
     EXPECT_EQ(job.state(), JobThread::kFindMouse);
-    EXPECT_THAT(mouse.calls, IsEmpty());  // nothing reaches the mouse at start
+    EXPECT_THAT(mouse.Calls(), IsEmpty());  // nothing reaches the mouse at start
 
     JobThread second{
         {enabled, disabled, heartbeat}, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
@@ -197,9 +195,11 @@ TEST_F(JobThreadTest, WhileDisabledTheJobPollsEveryHalfSecondFromStateZero) {
 }
 
 TEST_F(JobThreadTest, FindingTheMouseWaitsForPresenceThenForAListThenForTheMouse) {
-    // The test library's own device list, steered per case.
+    // A library of its own, whose device list starts empty.
+    twsim::Core library;
+    library.MakeCurrent();
     devices::DeviceLayer listed{fp.eventLog, fp.console, fp.clock};
-    fp.libraries.symbols = fakes::TwLinkSymbols();
+    fp.libraries.symbols = twsim::Symbols();
     ASSERT_TRUE(listed.Load(fp.libraries));
     fp.libraries.symbols["oledDataConvert"] = reinterpret_cast<void*>(&RecordingConverterFactory);
     JobThread j{
@@ -210,17 +210,21 @@ TEST_F(JobThreadTest, FindingTheMouseWaitsForPresenceThenForAListThenForTheMouse
     j.Pass();  // absent
     listed.rx410Present = 1;
     j.Pass();  // an empty list
-    fakes::TwLink().Attach(0x3A7C, 0x0113, "hid#hv230");
-    fakes::TwLink().Attach(0x1234, 0x006B, "hid#other-maker");
+    library.Attach({{"model", "HV230"}, {"path", "hid#hv230"}});
+    library.Attach({{"model", "RX410"}, {"vendorId", 0x1234}, {"path", "hid#other-maker"}});
     j.Pass();  // not in the list: no pause
     EXPECT_EQ(j.state(), JobThread::kFindMouse);
     EXPECT_THAT(NewSleeps(), ElementsAre(500u, 3000u));
-    fakes::TwLink().Attach(0x3A7C, 0x006B, "hid#rx410");
+    library.Attach({{"model", "RX410"}, {"path", "hid#rx410"}, {"profile", 1}});
     j.Pass();
     EXPECT_EQ(j.state(), JobThread::kLoadFile);
     EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Found RX410"});
-    EXPECT_THAT(fakes::TwLink().calls, ::testing::Contains("rx410(hid#rx410)"));
-    EXPECT_EQ(fakes::TwLink().calls.back(), "rx410.GetProfile");  // profile 1: no logo check
+    std::vector<std::string> calls;
+    for (const auto& entry : library.LogSince(0)) {
+        calls.push_back(twsim::CallText(entry));
+    }
+    EXPECT_THAT(calls, ::testing::Contains("rx410(hid#rx410)"));
+    EXPECT_EQ(calls.back(), "RX410.GetProfile");  // profile 1: no logo check
 }
 
 TEST_F(JobThreadTest, ProfileZeroWithTheFlagSelectsTheLogoBeforeTheFileIsRead) {
@@ -230,17 +234,17 @@ TEST_F(JobThreadTest, ProfileZeroWithTheFlagSelectsTheLogoBeforeTheFileIsRead) {
     job.Start();
     job.Pass();
     EXPECT_EQ(job.state(), JobThread::kLoadFile);
-    EXPECT_THAT(mouse.calls,
-                ElementsAre("GetProfile", "QueryInfo(0)", "SetOled(0,0)", "ApplyChanges"));
+    EXPECT_THAT(mouse.Calls(),
+                ElementsAre("GetProfile", "QueryInfo(0,0)", "SetOled(0,0)", "ApplyChanges"));
     EXPECT_EQ(fp.eventLog.messages().back(), L"Set profile 0 OLED to TW logo");
 
-    mouse.calls.clear();
+    Mark();
     mouse.state.logoFlag = 0;
     enabled = 0;
     job.Pass();
     enabled = 1;
     job.Pass();
-    EXPECT_THAT(mouse.calls, ElementsAre("GetProfile", "QueryInfo(0)"));
+    EXPECT_THAT(NewCalls(), ElementsAre("GetProfile", "QueryInfo(0,0)"));
 }
 
 TEST_F(JobThreadTest, AnEmptyCyclePollsEveryTenthOfASecond) {
@@ -263,7 +267,7 @@ TEST_F(JobThreadTest, AnEmptyCyclePollsEveryTenthOfASecond) {
 TEST_F(JobThreadTest, WithoutADurationACycleRunsAndRestartsAtOnce) {
     StartPainting(Profile1(R"({"cycle_order": [4, 9]})"));
     job.Pass();
-    EXPECT_THAT(NewCalls(), ElementsAre("QueryInfo(4)", "SetOled(3)", "SetOled(0,241)"));
+    EXPECT_THAT(NewCalls(), ElementsAre("QueryInfo(4,0)", "SetOled(3,241)", "SetOled(0,241)"));
     EXPECT_THAT(NewTexts(), ElementsAre("CPU 37%"));
     EXPECT_THAT(NewSleeps(), IsEmpty());
     EXPECT_EQ(mouse.frames.back()[0], 1);  // the converter's frame went out
@@ -279,7 +283,7 @@ TEST_F(JobThreadTest, TextScreensGoThroughTheScratchBitmapInTheServiceFolder) {
     const std::string bmp = fp.folders.serviceFolder + "oled.bmp";
     EXPECT_THAT(std::vector<std::string>(g_converterCalls.begin() + 1, g_converterCalls.end()),
                 ElementsAre("TextToBitmap(PROFILE1," + bmp + ",1)", "BitmapToFrame(" + bmp + ")"));
-    EXPECT_THAT(NewCalls(), ElementsAre("SetOled(3)", "SetOled(0,241)"));  // no bad frame id
+    EXPECT_THAT(NewCalls(), ElementsAre("SetOled(3,241)", "SetOled(0,241)"));  // frame id 0xF1
 
     // Without a service folder the converter is never told to write: the
     // text screen goes out blank.
@@ -328,8 +332,8 @@ TEST_F(JobThreadTest, FiguresComeFromTheSettingsAndTheInfoBlock) {
     // A fresh reading for every screen.
     const auto calls = NewCalls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "ReadSettings(1)"), 3);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "QueryInfo(4)"), 4);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "QueryInfo(5)"), 1);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "QueryInfo(4,0)"), 4);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "QueryInfo(5,0)"), 1);
 }
 
 TEST_F(JobThreadTest, UnsafeFiguresAreBoundedInsteadOfOverrunning) {
@@ -483,7 +487,6 @@ TEST_F(JobThreadTest, RemovingTheMouseLetsTheScreenRunOutThenStopsPainting) {
     fp.clock.onSleep = nullptr;
 
     layer.rx410Present = 1;
-    mouse.calls.clear();
     job.Pass();
     job.Pass();
     EXPECT_EQ(job.state(), JobThread::kPaint);  // found and the file read again
@@ -528,7 +531,7 @@ TEST_F(JobThreadTest, AProfileChangeCutsTheWaitAndReloadsForTheNewProfile) {
     job.Pass();
     EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Change profile notify"});
     EXPECT_THAT(NewCalls(),
-                ElementsAre("QueryInfo(0)", "SetOled(0,0)", "ApplyChanges", "GetProfile"));
+                ElementsAre("QueryInfo(0,0)", "SetOled(0,0)", "ApplyChanges", "GetProfile"));
     EXPECT_EQ(job.profileChanged, 0);
     EXPECT_EQ(job.state(), JobThread::kLoadFile);
     job.Pass();
