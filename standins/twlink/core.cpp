@@ -31,7 +31,7 @@ void AppendArg(std::string& out, const json& v) {
 
 Core::~Core() {
     Core* self = this;
-    g_current.compare_exchange_strong(self, nullptr);
+    g_current.compare_exchange_strong(self, previous_);
 }
 
 Core& Core::Current() {
@@ -44,7 +44,10 @@ Core& Core::Current() {
 }
 
 void Core::MakeCurrent() {
-    g_current.store(this);
+    Core* previous = g_current.exchange(this);
+    if (previous != this) {
+        previous_ = previous;
+    }
 }
 
 void Core::Record(const char* call, const Device* device, json args, json extra) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -68,7 +69,7 @@ std::array<uint8_t, dev::kMouseSettingsSize> DefaultMouseSettings();
 struct DeviceState {
     uint8_t effectMode = 0;
     uint8_t displayMode = 0;
-    bool saverEnabled = false;
+    std::optional<bool> saverEnabled = false;  // none: the LQ120 leaves the record as it is
     uint8_t panelMode = 0;
     dev::PanelCycle panelCycle{0, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0};
     uint32_t pingTarget = 0;
@@ -145,6 +146,8 @@ class Core {
 
     // The core the exports answer for; a call with none current aborts,
     // since whatever reached the library then runs outside any test's world.
+    // A core that goes makes the one current before it current again, so
+    // cores nested in a test's scopes hand over in order.
     static Core& Current();
     void MakeCurrent();
 
@@ -166,6 +169,21 @@ class Core {
     // uploads frames for hours and only the last one is ever asked for.
     bool keepFrames = false;
     std::vector<Pixels> frames;
+
+    // Fault switches for tests in process. The control endpoint has its own
+    // (failFactory, faultOn, overflowOn), which fail the way a faulty library
+    // does; these need a caller that can catch or run code.
+    //
+    // A device operation whose log line starts with this ("SetCycleMode",
+    // "LQ120.SetCycleMode(1)" both name it) throws once it is logged.
+    std::string throwOn;
+    // Runs inside every device operation once it is logged, with mu
+    // released: what another thread does while the call is under way.
+    std::function<void(const std::string& call)> onCall;
+    // devInfo answers this count instead of the number of records it filled.
+    std::optional<int32_t> devInfoCount;
+    // sysInfo answers null: a library without a system info source.
+    bool noSystemInfo = false;
 
     // Appends to the call log, unless it is switched off; `extra` fields
     // are merged into the entry.
@@ -196,6 +214,7 @@ class Core {
                              std::unique_lock<std::mutex>& lock);
 
   private:
+    Core* previous_ = nullptr;
     std::deque<json> log_;
     uint64_t seq_ = 0;
     bool keepLog_ = true;
@@ -208,10 +227,11 @@ class Core {
 std::string CallText(const json& entry);
 
 // Every export of the contract, in its order.
-#define TWSIM_EXPORT_NAMES(X)                                                                     \
-    X(twlink_background)                                                                          \
-    X(twlink_init) X(devInfo) X(registerDevNotify) X(sysInfo) X(kb505) X(kb507) X(kb709) X(kb303) \
-        X(kb401) X(kb403) X(kb406) X(hv150) X(hv210) X(hv230) X(lq120) X(cs900) X(rx420) X(rx410)
+#define TWSIM_EXPORT_NAMES(X)                                                               \
+    X(twlink_background)                                                                    \
+    X(twlink_init)                                                                          \
+    X(devInfo) X(registerDevNotify) X(sysInfo) X(kb505) X(kb507) X(kb709) X(kb303) X(kb401) \
+        X(kb403) X(kb406) X(hv150) X(hv210) X(hv230) X(lq120) X(cs900) X(rx420) X(rx410)
 
 // The contract's exports answering for Core::Current(), as the service
 // resolves them; and the same by export name, as a loaded library serves

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
+#include <string_view>
 
 #include "core.h"
 
@@ -53,12 +55,20 @@ std::string Bounded(const char* text, size_t limit = 4096) {
 
 // One call into a device object: logs it, holds the simulator lock until
 // the operation returns, and crashes when it is the device's armed fault or
-// overflow.
+// overflow, or runs the in-process hook and throws when a test asks.
 class Op {
   public:
     Op(SimObject& object, const char* call, json args)
         : sim_(Core::Current()), lock_(sim_.mu), object_(object) {
+        std::string text;
+        if (sim_.onCall || !sim_.throwOn.empty()) {
+            const Device* d = object.device.get();
+            text = CallText({{"call", call}, {"model", d ? d->model : ""}, {"args", args}});
+        }
         sim_.Record(call, object.device.get(), std::move(args));
+        if (!text.empty()) {
+            InProcessFaults(text);
+        }
         if (object.device && object.device->state.faultOn == call) {
             lock_.unlock();
             Crash();
@@ -78,6 +88,22 @@ class Op {
     std::unique_lock<std::mutex>& lock() { return lock_; }
 
   private:
+    // Runs the test's hook, then throws when the operation is the one armed.
+    void InProcessFaults(const std::string& text) {
+        if (sim_.onCall) {
+            const auto hook = sim_.onCall;
+            lock_.unlock();
+            hook(text);
+            lock_.lock();
+        }
+        const std::string_view op = std::string_view(text).substr(text.find('.') + 1);
+        if (!sim_.throwOn.empty() &&
+            (op.starts_with(sim_.throwOn) || text.starts_with(sim_.throwOn))) {
+            lock_.unlock();
+            throw std::runtime_error("device fault: " + text);
+        }
+    }
+
     Core& sim_;
     std::unique_lock<std::mutex> lock_;
     SimObject& object_;
@@ -159,9 +185,13 @@ class Lq120 final : public Object<dev::LQ120Device> {
         }
     }
     void GetSaverSettings(dev::SaverSettings* settings) override {
-        Op op(*this, "GetSaverSettings", Args());
-        if (op.state() && settings) {
-            settings->screenSaveEnabled = op.state()->saverEnabled ? 1 : 0;
+        // Logged with what the service pre-set.
+        Op op(*this, "GetSaverSettings",
+              settings ? Args(settings->reserved, settings->screenSaveEnabled, settings->valueA,
+                              settings->valueB)
+                       : Args(nullptr));
+        if (op.state() && op.state()->saverEnabled && settings) {
+            settings->screenSaveEnabled = *op.state()->saverEnabled ? 1 : 0;
         }
     }
     void SetMultiDisplay(dev::DisplayCycleRequest* r) override {
@@ -199,7 +229,11 @@ class Cs900 final : public Object<dev::CS900Device> {
         }
     }
     void GetPanelCycle(dev::PanelCycle* cycle) override {
-        Op op(*this, "GetPanelCycle", Args());
+        // Logged with what the service pre-set.
+        Op op(*this, "GetPanelCycle",
+              cycle ? Args(cycle->count, std::vector<uint8_t>(cycle->modes, cycle->modes + 5),
+                           cycle->extra)
+                    : Args(nullptr));
         if (op.state() && cycle) {
             cycle->count = op.state()->panelCycle.count;
             std::memcpy(cycle->modes, op.state()->panelCycle.modes, sizeof cycle->modes);
@@ -366,6 +400,9 @@ int32_t VT_CDECL devInfo(dev::DevInfoRecord* buffer) {
         r.productId = d->productId;
         r.vendorId = d->vendorId;
     }
+    if (sim.devInfoCount) {
+        count = *sim.devInfoCount;
+    }
     sim.Record("devInfo", nullptr, Args(), {{"result", count}});
     return count;
 }
@@ -381,6 +418,9 @@ dev::SystemInfoSource* VT_CDECL sysInfo() {
     Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     sim.Record("sysInfo", nullptr, Args());
+    if (sim.noSystemInfo) {
+        return nullptr;
+    }
     if (!sim.systemInfoSource) {
         sim.objects.push_back(std::make_unique<SystemInfoSourceObject>(nullptr));
         sim.systemInfoSource = sim.objects.back().get();

@@ -124,7 +124,9 @@ void ApplyState(const json& fields, DeviceState& st, bool allowFault) {
         } else if (key == "displayMode") {
             st.displayMode = Int<uint8_t>(v, key);
         } else if (key == "saverEnabled") {
-            st.saverEnabled = v.is_boolean() ? v.get<bool>() : Int<uint8_t>(v, key) != 0;
+            st.saverEnabled = v.is_null()      ? std::nullopt
+                              : v.is_boolean() ? std::optional<bool>(v.get<bool>())
+                                               : std::optional<bool>(Int<uint8_t>(v, key) != 0);
         } else if (key == "panelMode") {
             st.panelMode = Int<uint8_t>(v, key);
         } else if (key == "panelCycle") {
@@ -172,7 +174,7 @@ json StateToJson(const DeviceState& st) {
     return {
         {"effectMode", st.effectMode},
         {"displayMode", st.displayMode},
-        {"saverEnabled", st.saverEnabled},
+        {"saverEnabled", st.saverEnabled ? json(*st.saverEnabled) : json()},
         {"panelMode", st.panelMode},
         {"panelCycle",
          {{"count", st.panelCycle.count},
@@ -256,6 +258,9 @@ Device MakeDevice(const json& entry, bool allowFault,
     } else if (!entry.contains("productId")) {
         throw Error("unknown model " + d.model + " needs vendorId and productId");
     }
+    if (entry.contains("factory")) {  // a model of our own, opened by a known export
+        d.factory = Text(entry["factory"], "factory");
+    }
     if (entry.contains("vendorId")) {
         d.vendorId = Int<uint16_t>(entry["vendorId"], "vendorId");
     }
@@ -275,7 +280,7 @@ Device MakeDevice(const json& entry, bool allowFault,
         }
     }
     json rest = entry;
-    for (const char* key : {"model", "vendorId", "productId", "path", "state"}) {
+    for (const char* key : {"model", "factory", "vendorId", "productId", "path", "state"}) {
         rest.erase(key);
     }
     ApplyState(rest, d.state, allowFault);
