@@ -79,6 +79,10 @@ json Core::LogSince(uint64_t seq) const {
     return out;
 }
 
+std::string Core::LastCallText() const {
+    return log_.empty() ? std::string() : CallText(log_.back());
+}
+
 std::shared_ptr<Device> Core::FindPath(std::string_view path) const {
     for (const auto& d : devices) {
         if (d->path == path) {

@@ -175,7 +175,8 @@ class Core {
     // does; these need a caller that can catch or run code.
     //
     // A device operation whose log line starts with this ("SetCycleMode",
-    // "LQ120.SetCycleMode(1)" both name it) throws once it is logged.
+    // "LQ120.SetCycleMode(1)" both name it) throws once it is logged. Both
+    // switches need the log on.
     std::string throwOn;
     // Runs inside every device operation once it is logged, with mu
     // released: what another thread does while the call is under way.
@@ -189,6 +190,8 @@ class Core {
     // are merged into the entry.
     void Record(const char* call, const Device* device, json args, json extra = json::object());
     json LogSince(uint64_t seq) const;
+    // The newest entry as CallText has it; "" with none.
+    std::string LastCallText() const;
     // The sequence number of the newest entry: a mark for LogSince.
     uint64_t LastSeq() const { return seq_; }
     void ClearLog() { log_.clear(); }
@@ -227,11 +230,12 @@ class Core {
 std::string CallText(const json& entry);
 
 // Every export of the contract, in its order.
-#define TWSIM_EXPORT_NAMES(X)                                                               \
-    X(twlink_background)                                                                    \
-    X(twlink_init)                                                                          \
-    X(devInfo) X(registerDevNotify) X(sysInfo) X(kb505) X(kb507) X(kb709) X(kb303) X(kb401) \
-        X(kb403) X(kb406) X(hv150) X(hv210) X(hv230) X(lq120) X(cs900) X(rx420) X(rx410)
+#define TWSIM_EXPORT_NAMES(X)                                                                      \
+    X(twlink_background)                                                                           \
+    X(twlink_init)                                                                                 \
+    X(devInfo)                                                                                     \
+    X(registerDevNotify) X(sysInfo) X(kb505) X(kb507) X(kb709) X(kb303) X(kb401) X(kb403) X(kb406) \
+        X(hv150) X(hv210) X(hv230) X(lq120) X(cs900) X(rx420) X(rx410)
 
 // The contract's exports answering for Core::Current(), as the service
 // resolves them; and the same by export name, as a loaded library serves

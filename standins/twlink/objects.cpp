@@ -60,15 +60,7 @@ class Op {
   public:
     Op(SimObject& object, const char* call, json args)
         : sim_(Core::Current()), lock_(sim_.mu), object_(object) {
-        std::string text;
-        if (sim_.onCall || !sim_.throwOn.empty()) {
-            const Device* d = object.device.get();
-            text = CallText({{"call", call}, {"model", d ? d->model : ""}, {"args", args}});
-        }
         sim_.Record(call, object.device.get(), std::move(args));
-        if (!text.empty()) {
-            InProcessFaults(text);
-        }
         if (object.device && object.device->state.faultOn == call) {
             lock_.unlock();
             Crash();
@@ -76,6 +68,12 @@ class Op {
         if (object.device && object.device->state.overflowOn == call) {
             lock_.unlock();
             Overflow(nullptr);
+        }
+        // Out of line, and nothing of it in this frame: the armed overflow
+        // above starts from here, and how much stack the fault handling
+        // then has left depends on where it starts.
+        if (sim_.onCall || !sim_.throwOn.empty()) {
+            InProcessFaults();
         }
     }
     // The device's state; null once the device is detached: the handle is
@@ -89,7 +87,8 @@ class Op {
 
   private:
     // Runs the test's hook, then throws when the operation is the one armed.
-    void InProcessFaults(const std::string& text) {
+    [[gnu::noinline]] void InProcessFaults() {
+        const std::string text = sim_.LastCallText();
         if (sim_.onCall) {
             const auto hook = sim_.onCall;
             lock_.unlock();
