@@ -65,21 +65,8 @@ json Notify(Simulator& sim, dev::DevNotifyCallback callback, const Device& d, ui
 }
 
 json Attach(Simulator& sim, const json& req) {
-    std::shared_ptr<Device> d;
     dev::DevNotifyCallback callback;
-    {
-        std::lock_guard<std::mutex> lock(sim.mu);
-        if (sim.devices.size() >= kMaxDevices) {
-            throw Error("too many devices attached");
-        }
-        auto taken = [&](const std::string& path) { return sim.FindPath(path) != nullptr; };
-        d = std::make_shared<Device>(MakeDevice(Field(req, "device"), true, taken));
-        if (taken(d->path)) {
-            throw Error("a device with path " + d->path + " is already attached");
-        }
-        sim.devices.push_back(d);
-        callback = sim.devNotifyCallback;
-    }
+    const std::shared_ptr<Device> d = sim.Attach(Field(req, "device"), &callback);
     return Notify(sim, callback, *d, 1);
 }
 

@@ -1,19 +1,13 @@
-// The device objects handed to the service, and the library's exports.
-// Every operation is logged with its arguments; outputs come from the
-// simulated device state.
+// The device objects handed to the service, and the exports' work. Every
+// operation is logged with its arguments; outputs come from the simulated
+// device state.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
+#include <string_view>
 
-#include "host.h"
-#include "png.h"
-#include "sim.h"
-
-#ifdef _WIN32
-#define TWSIM_EXPORT __declspec(dllexport)
-#else
-#define TWSIM_EXPORT __attribute__((visibility("default")))
-#endif
+#include "core.h"
 
 namespace twsim {
 
@@ -61,11 +55,11 @@ std::string Bounded(const char* text, size_t limit = 4096) {
 
 // One call into a device object: logs it, holds the simulator lock until
 // the operation returns, and crashes when it is the device's armed fault or
-// overflow.
+// overflow, or runs the in-process hook and throws when a test asks.
 class Op {
   public:
     Op(SimObject& object, const char* call, json args)
-        : sim_(Simulator::Get()), lock_(sim_.mu), object_(object) {
+        : sim_(Core::Current()), lock_(sim_.mu), object_(object) {
         sim_.Record(call, object.device.get(), std::move(args));
         if (object.device && object.device->state.faultOn == call) {
             lock_.unlock();
@@ -75,6 +69,12 @@ class Op {
             lock_.unlock();
             Overflow(nullptr);
         }
+        // Out of line, and nothing of it in this frame: the armed overflow
+        // above starts from here, and how much stack the fault handling
+        // then has left depends on where it starts.
+        if (sim_.onCall || !sim_.throwOn.empty()) {
+            InProcessFaults();
+        }
     }
     // The device's state; null once the device is detached: the handle is
     // dead and the operation writes nothing.
@@ -82,11 +82,28 @@ class Op {
         const auto& d = object_.device;
         return d && d->attached ? &d->state : nullptr;
     }
-    Simulator& sim() { return sim_; }
-    void Unlock() { lock_.unlock(); }
+    Core& sim() { return sim_; }
+    std::unique_lock<std::mutex>& lock() { return lock_; }
 
   private:
-    Simulator& sim_;
+    // Runs the test's hook, then throws when the operation is the one armed.
+    [[gnu::noinline]] void InProcessFaults() {
+        const std::string text = sim_.LastCallText();
+        if (sim_.onCall) {
+            const auto hook = sim_.onCall;
+            lock_.unlock();
+            hook(text);
+            lock_.lock();
+        }
+        const std::string_view op = std::string_view(text).substr(text.find('.') + 1);
+        if (!sim_.throwOn.empty() &&
+            (op.starts_with(sim_.throwOn) || text.starts_with(sim_.throwOn))) {
+            lock_.unlock();
+            throw std::runtime_error("device fault: " + text);
+        }
+    }
+
+    Core& sim_;
     std::unique_lock<std::mutex> lock_;
     SimObject& object_;
 };
@@ -167,9 +184,13 @@ class Lq120 final : public Object<dev::LQ120Device> {
         }
     }
     void GetSaverSettings(dev::SaverSettings* settings) override {
-        Op op(*this, "GetSaverSettings", Args());
-        if (op.state() && settings) {
-            settings->screenSaveEnabled = op.state()->saverEnabled ? 1 : 0;
+        // Logged with what the service pre-set.
+        Op op(*this, "GetSaverSettings",
+              settings ? Args(settings->reserved, settings->screenSaveEnabled, settings->valueA,
+                              settings->valueB)
+                       : Args(nullptr));
+        if (op.state() && op.state()->saverEnabled && settings) {
+            settings->screenSaveEnabled = *op.state()->saverEnabled ? 1 : 0;
         }
     }
     void SetMultiDisplay(dev::DisplayCycleRequest* r) override {
@@ -207,7 +228,11 @@ class Cs900 final : public Object<dev::CS900Device> {
         }
     }
     void GetPanelCycle(dev::PanelCycle* cycle) override {
-        Op op(*this, "GetPanelCycle", Args());
+        // Logged with what the service pre-set.
+        Op op(*this, "GetPanelCycle",
+              cycle ? Args(cycle->count, std::vector<uint8_t>(cycle->modes, cycle->modes + 5),
+                           cycle->extra)
+                    : Args(nullptr));
         if (op.state() && cycle) {
             cycle->count = op.state()->panelCycle.count;
             std::memcpy(cycle->modes, op.state()->panelCycle.modes, sizeof cycle->modes);
@@ -275,13 +300,8 @@ class Rx410 final : public Object<dev::RX410Device> {
         dev::OledFrame frame;
         std::memcpy(&frame, reinterpret_cast<const void*>(data), sizeof frame);
         Op op(*this, "SetOled", Args(3, frame.frameId));
-        if (!op.state()) {
-            return;
-        }
-        const std::string file = op.sim().StoreFrame(frame);
-        op.Unlock();
-        if (!file.empty() && !WriteWholeFile(file, FramePng(frame.pixels))) {
-            Say("cannot write " + file);
+        if (op.state()) {
+            op.sim().StoreFrame(frame, op.lock());
         }
     }
     void QueryInfo(int32_t* selector, int32_t zero, void* out) override {
@@ -289,10 +309,9 @@ class Rx410 final : public Object<dev::RX410Device> {
         if (!op.state() || !selector || !out) {
             return;
         }
-        const int32_t flag = 1;
         switch (*selector) {
             case 0:
-                std::memcpy(out, &flag, sizeof flag);
+                std::memcpy(out, &op.state()->logoFlag, sizeof op.state()->logoFlag);
                 break;
             case 4:
                 std::memcpy(out, op.state()->info.data(), dev::kMouseInfoSize);
@@ -328,7 +347,7 @@ class SystemInfoSourceObject final : public Object<dev::SystemInfoSource> {
 // pending for it.
 template <class T>
 typename T::Interface* Open(const char* factory, const std::string& path) {
-    Simulator& sim = Simulator::Get();
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     const std::shared_ptr<Device> device = sim.FindPath(path);
     const char* refused = nullptr;
@@ -353,29 +372,21 @@ typename T::Interface* Open(const char* factory, const std::string& path) {
 }
 
 void Call(const char* call, json args) {
-    Simulator& sim = Simulator::Get();
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     sim.Record(call, nullptr, std::move(args));
 }
 
-}  // namespace
-
-}  // namespace twsim
-
-using namespace twsim;
-
-extern "C" {
-
-TWSIM_EXPORT void VT_CDECL twlink_background(int32_t on) {
+void VT_CDECL twlink_background(int32_t on) {
     Call("twlink_background", Args(on));
 }
 
-TWSIM_EXPORT void VT_CDECL twlink_init() {
+void VT_CDECL twlink_init() {
     Call("twlink_init", Args());
 }
 
-TWSIM_EXPORT int32_t VT_CDECL devInfo(dev::DevInfoRecord* buffer) {
-    Simulator& sim = Simulator::Get();
+int32_t VT_CDECL devInfo(dev::DevInfoRecord* buffer) {
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     int32_t count = 0;
     for (const auto& d : sim.devices) {
@@ -388,21 +399,27 @@ TWSIM_EXPORT int32_t VT_CDECL devInfo(dev::DevInfoRecord* buffer) {
         r.productId = d->productId;
         r.vendorId = d->vendorId;
     }
+    if (sim.devInfoCount) {
+        count = *sim.devInfoCount;
+    }
     sim.Record("devInfo", nullptr, Args(), {{"result", count}});
     return count;
 }
 
-TWSIM_EXPORT void VT_CDECL registerDevNotify(dev::DevNotifyCallback callback) {
-    Simulator& sim = Simulator::Get();
+void VT_CDECL registerDevNotify(dev::DevNotifyCallback callback) {
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     sim.Record("registerDevNotify", nullptr, Args(callback != nullptr));
     sim.devNotifyCallback = callback;
 }
 
-TWSIM_EXPORT dev::SystemInfoSource* VT_CDECL sysInfo() {
-    Simulator& sim = Simulator::Get();
+dev::SystemInfoSource* VT_CDECL sysInfo() {
+    Core& sim = Core::Current();
     std::lock_guard<std::mutex> lock(sim.mu);
     sim.Record("sysInfo", nullptr, Args());
+    if (sim.noSystemInfo) {
+        return nullptr;
+    }
     if (!sim.systemInfoSource) {
         sim.objects.push_back(std::make_unique<SystemInfoSourceObject>(nullptr));
         sim.systemInfoSource = sim.objects.back().get();
@@ -410,9 +427,9 @@ TWSIM_EXPORT dev::SystemInfoSource* VT_CDECL sysInfo() {
     return static_cast<SystemInfoSourceObject*>(sim.systemInfoSource);
 }
 
-#define TWSIM_FACTORY(name, Class)                                   \
-    TWSIM_EXPORT Class::Interface* VT_CDECL name(const char* path) { \
-        return Open<Class>(#name, Bounded(path));                    \
+#define TWSIM_FACTORY(name, Class)                      \
+    Class::Interface* VT_CDECL name(const char* path) { \
+        return Open<Class>(#name, Bounded(path));       \
     }
 TWSIM_FACTORY(kb505, KeyboardV1)
 TWSIM_FACTORY(kb507, KeyboardV1)
@@ -429,31 +446,26 @@ TWSIM_FACTORY(cs900, Cs900)
 TWSIM_FACTORY(rx420, Rx420)
 #undef TWSIM_FACTORY
 
-TWSIM_EXPORT dev::RX410Device* VT_CDECL rx410(const dev::DevInfoRecord* record) {
+dev::RX410Device* VT_CDECL rx410(const dev::DevInfoRecord* record) {
     return Open<Rx410>("rx410", record ? Bounded(record->path, sizeof record->path) : "");
 }
 
-}  // extern "C"
+}  // namespace
 
-// The exports must have exactly the types the service resolves them as.
-namespace twsim {
-[[maybe_unused]] constexpr dev::TwLinkApi kExportTypes{twlink_background,
-                                                       twlink_init,
-                                                       devInfo,
-                                                       registerDevNotify,
-                                                       sysInfo,
-                                                       kb505,
-                                                       kb507,
-                                                       kb709,
-                                                       kb303,
-                                                       kb401,
-                                                       kb403,
-                                                       kb406,
-                                                       hv150,
-                                                       hv210,
-                                                       hv230,
-                                                       lq120,
-                                                       cs900,
-                                                       rx420,
-                                                       rx410};
+dev::TwLinkApi Api() {
+    dev::TwLinkApi api;
+#define TWSIM_SET(name) api.name = name;
+    TWSIM_EXPORT_NAMES(TWSIM_SET)
+#undef TWSIM_SET
+    return api;
+}
+
+std::map<std::string, void*> Symbols() {
+    return {
+#define TWSIM_ENTRY(name) {#name, reinterpret_cast<void*>(name)},
+        TWSIM_EXPORT_NAMES(TWSIM_ENTRY)
+#undef TWSIM_ENTRY
+    };
+}
+
 }  // namespace twsim

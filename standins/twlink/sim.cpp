@@ -1,5 +1,5 @@
-// The simulator's core: start-up, the call log, scenarios and the notifier
-// thread that calls the service back.
+// The shipped library's start-up, scenario file, frame pictures and the
+// notifier thread that calls the service back.
 #include "sim.h"
 
 #include <chrono>
@@ -7,6 +7,7 @@
 #include <future>
 
 #include "host.h"
+#include "png.h"
 
 namespace twsim {
 
@@ -21,75 +22,33 @@ Simulator& Simulator::Get() {
 
 void Simulator::Start() {
     LoadScenarioFile();
+    MakeCurrent();
     std::thread notifier([this] { NotifierLoop(); });
     notifierId_ = notifier.get_id();
     notifier.detach();
     StartControlEndpoint(*this);
 }
 
-void Simulator::Record(const char* call, const Device* device, json args, json extra) {
-    if (!keepLog_) {
+void Simulator::FrameStored(const dev::OledFrame& frame, uint64_t number,
+                            std::unique_lock<std::mutex>& lock) {
+    if (frameDir.empty()) {
         return;
     }
-    json entry = {{"seq", ++seq_},
-                  {"call", call},
-                  {"model", device ? device->model : ""},
-                  {"path", device ? device->path : ""},
-                  {"args", std::move(args)}};
-    if (device && !device->attached) {
-        entry["detached"] = true;
-    }
-    entry.update(extra);
-    log_.push_back(std::move(entry));
-    if (log_.size() > kMaxLogEntries) {
-        log_.pop_front();
-    }
-}
-
-json Simulator::LogSince(uint64_t seq) const {
-    json out = json::array();
-    for (const json& entry : log_) {
-        if (entry["seq"].get<uint64_t>() > seq) {
-            out.push_back(entry);
-        }
-    }
-    return out;
-}
-
-std::shared_ptr<Device> Simulator::FindPath(std::string_view path) const {
-    for (const auto& d : devices) {
-        if (d->path == path) {
-            return d;
-        }
-    }
-    return nullptr;
-}
-
-std::string Simulator::StoreFrame(const dev::OledFrame& frame) {
-    lastFrame = frame;
-    ++frameCount;
-    if (frameDir.empty()) {
-        return "";
-    }
     char name[32];
-    std::snprintf(name, sizeof name, "/frame-%04llu.png",
-                  static_cast<unsigned long long>(frameCount));
-    return frameDir + name;
+    std::snprintf(name, sizeof name, "/frame-%04llu.png", static_cast<unsigned long long>(number));
+    const std::string file = frameDir + name;
+    lock.unlock();
+    if (!WriteWholeFile(file, FramePng(frame.pixels))) {
+        Say("cannot write " + file);
+    }
 }
 
 void Simulator::Install(Scenario s) {
-    for (const auto& d : devices) {
-        d->attached = false;
-    }
-    devices = std::move(s.devices);
-    systemInfo = s.systemInfo;
-    systemValue = s.systemValue;
     const std::string envDir = EnvVar("TWSIM_FRAME_DIR");
     frameDir = envDir.empty() ? s.frameDir : envDir;
-    frameCount = 0;
-    lastFrame = {};
-    log_.clear();
-    SetSystemInfoInterval(s.systemInfoIntervalMs);
+    const uint32_t interval = s.systemInfoIntervalMs;
+    Core::Install(std::move(s));
+    SetSystemInfoInterval(interval);
 }
 
 std::string Simulator::LoadScenarioFile() {

@@ -6,8 +6,8 @@
 #include <iterator>
 #include <optional>
 
+#include "core.h"
 #include "devices/model_table.h"
-#include "sim.h"
 
 namespace twsim {
 
@@ -120,7 +120,9 @@ void ApplyState(const json& fields, DeviceState& st, bool allowFault) {
         } else if (key == "displayMode") {
             st.displayMode = Int<uint8_t>(v, key);
         } else if (key == "saverEnabled") {
-            st.saverEnabled = v.is_boolean() ? v.get<bool>() : Int<uint8_t>(v, key) != 0;
+            st.saverEnabled = v.is_null()      ? std::nullopt
+                              : v.is_boolean() ? std::optional<bool>(v.get<bool>())
+                                               : std::optional<bool>(Int<uint8_t>(v, key) != 0);
         } else if (key == "panelMode") {
             st.panelMode = Int<uint8_t>(v, key);
         } else if (key == "panelCycle") {
@@ -144,6 +146,8 @@ void ApplyState(const json& fields, DeviceState& st, bool allowFault) {
             st.info = Bytes<dev::kMouseInfoSize>(v, key);
         } else if (key == "apm") {
             st.apm = Int<int32_t>(v, key);
+        } else if (key == "logoFlag") {
+            st.logoFlag = Int<int32_t>(v, key);
         } else if (key == "hostReplies") {
             CheckObject(v, key);
             st.hostReplies.clear();
@@ -166,7 +170,7 @@ json StateToJson(const DeviceState& st) {
     return {
         {"effectMode", st.effectMode},
         {"displayMode", st.displayMode},
-        {"saverEnabled", st.saverEnabled},
+        {"saverEnabled", st.saverEnabled ? json(*st.saverEnabled) : json()},
         {"panelMode", st.panelMode},
         {"panelCycle",
          {{"count", st.panelCycle.count},
@@ -177,6 +181,7 @@ json StateToJson(const DeviceState& st) {
         {"settings", st.settings},
         {"info", st.info},
         {"apm", st.apm},
+        {"logoFlag", st.logoFlag},
         {"hostReplies", st.hostReplies},
         {"failFactory", st.failFactory},
         {"faultOn", st.faultOn},
@@ -248,6 +253,9 @@ Device MakeDevice(const json& entry, bool allowFault,
     } else if (!entry.contains("productId")) {
         throw Error("unknown model " + d.model + " needs vendorId and productId");
     }
+    if (entry.contains("factory")) {  // a model of our own, opened by a known export
+        d.factory = Text(entry["factory"], "factory");
+    }
     if (entry.contains("vendorId")) {
         d.vendorId = Int<uint16_t>(entry["vendorId"], "vendorId");
     }
@@ -267,7 +275,7 @@ Device MakeDevice(const json& entry, bool allowFault,
         }
     }
     json rest = entry;
-    for (const char* key : {"model", "vendorId", "productId", "path", "state"}) {
+    for (const char* key : {"model", "factory", "vendorId", "productId", "path", "state"}) {
         rest.erase(key);
     }
     ApplyState(rest, d.state, allowFault);

@@ -21,10 +21,13 @@ namespace vt::fakes {
 
 struct FakePlatform {
     FakePlatform() {
-        ResetTwLink();
+        twlink.MakeCurrent();
         ResetSensors();
         InstallSensorLibraries(libraries, false);
     }
+    // First, so it goes last: whatever the other fakes hold may still call
+    // into the device library while they are destroyed.
+    twsim::Core twlink;
     FakeClock clock;
     FakeEventLog eventLog;
     FakeServiceHost serviceHost;

@@ -16,6 +16,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bitmap.h"
 #include "devices/device_layer.h"
@@ -101,14 +102,15 @@ class MemoryJobFile final : public JobFileSource {
 
 void CheckMouse(const oledrender::PreviewMouse& mouse, const Json& config, int32_t profile) {
     size_t uploads = 0;
-    for (size_t i = 0; i < mouse.calls.size(); ++i) {
-        const std::string& call = mouse.calls[i];
-        if (call.rfind("bad frame id", 0) == 0) {
+    const std::vector<std::string> calls = mouse.Calls();
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const std::string& call = calls[i];
+        if (call.rfind("SetOled(3,", 0) == 0 && call != "SetOled(3,241)") {
             Fail("frame id", call);
         }
-        if (call == "SetOled(3)") {
+        if (call == "SetOled(3,241)") {
             ++uploads;
-            if (i + 1 >= mouse.calls.size() || mouse.calls[i + 1] != "SetOled(0,241)") {
+            if (i + 1 >= calls.size() || calls[i + 1] != "SetOled(0,241)") {
                 Fail("an upload was not selected", std::to_string(i));
             }
         }
@@ -140,14 +142,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static devices::DeviceLayer layer(layerLog, console, layerClock);
     static oledrender::PreviewMouse mouse;
     static const bool attached = [] {
-        layer.Attach(oledrender::PreviewLibrary(mouse));
+        layer.Attach(twsim::Api());
         layer.rx410Present = 1;
         return true;
     }();
     (void)attached;
-    mouse.calls.clear();
+    mouse.twlink.ClearLog();
     mouse.frames.clear();
-    mouse.state = oledrender::MouseState{};
+    mouse.state = oledrender::PreviewMouseState();
     // Figures that need care: a stage index past the four, a zero interval,
     // the longest APM count.
     mouse.state.settings[0] = static_cast<uint8_t>(size % 7);

@@ -153,12 +153,15 @@ struct Expected {
 // input alone.
 struct Devices {
     Devices() {
-        fakes::TwLink().effectMode = 216;
-        fakes::TwLink().Attach(0x3A7C, 0x011B, "hid#rx420");
-        fakes::TwLink().Attach(0x3A7C, 0x016D, "hid#kb709");
-        fakes::TwLink().Attach(0x3A7C, 0x0155, "hid#lq120");
-        fakes::TwLink().Attach(0x3A7C, 0x01C1, "hid#cs900");
-        fakes::TwLink().hostReply = kPanelReply;
+        fp.twlink.Attach({{"model", "RX420"}, {"path", "hid#rx420"}, {"effectMode", 216}});
+        fp.twlink.Attach({{"model", "KB709"}, {"path", "hid#kb709"}});
+        fp.twlink.Attach({{"model", "LQ120"}, {"path", "hid#lq120"}});
+        // The seed corpus's case-panel functions; others leave the reply as it is.
+        twsim::json replies;
+        for (const char* function : {"setProfile", "x"}) {
+            replies[function] = kPanelReply;
+        }
+        fp.twlink.Attach({{"model", "CS900"}, {"path", "hid#cs900"}, {"hostReplies", replies}});
         devices::DeviceLayer::SetActive(&layer);
         if (!layer.Load(fp.libraries)) {
             Fail("the fake device library did not load", "", "");
@@ -176,7 +179,7 @@ struct Devices {
 
 struct Session {
     explicit Session(Devices& devices) : layer(devices.layer), clock(devices.fp.clock) {
-        fakes::TwLink().calls.clear();
+        devices.fp.twlink.ClearLog();
         // The cooler's cycle and flags start afresh too.
         layer.cooler.SetCycleActive(false);
         layer.cooler.screenSaveEnabled = 0;

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
         std::cerr << "cannot read " << jobPath << "\n";
         return 1;
     }
-    vt::oledrender::MouseState mouse;
+    twsim::DeviceState mouse = vt::oledrender::PreviewMouseState();
     if (!mousePath.empty()) {
         std::string error;
         if (!ReadWhole(mousePath, mouseText) ||

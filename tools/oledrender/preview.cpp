@@ -14,57 +14,8 @@ namespace {
 
 using nlohmann::json;
 
-PreviewMouse* g_mouse = nullptr;
-
-extern "C" {
-int32_t VT_CDECL PreviewDevInfo(devices::DevInfoRecord* buffer) {
-    devices::DevInfoRecord record{};
-    std::strcpy(record.path, "preview#rx410");
-    record.vendorId = devices::kMakerVendorId;
-    record.productId = 0x006B;
-    buffer[0] = record;
-    return 1;
-}
-devices::RX410Device* VT_CDECL PreviewRx410(const devices::DevInfoRecord*) {
-    return g_mouse;
-}
-vt::oled::OledConverter* VT_CDECL PreviewConverter() {
+extern "C" vt::oled::OledConverter* VT_CDECL PreviewConverter() {
     return oledconvert::Converter();
-}
-}
-
-template <size_t N>
-bool ReadBytes(const json& in, const char* key, std::array<uint8_t, N>& out, std::string& error) {
-    const auto it = in.find(key);
-    if (it == in.end()) {
-        return true;
-    }
-    if (!it->is_array() || it->size() != N) {
-        error = std::string("\"") + key + "\" must be an array of " + std::to_string(N) + " bytes";
-        return false;
-    }
-    for (size_t i = 0; i < N; ++i) {
-        const json& v = (*it)[i];
-        if (!v.is_number_unsigned() || v.get<uint64_t>() > 255) {
-            error = std::string("\"") + key + "\" must hold numbers 0..255";
-            return false;
-        }
-        out[i] = static_cast<uint8_t>(v.get<uint64_t>());
-    }
-    return true;
-}
-
-bool ReadInt(const json& in, const char* key, int32_t& out, std::string& error) {
-    const auto it = in.find(key);
-    if (it == in.end()) {
-        return true;
-    }
-    if (!it->is_number_integer()) {
-        error = std::string("\"") + key + "\" must be an integer";
-        return false;
-    }
-    out = it->get<int32_t>();
-    return true;
 }
 
 class NoWaitClock final : public platform::Clock {
@@ -132,67 +83,42 @@ class SymbolLibrary final : public platform::DynamicLibrary {
 
 }  // namespace
 
-bool ReadMouseState(const json& in, MouseState& state, std::string& error) {
-    if (!in.is_object()) {
-        error = "the mouse state must be an object";
+twsim::DeviceState PreviewMouseState() {
+    twsim::DeviceState state;
+    state.profile = 1;
+    state.settings = {2,    0x90, 0x01, 0x90, 0x01, 0xB0, 0x04, 0xB0, 0x04, 0xA0,
+                      0x0F, 0xA0, 0x0F, 0xE0, 0x2E, 0xE0, 0x2E, 0,    0,    0,
+                      0,    0,    1,    0x0A, 0x10, 1,    6,    6,    3};
+    state.info = {37, 0, 58, 40, 21, 0, 0, 0};
+    state.apm = 312;
+    state.logoFlag = 0;
+    return state;
+}
+
+bool ReadMouseState(const json& in, twsim::DeviceState& state, std::string& error) {
+    try {
+        twsim::ApplyState(in, state, false);
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
         return false;
     }
-    return ReadInt(in, "profile", state.profile, error) &&
-           ReadBytes(in, "settings", state.settings, error) &&
-           ReadBytes(in, "info", state.info, error) && ReadInt(in, "apm", state.apm, error) &&
-           ReadInt(in, "logoFlag", state.logoFlag, error);
 }
 
-void PreviewMouse::GetProfile(int32_t* profile) {
-    calls.push_back("GetProfile");
-    *profile = state.profile;
+PreviewMouse::PreviewMouse() {
+    twlink.MakeCurrent();
+    twlink.keepFrames = true;
+    state = PreviewMouseState();
 }
 
-void PreviewMouse::ReadSettings(int32_t selector, uint8_t settings[devices::kMouseSettingsSize]) {
-    calls.push_back("ReadSettings(" + std::to_string(selector) + ")");
-    std::memcpy(settings, state.settings.data(), state.settings.size());
-}
-
-void PreviewMouse::ApplyChanges() {
-    calls.push_back("ApplyChanges");
-}
-
-void PreviewMouse::SetOled(int32_t* mode, uintptr_t data) {
-    if (*mode == 3) {
-        calls.push_back("SetOled(3)");
-        const auto* frame = reinterpret_cast<const devices::OledFrame*>(data);
-        Pixels pixels;
-        std::memcpy(pixels.data(), frame->pixels, pixels.size());
-        frames.push_back(pixels);
-        if (frame->frameId != devices::kOledFrameId) {
-            calls.push_back("bad frame id " + std::to_string(frame->frameId));
+std::vector<std::string> PreviewMouse::Calls(uint64_t since) const {
+    std::vector<std::string> out;
+    for (const json& entry : twlink.LogSince(since)) {
+        if (entry["model"] == "RX410" && !entry.contains("result")) {
+            out.push_back(twsim::CallText(entry).substr(sizeof "RX410." - 1));
         }
-        return;
     }
-    calls.push_back("SetOled(" + std::to_string(*mode) + "," + std::to_string(data) + ")");
-}
-
-void PreviewMouse::QueryInfo(int32_t* selector, int32_t, void* out) {
-    calls.push_back("QueryInfo(" + std::to_string(*selector) + ")");
-    switch (*selector) {
-        case 0:
-            std::memcpy(out, &state.logoFlag, sizeof state.logoFlag);
-            break;
-        case 4:
-            std::memcpy(out, state.info.data(), state.info.size());
-            break;
-        case 5:
-            std::memcpy(out, &state.apm, sizeof state.apm);
-            break;
-    }
-}
-
-devices::TwLinkApi PreviewLibrary(PreviewMouse& mouse) {
-    g_mouse = &mouse;
-    devices::TwLinkApi api;
-    api.devInfo = &PreviewDevInfo;
-    api.rx410 = &PreviewRx410;
-    return api;
+    return out;
 }
 
 std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromProgramFolder(
@@ -207,7 +133,7 @@ std::unique_ptr<platform::DynamicLibrary> SymbolLibraries::LoadFromSystemFolder(
     return nullptr;
 }
 
-Rendering RenderOneCycle(const std::string& config, const MouseState& state,
+Rendering RenderOneCycle(const std::string& config, const twsim::DeviceState& state,
                          const std::string& dataFolder) {
     std::ofstream(dataFolder + "/" + oled::kJobFileName, std::ios::binary) << config;
 
@@ -221,7 +147,7 @@ Rendering RenderOneCycle(const std::string& config, const MouseState& state,
     PreviewMouse mouse;
     mouse.state = state;
     devices::DeviceLayer layer(log, console, clock);
-    layer.Attach(PreviewLibrary(mouse));
+    layer.Attach(twsim::Api());
     layer.rx410Present = 1;
 
     ServiceState service;

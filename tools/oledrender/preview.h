@@ -1,7 +1,6 @@
-// Paints a job file's screens without a mouse: a recording RX410 that
-// answers from a given state, a device library that lists it as attached,
-// and one cycle of the OLED job run on a clock that does not wait. Used by
-// the oledrender tool and by the job's tests.
+// Paints a job file's screens without a mouse: one cycle of the OLED job
+// run on a clock that does not wait, against the simulated device library
+// with an RX410 attached. Used by the oledrender tool and by the job's tests.
 #pragma once
 
 #include <array>
@@ -11,46 +10,37 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core.h"
 #include "devices/twlink.h"
 #include "platform/library.h"
 
 namespace vt::oledrender {
 
-using Pixels = std::array<uint8_t, devices::kOledPixels>;
+using twsim::Pixels;
 
-// What the mouse answers.
-struct MouseState {
-    int32_t profile = 1;
-    std::array<uint8_t, devices::kMouseSettingsSize> settings = {
-        2,    0x90, 0x01, 0x90, 0x01, 0xB0, 0x04, 0xB0, 0x04, 0xA0, 0x0F, 0xA0, 0x0F, 0xE0, 0x2E,
-        0xE0, 0x2E, 0,    0,    0,    0,    0,    1,    0x0A, 0x10, 1,    6,    6,    3};
-    std::array<uint8_t, devices::kMouseInfoSize> info = {37, 0, 58, 40, 21, 0, 0, 0};
-    int32_t apm = 312;
-    int32_t logoFlag = 0;  // QueryInfo selector 0
+// The mouse a preview shows unless told otherwise.
+twsim::DeviceState PreviewMouseState();
+
+// Applies the device state members in `in` ("profile", "settings" (29
+// numbers), "info" (8 numbers), "apm", "logoFlag", ...) to `state`; missing
+// members keep their values. False with `error` set when a member is unknown
+// or has the wrong shape.
+bool ReadMouseState(const nlohmann::json& in, twsim::DeviceState& state, std::string& error);
+
+// The simulated device library, made current, with one RX410 attached at
+// "hid#rx410" that answers from `state` and keeps every frame it receives.
+struct PreviewMouse {
+    PreviewMouse();
+    // The mouse's operations since the log entry `since`, without the model:
+    // "GetProfile", "SetOled(3,241)", "SetOled(0,241)".
+    std::vector<std::string> Calls(uint64_t since = 0) const;
+
+    twsim::Core twlink;
+    std::shared_ptr<twsim::Device> device =
+        twlink.Attach({{"model", "RX410"}, {"path", "hid#rx410"}});
+    twsim::DeviceState& state = device->state;
+    std::vector<Pixels>& frames = twlink.frames;
 };
-
-// Reads the members "profile", "settings" (29 numbers), "info" (8
-// numbers), "apm" and "logoFlag"; missing members keep their defaults.
-// False with `error` set when a member has the wrong shape.
-bool ReadMouseState(const nlohmann::json& in, MouseState& state, std::string& error);
-
-class PreviewMouse final : public devices::RX410Device {
-  public:
-    void GetProfile(int32_t* profile) override;
-    void ReadSettings(int32_t selector, uint8_t settings[devices::kMouseSettingsSize]) override;
-    void ApplyChanges() override;
-    void SetOled(int32_t* mode, uintptr_t data) override;
-    void QueryInfo(int32_t* selector, int32_t zero, void* out) override;
-
-    MouseState state;
-    // Every operation in order, e.g. "SetOled(3)", "SetOled(0,241)".
-    std::vector<std::string> calls;
-    std::vector<Pixels> frames;  // every frame uploaded (mode 3)
-};
-
-// A device library whose devInfo lists one RX410 and whose rx410 factory
-// returns `mouse`; only one such library exists at a time.
-devices::TwLinkApi PreviewLibrary(PreviewMouse& mouse);
 
 // Serves the export `symbol` as `address` from whatever library is asked
 // for; records the names asked for.
@@ -76,7 +66,7 @@ struct Rendering {
 // Writes `config` as the job file into `dataFolder`, then starts the job
 // with the converter stand-in and runs it until one cycle of the mouse's
 // profile has been painted (or a few passes have gone by without painting).
-Rendering RenderOneCycle(const std::string& config, const MouseState& mouse,
+Rendering RenderOneCycle(const std::string& config, const twsim::DeviceState& mouse,
                          const std::string& dataFolder);
 
 // Frames as text: 24 lines of 96 characters ('#' lit, '.' dark) each,

@@ -196,27 +196,6 @@ TEST_F(TwLink, StartUpReadsTheScenarioNamedByTheEnvironment) {
     EXPECT_EQ(Lib().atStart[1].vendorId, dev::kMakerVendorId);
 }
 
-TEST_F(TwLink, DevInfoListsModelDefaultsAndDongles) {
-    WriteText(Lib().dir / "scenario.json", R"({"devices": [
-        {"model": "KB709"}, {"model": "KB709_DONGLE"}, {"model": "KB709_DONGLE"},
-        {"model": "RX420", "path": "my-mouse"},
-        {"model": "QT500G", "vendorId": "0x3A7C", "productId": 301}]})");
-    EXPECT_EQ(Ok({{"cmd", "reset"}})["devices"], 5);
-    const auto records = List(api);
-    ASSERT_EQ(records.size(), 5u);
-    for (int i : {0, 1, 2}) {
-        EXPECT_EQ(records[i].productId, 0x016D);
-        EXPECT_EQ(records[i].vendorId, 0x3A7C);
-    }
-    EXPECT_EQ(std::string(records[0].path).find("&ISDONGLE"), std::string::npos);
-    EXPECT_NE(std::string(records[1].path).find("&ISDONGLE"), std::string::npos);
-    EXPECT_NE(std::string(records[1].path), std::string(records[2].path));
-    EXPECT_STREQ(records[3].path, "my-mouse");
-    EXPECT_EQ(records[3].productId, 0x011B);
-    EXPECT_EQ(records[4].productId, 0x012D);
-    EXPECT_EQ(records[4].vendorId, 0x3A7C);
-}
-
 TEST_F(TwLink, DevInfoFillsAtMostFiftyRecords) {
     json many = json::array();
     for (int i = 0; i < 60; ++i) {
@@ -375,9 +354,9 @@ TEST_F(TwLink, AttachAndDetachRejectWhatCannotBe) {
     EXPECT_EQ(List(api).size(), kScenario["devices"].size());
 }
 
-// ---- device operations
+// ---- set, log and the library's bounds
 
-TEST_F(TwLink, Rx420ReportsItsEffectModeAndLogsCalls) {
+TEST_F(TwLink, SetChangesWhatADeviceAnswersAndLogListsCallsSinceAMark) {
     auto* rx = api.rx420("rx420-path");
     ASSERT_NE(rx, nullptr);
     uint8_t mode = 0;
@@ -398,45 +377,6 @@ TEST_F(TwLink, Rx420ReportsItsEffectModeAndLogsCalls) {
     EXPECT_EQ(log[1]["call"], "ControlOff");
     EXPECT_GT(log[1]["seq"], log[0]["seq"]);
     EXPECT_EQ(Ok({{"cmd", "log"}, {"since", log[0]["seq"]}})["log"].size(), 1u);
-}
-
-TEST_F(TwLink, Lq120WritesOnlyTheFieldsItOwns) {
-    auto* lq = api.lq120("lq120-path");
-    ASSERT_NE(lq, nullptr);
-    dev::SaverSettings saver;
-    std::memset(&saver, 0xAA, sizeof saver);
-    lq->GetSaverSettings(&saver);
-    EXPECT_EQ(saver.screenSaveEnabled, 1);
-    EXPECT_EQ(saver.reserved, 0xAA);
-    EXPECT_EQ(uint32_t{saver.valueA}, 0xAAAAAAAAu);
-
-    dev::DisplayCycleRequest cycle{30, {1, 2, 0xFF, 0xFF, 0xFF}, 0};
-    lq->SetMultiDisplay(&cycle);
-    EXPECT_EQ(Calls("SetMultiDisplay").at(0)["args"], json::parse("[30, [1, 2, 255, 255, 255]]"));
-
-    uint8_t mode = 9;
-    lq->SetDisplayMode(&mode);
-    mode = 0;
-    lq->GetDisplayMode(&mode);
-    EXPECT_EQ(mode, 9);
-}
-
-TEST_F(TwLink, Cs900AnswersPanelQueries) {
-    auto* cs = api.cs900("cs900-path");
-    ASSERT_NE(cs, nullptr);
-    uint8_t mode = 0;
-    cs->GetPanelMode(&mode);
-    EXPECT_EQ(mode, 7);
-    dev::PanelCycle cycle;
-    std::memset(&cycle, 0x33, sizeof cycle);
-    cs->GetPanelCycle(&cycle);
-    EXPECT_EQ(cycle.count, 2);
-    EXPECT_EQ(cycle.modes[1], 14);
-    EXPECT_EQ(cycle.modes[4], 0xFF);
-    EXPECT_EQ(cycle.extra, 0x33);
-    dev::PanelData data{-5, 17, 42};
-    cs->SendPanelData(&data);
-    EXPECT_EQ(Calls("SendPanelData").at(0)["args"], json::parse("[-5, 17, 42]"));
 }
 
 TEST_F(TwLink, HostCommandReplyIsBoundedByReplySize) {
@@ -461,46 +401,6 @@ TEST_F(TwLink, HostCommandReplyIsBoundedByReplySize) {
     EXPECT_EQ(reply[0], '\0');
     EXPECT_EQ(reply[1], '#');
     EXPECT_EQ(Calls("HandleHostCommand").at(0)["args"], json::parse(R"(["GetVersion", "x", 6])"));
-}
-
-TEST_F(TwLink, Rx410ReadsSettingsInfoAndApm) {
-    dev::DevInfoRecord record{};
-    std::strcpy(record.path, "rx410-path");
-    auto* mouse = api.rx410(&record);
-    ASSERT_NE(mouse, nullptr);
-    uint8_t settings[dev::kMouseSettingsSize];
-    mouse->ReadSettings(1, settings);
-    const uint8_t factory[dev::kMouseSettingsSize] = {
-        1,    0x90, 0x01, 0x90, 0x01, 0xB0, 0x04, 0xB0, 0x04, 0xA0, 0x0F, 0xA0, 0x0F, 0xE0, 0x2E,
-        0xE0, 0x2E, 0,    0,    0,    0,    0,    0,    0x0A, 0x10, 1,    6,    6,    3};
-    EXPECT_EQ(std::memcmp(settings, factory, sizeof factory), 0);
-
-    int32_t selector = 0, flag = 0, apm = 0;
-    mouse->QueryInfo(&selector, 0, &flag);
-    EXPECT_EQ(flag, 1);
-    uint8_t info[dev::kMouseInfoSize] = {};
-    selector = 4;
-    mouse->QueryInfo(&selector, 0, info);
-    EXPECT_EQ(info[0], 1);
-    EXPECT_EQ(info[7], 8);
-    selector = 5;
-    mouse->QueryInfo(&selector, 0, &apm);
-    EXPECT_EQ(apm, 3);
-    selector = 9;
-    int32_t untouched = -7;
-    mouse->QueryInfo(&selector, 0, &untouched);
-    EXPECT_EQ(untouched, -7);
-    EXPECT_EQ(Calls("ReadSettings").at(0)["args"], json::array({1}));
-}
-
-TEST_F(TwLink, ObjectOfADetachedDeviceWritesNothing) {
-    auto* rx = api.rx420("rx420-path");
-    ASSERT_NE(rx, nullptr);
-    Ok({{"cmd", "detach"}, {"model", "RX420"}});
-    uint8_t mode = 77;
-    rx->GetEffectMode(&mode);
-    EXPECT_EQ(mode, 77);
-    EXPECT_EQ(Calls("GetEffectMode").at(0)["detached"], true);
 }
 
 // ---- callbacks into the service

@@ -42,16 +42,23 @@ class CoolerTest : public ::testing::Test {
     }
     ~CoolerTest() override { DeviceLayer::SetActive(nullptr); }
 
+    // The cooler's state in the library, attached first if it is not.
+    twsim::DeviceState& Lq120() {
+        if (const auto device = TwLink().FindPath("hid#lq120")) {
+            return device->state;
+        }
+        return TwLink().Attach({{"model", "LQ120"}, {"path", "hid#lq120"}})->state;
+    }
     void Attach() {
-        layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
+        layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", 1));
         ASSERT_NE(layer.slots.lq120.load(), nullptr);
-        TwLink().calls.clear();
+        TwLink().ClearLog();
     }
     // The cooler's calls only, without the factory prefix.
     std::vector<std::string> CoolerCalls() {
         std::vector<std::string> out;
-        for (const auto& c : TwLink().calls) {
-            if (c.rfind("lq120.", 0) == 0) {
+        for (const auto& c : fakes::Calls()) {
+            if (c.rfind("LQ120.", 0) == 0) {
                 out.push_back(c.substr(6));
             }
         }
@@ -61,7 +68,7 @@ class CoolerTest : public ::testing::Test {
     std::vector<int> Passes(int n) {
         std::vector<int> applied;
         for (int i = 0; i < n; ++i) {
-            TwLink().calls.clear();
+            TwLink().ClearLog();
             layer.cooler.CyclePass();
             const auto calls = CoolerCalls();
             if (calls.empty()) {
@@ -89,23 +96,19 @@ class CoolerTest : public ::testing::Test {
 };
 
 TEST_F(CoolerTest, SetUpReadsOnlyTheSaverFlagFromThePresetRecord) {
-    TwLink().saverReport = 0;
-    TwLink().displayMode = 3;
+    Lq120().saverEnabled = false;
+    Lq120().displayMode = 3;
     cooler.SetCycleActive(true);
-    Attach();
-    const SaverSettings& seen = TwLink().saverSeen;
-    EXPECT_EQ(seen.reserved, 0);
-    EXPECT_EQ(seen.screenSaveEnabled, 1);
-    // Copied out first: the record is packed, and a reference to its
-    // four-byte fields would be misaligned.
-    EXPECT_EQ(uint32_t{seen.valueA}, 100u);
-    EXPECT_EQ(uint32_t{seen.valueB}, 100u);
+    layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", 1));
+    // Logged with the record as the service pre-set it: reserved, the flag,
+    // the two values.
+    EXPECT_THAT(CoolerCalls(), ::testing::Contains("GetSaverSettings(0,1,100,100)"));
     EXPECT_EQ(cooler.screenSaveEnabled, 0);
     EXPECT_EQ(cooler.cycleActive(), 0);  // any mode but 11 stops the cycling
     EXPECT_EQ(fp.eventLog.messages().back(), L"CreateLQ120");
 
     // A library that leaves the record alone keeps the pre-set "on".
-    TwLink().saverReport = -1;
+    Lq120().saverEnabled = std::nullopt;
     Attach();
     EXPECT_EQ(cooler.screenSaveEnabled, 1);
 }
@@ -114,9 +117,9 @@ TEST_F(CoolerTest, FoundInMultiDisplayModeItStoresAnEmptyCycle) {
     Attach();
     cooler.SetDisplayCycle(Cycle(2, {4, 5}));
 
-    TwLink().displayMode = kMultiDisplayMode;
-    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
-    EXPECT_THAT(CoolerCalls(), ElementsAre("GetSaverSettings", "GetDisplayMode",
+    Lq120().displayMode = kMultiDisplayMode;
+    layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", 1));
+    EXPECT_THAT(CoolerCalls(), ElementsAre("GetSaverSettings(0,1,100,100)", "GetDisplayMode",
                                            "SetMultiDisplay(5,255,255,255,255,255)"));
     EXPECT_EQ(cooler.cycleActive(), 1);
     const SavedCycle saved = cooler.Saved();
@@ -132,37 +135,42 @@ TEST_F(CoolerTest, FoundInMultiDisplayModeItStoresAnEmptyCycle) {
 
 TEST_F(CoolerTest, SystemInformationObjectIsObtainedOnceAndFeedsTheAttachedCooler) {
     for (int i = 0; i < 2; ++i) {  // arrival, removal, arrival
-        layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", i == 0 ? 1 : 2));
+        layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", i == 0 ? 1 : 2));
     }
-    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
-    const auto& calls = TwLink().calls;
+    layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", 1));
+    const auto& calls = fakes::Calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "sysInfo"), 1);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "systemInfo.RegisterSystemInfoCallback"), 1);
-    EXPECT_EQ(layer.lq120SystemInfo.load(), &TwLink().systemInfo);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "RegisterSystemInfoCallback(true)"), 1);
+    EXPECT_EQ(layer.lq120SystemInfo.load(), fakes::SystemInfoObject());
 
     SystemInfoRecord record{};
     record.cpuTemperature = 57;
-    ASSERT_NE(TwLink().systemInfo.callback, nullptr);
-    TwLink().calls.clear();
-    TwLink().systemInfo.callback(record);
-    EXPECT_THAT(CoolerCalls(), ElementsAre("SendSystemInfo(57)"));
+    ASSERT_EQ(TwLink().systemInfoCallbacks.size(), 1u);
+    TwLink().ClearLog();
+    TwLink().systemInfoCallbacks[0](record);
+    const auto sent = TwLink().LogSince(0);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["call"], "SendSystemInfo");
+    EXPECT_EQ(sent[0]["model"], "LQ120");
+    EXPECT_EQ(sent[0]["args"][0]["cpuTemperature"], 57);
 
     // Removed: the readings are dropped.
     layer.slots.lq120 = nullptr;
-    TwLink().calls.clear();
-    TwLink().systemInfo.callback(record);
-    EXPECT_THAT(TwLink().calls, IsEmpty());
+    TwLink().ClearLog();
+    TwLink().systemInfoCallbacks[0](record);
+    EXPECT_THAT(fakes::Calls(), IsEmpty());
 }
 
 TEST_F(CoolerTest, ALibraryWithoutSystemInformationIsAskedAgainNextTime) {
-    TwLink().hasSystemInfo = false;
-    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
+    TwLink().noSystemInfo = true;
+    layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", 1));
     EXPECT_EQ(layer.lq120SystemInfo.load(), nullptr);
-    TwLink().hasSystemInfo = true;
-    TwLink().calls.clear();
-    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1));
-    EXPECT_EQ(layer.lq120SystemInfo.load(), &TwLink().systemInfo);
-    EXPECT_NE(TwLink().systemInfo.callback, nullptr);
+    TwLink().noSystemInfo = false;
+    TwLink().ClearLog();
+    layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", 1));
+    EXPECT_NE(layer.lq120SystemInfo.load(), nullptr);
+    EXPECT_EQ(layer.lq120SystemInfo.load(), fakes::SystemInfoObject());
+    EXPECT_EQ(TwLink().systemInfoCallbacks.size(), 1u);
 }
 
 TEST_F(CoolerTest, TwoModesStepEveryDurationSecondsFromTheStore) {
@@ -184,7 +192,7 @@ TEST_F(CoolerTest, TwoModesStepEveryDurationSecondsFromTheStore) {
     // ...but a new cycle, stored while a step is shown, ends that second at
     // once and restarts from its first entry.
     TwLink().onCall = [&](const std::string& call) {
-        if (call == "lq120.SetDisplayMode(2)") {
+        if (call == "LQ120.SetDisplayMode(2)") {
             cooler.SetDisplayCycle(Cycle(1, {7, 8, 9}));
         }
     };
@@ -265,13 +273,13 @@ TEST_F(CoolerTest, WithoutACoolerACycleIsDroppedAndTheWorkItemWaitsForOne) {
     cooler.SetCycleActive(true);
     cooler.SetDisplayCycle(Cycle(1, {1, 2}));
     EXPECT_EQ(cooler.Saved().modeCount, 0);
-    TwLink().displayMode = kMultiDisplayMode;
-    WhileWaiting([&] { layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1)); });
+    Lq120().displayMode = kMultiDisplayMode;
+    WhileWaiting([&] { layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", 1)); });
     cooler.CyclePass();
-    EXPECT_THAT(TwLink().calls,
-                ElementsAre("lq120(hid#lq120)", "lq120.GetSaverSettings", "lq120.GetDisplayMode",
-                            "lq120.SetMultiDisplay(5,255,255,255,255,255)", "sysInfo",
-                            "systemInfo.RegisterSystemInfoCallback"));
+    EXPECT_THAT(fakes::Calls(),
+                ElementsAre("lq120(hid#lq120)", "LQ120.GetSaverSettings(0,1,100,100)",
+                            "LQ120.GetDisplayMode", "LQ120.SetMultiDisplay(5,255,255,255,255,255)",
+                            "sysInfo", "RegisterSystemInfoCallback(true)"));
     EXPECT_THAT(fp.threads.waits(), ElementsAre(kInfinite));
     EXPECT_EQ(fp.clock.TickCount64(), 0u);
 }
@@ -294,9 +302,9 @@ TEST_F(CoolerTest, TheCycleSurvivesRemovalAndAFailingCooler) {
     TwLink().throwOn = "SetCycleMode";
     EXPECT_NO_THROW(cooler.CyclePass());
     TwLink().throwOn.clear();
-    layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 0));
+    layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", 0));
     ASSERT_EQ(layer.slots.lq120.load(), nullptr);
-    WhileWaiting([&] { layer.HandleNotify(fakes::MakeNotify(kVid, kLQ120, "hid#lq120", 1)); });
+    WhileWaiting([&] { layer.HandleNotify(fakes::Notify("LQ120", "hid#lq120", 1)); });
     cooler.CyclePass();
     // Back, but not in the multi-display mode; the pipe's updateData 11
     // then resumes the saved cycle where it was.
@@ -311,15 +319,15 @@ TEST_F(CoolerTest, ScreenSaverSwitchesAThenBOnlyWithTheFlagAndACooler) {
     cooler.SwitchForScreenSaver(1);
     EXPECT_THAT(CoolerCalls(), ElementsAre("SetSaverSwitchA(0)", "SetSaverSwitchB(0)",
                                            "SetSaverSwitchA(1)", "SetSaverSwitchB(1)"));
-    TwLink().calls.clear();
+    TwLink().ClearLog();
     cooler.screenSaveEnabled = 0;
     cooler.SwitchForScreenSaver(1);
     cooler.screenSaveEnabled = 1;
     layer.slots.lq120 = nullptr;
     cooler.SwitchForScreenSaver(0);
-    EXPECT_THAT(TwLink().calls, IsEmpty());
+    EXPECT_THAT(fakes::Calls(), IsEmpty());
 
-    layer.slots.lq120 = TwLink().Last("lq120");
+    layer.slots.lq120 = fakes::Newest<LQ120Device>("hid#lq120");
     TwLink().throwOn = "SetSaverSwitchA";
     EXPECT_NO_THROW(cooler.SwitchForScreenSaver(0));
 }

@@ -4,19 +4,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "fakes/fake_platform.h"
 
 namespace vt::devices {
 namespace {
 
-using fakes::FakeDevice;
 using fakes::FakePlatform;
 using fakes::TwLink;
 using ::testing::Contains;
@@ -26,6 +29,13 @@ using ::testing::Not;
 
 using fakes::kVid;
 
+// The export that opens each product id, as the library has it.
+const std::map<uint16_t, std::string> kFactories = {
+    {0x0113, "hv230"}, {0x0111, "hv210"}, {0x011B, "rx420"}, {0x0147, "kb505"}, {0x0145, "kb507"},
+    {0x0149, "kb403"}, {0x014B, "kb403"}, {0x0157, "kb401"}, {0x0159, "kb401"}, {0x015B, "kb406"},
+    {0x015D, "kb406"}, {0x01AB, "kb406"}, {0x0155, "lq120"}, {0x014F, "kb303"}, {0x016D, "kb709"},
+    {0x016F, "kb709"}, {0x01C7, "hv150"}, {0x01C1, "cs900"}, {0x006B, "rx410"}};
+
 class DeviceLayerTest : public ::testing::Test {
   protected:
     DeviceLayerTest() {
@@ -33,12 +43,53 @@ class DeviceLayerTest : public ::testing::Test {
         EXPECT_TRUE(layer.Load(fp.libraries));
     }
     void Enumerate() { layer.EnumerateAttached(); }
+    // The library's device at `path` with these ids, replacing one with
+    // other ids; it takes the failures pending for its export.
+    void Plug(uint32_t vid, uint32_t pid, const std::string& path) {
+        twsim::Core& library = TwLink();
+        if (auto d = library.FindPath(path)) {
+            if (d->vendorId == vid && d->productId == pid) {
+                return;
+            }
+            std::lock_guard<std::mutex> lock(library.mu);
+            std::erase(library.devices, d);
+            d->attached = false;
+        }
+        // Named after its export, as the log then reads: "HV210.SetKeyNotify(1)".
+        twsim::json entry = {{"model", "ID" + std::to_string(pid)},
+                             {"vendorId", vid},
+                             {"productId", pid},
+                             {"path", path}};
+        if (const auto f = kFactories.find(static_cast<uint16_t>(pid)); f != kFactories.end()) {
+            std::string model = f->second;
+            std::transform(model.begin(), model.end(), model.begin(), ::toupper);
+            entry["model"] = model;
+            entry["factory"] = f->second;
+        }
+        const auto d = library.Attach(entry);
+        d->state.failFactory = std::exchange(failNext[d->factory], 0);
+    }
+    // An arrival plugs the device in first, as the library would have.
     void Notify(uint32_t vid, uint32_t pid, const std::string& path, uint32_t code) {
+        if (code == 1) {
+            Plug(vid, pid, path);
+        }
         DeviceLayer::OnDeviceNotify(fakes::MakeNotify(vid, pid, path, code));
     }
+    // The next `n` calls of `factory` for the devices attached, or the next
+    // one plugged, return null.
+    void FailNext(const std::string& factory, int n) {
+        for (const auto& d : TwLink().devices) {
+            if (d->factory == factory) {
+                d->state.failFactory = n;
+            }
+        }
+        failNext[factory] = n;
+    }
+    std::map<std::string, int> failNext;
     std::vector<std::wstring> Events() { return fp.eventLog.messages(); }
     bool Called(const std::string& call) {
-        for (const auto& c : TwLink().calls) {
+        for (const auto& c : fakes::Calls()) {
             if (c == call) {
                 return true;
             }
@@ -54,46 +105,46 @@ class DeviceLayerTest : public ::testing::Test {
 TEST_F(DeviceLayerTest, EveryProductIdReachesItsFactoryAndSlot) {
     struct Case {
         uint16_t pid;
-        const char* factory;
         std::function<bool(DeviceSlots&)> filled;
         const wchar_t* success;
     };
     const Case cases[] = {
-        {0x0113, "hv230", [](DeviceSlots& s) { return s.hv230 != nullptr; }, L"CreateHV230"},
-        {0x0111, "hv210", [](DeviceSlots& s) { return s.hv210 != nullptr; }, L"CreateHV210"},
-        {0x011B, "rx420", [](DeviceSlots& s) { return s.rx420 != nullptr; }, L"CreateRX420"},
-        {0x0147, "kb505", [](DeviceSlots& s) { return s.kb505 != nullptr; }, L"CreateKB505"},
-        {0x0145, "kb507", [](DeviceSlots& s) { return s.kb507 != nullptr; }, L"CreateKB507"},
-        {0x0149, "kb403", [](DeviceSlots& s) { return s.kb403b != nullptr; }, L"CreateKB403b"},
-        {0x014B, "kb403", [](DeviceSlots& s) { return s.kb403w != nullptr; }, L"CreateKB403w"},
-        {0x0157, "kb401", [](DeviceSlots& s) { return s.kb401 != nullptr; }, L"CreateKB401"},
-        {0x0159, "kb401", [](DeviceSlots& s) { return s.kb401 != nullptr; }, L"CreateKB401"},
-        {0x015B, "kb406", [](DeviceSlots& s) { return s.kb407 != nullptr; }, L"CreateKB407"},
-        {0x015D, "kb406", [](DeviceSlots& s) { return s.kb405 != nullptr; }, L"CreateKB405"},
-        {0x01AB, "kb406", [](DeviceSlots& s) { return s.kb406 != nullptr; }, L"CreateKB406"},
-        {0x0155, "lq120", [](DeviceSlots& s) { return s.lq120 != nullptr; }, L"CreateLQ120"},
-        {0x014F, "kb303", [](DeviceSlots& s) { return s.kb303 != nullptr; }, L"CreateKB303"},
-        {0x016D, "kb709", [](DeviceSlots& s) { return s.kb709 != nullptr; }, L"CreateKB709"},
-        {0x016F, "kb709", [](DeviceSlots& s) { return s.kb711 != nullptr; }, L"CreateKB711"},
-        {0x01C7, "hv150", [](DeviceSlots& s) { return s.hv150 != nullptr; }, L"CreateHV150"},
-        {0x01C1, "cs900", [](DeviceSlots& s) { return s.cs900 != nullptr; }, L"CreateCS900"},
+        {0x0113, [](DeviceSlots& s) { return s.hv230 != nullptr; }, L"CreateHV230"},
+        {0x0111, [](DeviceSlots& s) { return s.hv210 != nullptr; }, L"CreateHV210"},
+        {0x011B, [](DeviceSlots& s) { return s.rx420 != nullptr; }, L"CreateRX420"},
+        {0x0147, [](DeviceSlots& s) { return s.kb505 != nullptr; }, L"CreateKB505"},
+        {0x0145, [](DeviceSlots& s) { return s.kb507 != nullptr; }, L"CreateKB507"},
+        {0x0149, [](DeviceSlots& s) { return s.kb403b != nullptr; }, L"CreateKB403b"},
+        {0x014B, [](DeviceSlots& s) { return s.kb403w != nullptr; }, L"CreateKB403w"},
+        {0x0157, [](DeviceSlots& s) { return s.kb401 != nullptr; }, L"CreateKB401"},
+        {0x0159, [](DeviceSlots& s) { return s.kb401 != nullptr; }, L"CreateKB401"},
+        {0x015B, [](DeviceSlots& s) { return s.kb407 != nullptr; }, L"CreateKB407"},
+        {0x015D, [](DeviceSlots& s) { return s.kb405 != nullptr; }, L"CreateKB405"},
+        {0x01AB, [](DeviceSlots& s) { return s.kb406 != nullptr; }, L"CreateKB406"},
+        {0x0155, [](DeviceSlots& s) { return s.lq120 != nullptr; }, L"CreateLQ120"},
+        {0x014F, [](DeviceSlots& s) { return s.kb303 != nullptr; }, L"CreateKB303"},
+        {0x016D, [](DeviceSlots& s) { return s.kb709 != nullptr; }, L"CreateKB709"},
+        {0x016F, [](DeviceSlots& s) { return s.kb711 != nullptr; }, L"CreateKB711"},
+        {0x01C7, [](DeviceSlots& s) { return s.hv150 != nullptr; }, L"CreateHV150"},
+        {0x01C1, [](DeviceSlots& s) { return s.cs900 != nullptr; }, L"CreateCS900"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.factory);
+        const std::string& factory = kFactories.at(c.pid);
+        SCOPED_TRACE(factory);
         for (bool startUp : {true, false}) {
-            fakes::ResetTwLink();
+            twsim::Core library;
+            library.MakeCurrent();
             DeviceLayer fresh(fp.eventLog, fp.console, fp.clock);
             DeviceLayer::SetActive(&fresh);
             ASSERT_TRUE(fresh.Load(fp.libraries));
             const std::string path = "\\\\?\\hid#vid_3a7c&pid_x#" + std::to_string(c.pid);
+            Plug(kVid, c.pid, path);
             if (startUp) {
-                TwLink().Attach(kVid, c.pid, path);
                 fresh.EnumerateAttached();
             } else {
                 DeviceLayer::OnDeviceNotify(fakes::MakeNotify(kVid, c.pid, path, 1));
             }
-            EXPECT_EQ(TwLink().calls.at(startUp ? 1 : 0),
-                      std::string(c.factory) + "(" + path + ")");
+            EXPECT_EQ(fakes::Calls().at(startUp ? 1 : 0), factory + "(" + path + ")");
             EXPECT_TRUE(c.filled(fresh.slots));
             EXPECT_EQ(fp.eventLog.messages().back().substr(0, std::wcslen(c.success)), c.success);
         }
@@ -102,8 +153,8 @@ TEST_F(DeviceLayerTest, EveryProductIdReachesItsFactoryAndSlot) {
 }
 
 TEST_F(DeviceLayerTest, DongleFormsShareTheDongleSlot) {
-    TwLink().Attach(kVid, 0x016D, "hid#kb709");
-    TwLink().Attach(kVid, 0x016D, "hid#kb709&ISDONGLE#1");
+    TwLink().Attach({{"model", "KB709"}, {"path", "hid#kb709"}});
+    TwLink().Attach({{"model", "KB709"}, {"path", "hid#kb709&ISDONGLE#1"}});
     Enumerate();
     EXPECT_NE(layer.slots.kb709.load(), nullptr);
     auto* dongle709 = layer.slots.kb709Dongle.load();
@@ -127,7 +178,7 @@ TEST_F(DeviceLayerTest, DongleFormsShareTheDongleSlot) {
 }
 
 TEST_F(DeviceLayerTest, RX410PresenceFollowsStartUpAndTheEventCode) {
-    TwLink().Attach(kVid, 0x006B, "hid#rx410");
+    TwLink().Attach({{"model", "RX410"}, {"path", "hid#rx410"}});
     Enumerate();
     EXPECT_EQ(layer.rx410Present, 1);
     Notify(kVid, 0x006B, "hid#rx410", 0);
@@ -139,9 +190,12 @@ TEST_F(DeviceLayerTest, RX410PresenceFollowsStartUpAndTheEventCode) {
 }
 
 TEST_F(DeviceLayerTest, CompanionDevicesAreCountedOnBothPathsAndNeverBelowZero) {
-    TwLink().Attach(kVid, 0x012D, "hid#qt500g");
-    TwLink().Attach(0x1234, 0x012D, "hid#other-maker");
-    TwLink().Attach(kVid, 0x007B, "hid#qt500c");
+    TwLink().Attach({{"model", "QT500G"}, {"productId", 0x012D}, {"path", "hid#qt500g"}});
+    TwLink().Attach({{"model", "QT500G"},
+                     {"productId", 0x012D},
+                     {"vendorId", 0x1234},
+                     {"path", "hid#other-maker"}});
+    TwLink().Attach({{"model", "QT500C"}, {"productId", 0x007B}, {"path", "hid#qt500c"}});
     Enumerate();
     EXPECT_EQ(layer.companionDeviceCount, 2);
     Notify(kVid, 0x012D, "hid#qt500g-2", 1);
@@ -161,44 +215,45 @@ TEST_F(DeviceLayerTest, CompanionDevicesAreCountedOnBothPathsAndNeverBelowZero) 
 }
 
 TEST_F(DeviceLayerTest, UnknownIdsAndOtherMakersAreIgnored) {
-    TwLink().Attach(0x1234, 0x0113, "hid#hv230-clone");
-    TwLink().Attach(kVid, 0x0999, "hid#unknown");
+    TwLink().Attach({{"model", "HV230"}, {"vendorId", 0x1234}, {"path", "hid#hv230-clone"}});
+    TwLink().Attach({{"model", "UNKNOWN"}, {"productId", 0x0999}, {"path", "hid#unknown"}});
     Enumerate();
     Notify(0x1234, 0x0113, "hid#hv230-clone", 1);
     Notify(kVid, 0x0999, "hid#unknown", 1);
-    EXPECT_THAT(TwLink().calls, ElementsAre("devInfo"));
+    EXPECT_THAT(fakes::Calls(), ElementsAre("devInfo"));
     EXPECT_EQ(layer.slots.hv230.load(), nullptr);
 }
 
 TEST_F(DeviceLayerTest, CountsOfZeroNegativeOrBeyondTheBufferAreSafe) {
-    TwLink().Attach(kVid, 0x0113, "hid#hv230");
+    TwLink().Attach({{"model", "HV230"}, {"path", "hid#hv230"}});
     for (int32_t count : {0, -1, -50}) {
-        TwLink().overrideCount = true;
-        TwLink().count = count;
+        TwLink().devInfoCount = count;
         Enumerate();
     }
     EXPECT_EQ(layer.slots.hv230.load(), nullptr);
-    TwLink().count = 5000;  // a library that claims more than fits: only the buffer is read
+    TwLink().devInfoCount = 5000;  // a library that claims more than fits: only the buffer is read
     Enumerate();
     EXPECT_NE(layer.slots.hv230.load(), nullptr);
 }
 
 TEST_F(DeviceLayerTest, TheLastRecordTheBufferHoldsIsRead) {
     for (int i = 0; i < kDevInfoCapacity - 1; ++i) {
-        TwLink().Attach(kVid, 0x0999, "hid#unknown" + std::to_string(i));
+        TwLink().Attach({{"model", "UNKNOWN"},
+                         {"productId", 0x0999},
+                         {"path", "hid#unknown" + std::to_string(i)}});
     }
-    TwLink().Attach(kVid, 0x0113, "hid#hv230");  // record 50 of 50
+    TwLink().Attach({{"model", "HV230"}, {"path", "hid#hv230"}});  // record 50 of 50
     Enumerate();
     EXPECT_NE(layer.slots.hv230.load(), nullptr);
 }
 
 TEST_F(DeviceLayerTest, SecondAttemptAfterExactlyTheModelsPause) {
-    TwLink().failNext["hv230"] = 1;
-    TwLink().failNext["hv210"] = 1;
-    TwLink().failNext["rx420"] = 1;
-    TwLink().Attach(kVid, 0x0113, "hid#hv230");
-    TwLink().Attach(kVid, 0x0111, "hid#hv210");
-    TwLink().Attach(kVid, 0x011B, "hid#rx420");
+    TwLink().Attach({{"model", "HV230"}, {"path", "hid#hv230"}});
+    TwLink().Attach({{"model", "HV210"}, {"path", "hid#hv210"}});
+    TwLink().Attach({{"model", "RX420"}, {"path", "hid#rx420"}});
+    FailNext("hv230", 1);
+    FailNext("hv210", 1);
+    FailNext("rx420", 1);
     Enumerate();
     // Only the HV230 waits; the HV210 and the RX420 retry at once.
     EXPECT_THAT(fp.clock.sleeps(), ElementsAre(3000u));
@@ -211,13 +266,14 @@ TEST_F(DeviceLayerTest, SecondAttemptAfterExactlyTheModelsPause) {
 TEST_F(DeviceLayerTest, TwoFailuresGiveOneFailureEventAndAnEmptySlot) {
     Notify(kVid, 0x016D, "hid#kb709", 1);
     ASSERT_NE(layer.slots.kb709.load(), nullptr);
-    TwLink().failNext["kb709"] = 2;
+    FailNext("kb709", 2);
     Notify(kVid, 0x016D, "hid#kb709", 1);
     EXPECT_EQ(layer.slots.kb709.load(), nullptr);  // the old object is forgotten too
     EXPECT_THAT(Events(), ElementsAre(L"CreateKB709", L"CreateKB709 : Fail to create the KB709"));
     EXPECT_THAT(fp.clock.sleeps(), ElementsAre(3000u));
-    EXPECT_THAT(TwLink().calls, ElementsAre("kb709(hid#kb709)", "kb709.RegisterNotifyCallback",
-                                            "kb709(hid#kb709)", "kb709(hid#kb709)"));
+    EXPECT_THAT(fakes::Calls(),
+                ElementsAre("kb709(hid#kb709)", "KB709.RegisterNotifyCallback(true)",
+                            "kb709(hid#kb709)", "kb709(hid#kb709)"));
 }
 
 TEST_F(DeviceLayerTest, FailureTextsNameTheModel) {
@@ -231,13 +287,13 @@ TEST_F(DeviceLayerTest, FailureTextsNameTheModel) {
     };
     for (const auto& [pid, text] : cases) {
         for (const char* f : {"kb505", "kb403", "hv210", "rx420", "lq120", "cs900"}) {
-            TwLink().failNext[f] = 2;
+            FailNext(f, 2);
         }
         Notify(kVid, pid, "hid#x", 1);
         EXPECT_EQ(Events().back(), text);
     }
     Notify(kVid, 0x016D, "hid#x&ISDONGLE", 1);
-    TwLink().failNext["kb709"] = 2;
+    FailNext("kb709", 2);
     Notify(kVid, 0x016D, "hid#x&ISDONGLE", 1);
     EXPECT_EQ(Events().back(), L"CreateKB709Dongle : Fail to create the KB709 DONGLE");
 }
@@ -246,11 +302,11 @@ TEST_F(DeviceLayerTest, KeyboardCallbacksPrintTheirModelsTexts) {
     Notify(kVid, 0x016D, "hid#kb709", 1);
     Notify(kVid, 0x016D, "hid#kb709&ISDONGLE", 1);
     Notify(kVid, 0x0149, "hid#kb403b", 1);
-    auto fire = [](const char* factory, int32_t code) {
-        TwLink().Last(factory)->keyboardCallback(&code);
+    auto fire = [](const char* path, int32_t code) {
+        fakes::Newest(path)->keyboardCallback(&code);
     };
     for (int32_t code : {0, 1, 2}) {
-        fire("kb403", code);
+        fire("hid#kb403b", code);
     }
     EXPECT_EQ(fp.console.text(),
               L"getKB403b is call !!\nkb403b profile change\n"
@@ -258,7 +314,7 @@ TEST_F(DeviceLayerTest, KeyboardCallbacksPrintTheirModelsTexts) {
               L"getKB403b is call !!\n");
     const std::wstring before = fp.console.text();
     for (int32_t code : {0, 1, 2}) {
-        fire("kb709", code);  // the newest kb709 object: the dongle
+        fire("hid#kb709&ISDONGLE", code);  // the dongle's object
     }
     EXPECT_EQ(fp.console.text().substr(before.size()),
               L"getKB709 dongle is call !!\nkb709 profile change\n"
@@ -269,38 +325,38 @@ TEST_F(DeviceLayerTest, KeyboardCallbacksPrintTheirModelsTexts) {
 TEST_F(DeviceLayerTest, KB505AndKB507HaveNoSetUpStep) {
     Notify(kVid, 0x0147, "hid#kb505", 1);
     Notify(kVid, 0x0145, "hid#kb507", 1);
-    EXPECT_THAT(TwLink().calls, ElementsAre("kb505(hid#kb505)", "kb507(hid#kb507)"));
+    EXPECT_THAT(fakes::Calls(), ElementsAre("kb505(hid#kb505)", "kb507(hid#kb507)"));
 }
 
 TEST_F(DeviceLayerTest, HeadsetsReportOnlyThe71AndMuteKeys) {
     Notify(kVid, 0x0111, "hid#hv210", 1);
-    EXPECT_THAT(TwLink().calls, ElementsAre("hv210(hid#hv210)", "hv210.RegisterKeyCallback",
-                                            "hv210.SetKeyNotify(1)"));
-    FakeDevice* hv210 = TwLink().Last("hv210");
+    EXPECT_THAT(fakes::Calls(), ElementsAre("hv210(hid#hv210)", "HV210.RegisterKeyCallback(true)",
+                                            "HV210.SetKeyNotify(1)"));
+    const HeadsetKeyCallback hv210 = fakes::Newest("hid#hv210")->headsetCallback;
     for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 100, -1}) {
-        hv210->keyCallback(code, 0);
+        hv210(code, 0);
     }
     EXPECT_THAT(Events(), ElementsAre(L"CreateHV210", L"HV210 7.1 press", L"HN210 mute press"));
 
     Notify(kVid, 0x01C7, "hid#hv150", 1);
-    TwLink().Last("hv150")->keyCallback(5, 9);
+    fakes::Newest("hid#hv150")->headsetCallback(5, 9);
     EXPECT_EQ(Events().back(), L"HV150 mute press");
 }
 
 TEST_F(DeviceLayerTest, RX420InMusicPulseModeGetsThePulseBeforeTheSuccessEvent) {
-    TwLink().effectMode = 216;
-    TwLink().Attach(kVid, 0x011B, "hid#rx420");
+    twsim::DeviceState& mouse =
+        TwLink().Attach({{"model", "RX420"}, {"path", "hid#rx420"}, {"effectMode", 216}})->state;
     Enumerate();
-    EXPECT_THAT(TwLink().calls,
-                ElementsAre("devInfo", "rx420(hid#rx420)", "rx420.RegisterEffectModeCallback",
-                            "rx420.GetEffectMode", "rx420.SetMusicPulse(1)"));
+    EXPECT_THAT(fakes::Calls(),
+                ElementsAre("devInfo", "rx420(hid#rx420)", "RX420.RegisterEffectModeCallback(true)",
+                            "RX420.GetEffectMode", "RX420.SetMusicPulse(1)"));
     EXPECT_THAT(Events(), ElementsAre(L"CreateRX420"));
 
-    TwLink().effectMode = 215;
+    mouse.effectMode = 215;
     Notify(kVid, 0x011B, "hid#rx420", 1);
-    EXPECT_EQ(TwLink().calls.back(), "rx420.GetEffectMode");
+    EXPECT_EQ(fakes::Calls().back(), "RX420.GetEffectMode");
 
-    EffectModeCallback callback = TwLink().Last("rx420")->effectCallback;
+    EffectModeCallback callback = fakes::Newest("hid#rx420")->effectModeCallback;
     callback(1);
     callback(3);
     callback(2);
@@ -333,17 +389,17 @@ TEST_F(DeviceLayerTest, NotifyPathWithoutTerminatorStaysInsideItsField) {
     DevNotifyRecord r = fakes::MakeNotify(kVid, 0x0113, "", 1);
     std::memset(r.path, 'A', sizeof r.path);
     DeviceLayer::OnDeviceNotify(r);
-    EXPECT_EQ(TwLink().Last("hv230")->path, std::string(sizeof r.path, 'A'));
+    EXPECT_EQ(fakes::Calls().back(), "hv230(" + std::string(sizeof r.path, 'A') + ")");
 }
 
 TEST_F(DeviceLayerTest, TheServicesStopEndsACreationsPauseAtOnce) {
     auto stop = fp.threads.CreateManualResetEvent();
     ASSERT_TRUE(layer.WatchStop(fp.threads, *stop));
-    TwLink().failNext["hv230"] = 1;
+    FailNext("hv230", 1);
     Notify(kVid, 0x0113, "hid#hv230", 1);
     EXPECT_EQ(fp.clock.TickCount64(), 3000u);  // the pause as before
     stop->Set();
-    TwLink().failNext["hv230"] = 1;
+    FailNext("hv230", 1);
     Notify(kVid, 0x0113, "hid#hv230", 1);
     EXPECT_EQ(fp.clock.TickCount64(), 3000u);      // no pause once stopping
     EXPECT_NE(layer.slots.hv230.load(), nullptr);  // the second attempt is still made
@@ -373,9 +429,9 @@ TEST(DeviceLayerCallbacks, DestructionWaitsForACallbackStillInside) {
             library.join();
         }
     };
-    TwLink().failNext["hv230"] = 1;
-    library = std::thread(
-        [] { DeviceLayer::OnDeviceNotify(fakes::MakeNotify(kVid, 0x0113, "hid#hv230", 1)); });
+    TwLink().Attach({{"model", "HV230"}, {"path", "hid#hv230"}, {"failFactory", 1}});
+    library =
+        std::thread([] { DeviceLayer::OnDeviceNotify(fakes::Notify("HV230", "hid#hv230", 1)); });
     {
         std::unique_lock<std::mutex> lock(m);
         cv.wait(lock, [&] { return inside; });
@@ -392,9 +448,9 @@ TEST(DeviceLayerCallbacks, DestructionWaitsForACallbackStillInside) {
     EXPECT_THAT(fp.clock.sleeps(), Contains(10u));
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"CreateHV230", L"CreateHV230 "));
     // Gone: a later callback finds no layer and does nothing.
-    TwLink().calls.clear();
-    DeviceLayer::OnDeviceNotify(fakes::MakeNotify(kVid, 0x0113, "hid#hv230", 1));
-    EXPECT_THAT(TwLink().calls, IsEmpty());
+    TwLink().ClearLog();
+    DeviceLayer::OnDeviceNotify(fakes::Notify("HV230", "hid#hv230", 1));
+    EXPECT_THAT(fakes::Calls(), IsEmpty());
 }
 
 TEST(DeviceLayerLoad, MissingLibraryIsOneErrorEntryAndNoCalls) {
@@ -405,7 +461,7 @@ TEST(DeviceLayerLoad, MissingLibraryIsOneErrorEntryAndNoCalls) {
     layer.StartLibrary();
     layer.EnumerateAttached();
     layer.RegisterHotPlug();
-    EXPECT_THAT(TwLink().calls, IsEmpty());
+    EXPECT_THAT(fakes::Calls(), IsEmpty());
     ASSERT_EQ(fp.eventLog.records().size(), 1u);
     EXPECT_EQ(fp.eventLog.records()[0].type, platform::EventType::Error);
     EXPECT_EQ(fp.eventLog.messages()[0], L"Load TWLINK.dll failed w/err 0x0000007e");

@@ -216,10 +216,6 @@ TEST_F(PingTest, RefusedSocketOrFailedSendIsNoResult) {
 
 class ProbeLatencyTest : public PingTest {
   protected:
-    ProbeLatencyTest() {
-        fakes::TwLink().objects.push_back(std::make_unique<fakes::FakeDevice>("cs900", "p"));
-        device = fakes::TwLink().objects.back().get();
-    }
     // The echo comes back after `delay`, carrying the send time minus `age`.
     void AnswerAfter(uint32_t delay, uint32_t age = 0) {
         fp.icmp.onSend = [this, delay, age](const FakeIcmp::Sent& request) {
@@ -234,13 +230,14 @@ class ProbeLatencyTest : public PingTest {
         ProbeLatency(fp.icmp, state, *device, d);
         return d;
     }
-    fakes::FakeDevice* device = nullptr;
+    twsim::DeviceState& panel = fp.twlink.Attach({{"model", "CS900"}, {"path", "p"}})->state;
+    CS900Device* device = twsim::Api().cs900("p");
 };
 
 TEST_F(ProbeLatencyTest, SelectorsZeroToTwoMeasureTheInjectedTarget) {
     AnswerAfter(42);
     for (uint32_t selector : {0u, 1u, 2u}) {
-        device->pingTarget = selector;
+        panel.pingTarget = selector;
         EXPECT_EQ(Probe().latencyMs, 42u) << selector;
     }
     ASSERT_EQ(fp.icmp.sent.size(), 3u);
@@ -254,16 +251,16 @@ TEST_F(ProbeLatencyTest, SelectorsZeroToTwoMeasureTheInjectedTarget) {
 
 TEST_F(ProbeLatencyTest, OtherSelectorsAndBadTargetsProbeNothing) {
     AnswerAfter(5);
-    device->pingTarget = 3;
+    panel.pingTarget = 3;
     EXPECT_EQ(Probe().latencyMs, 0u);
-    device->pingTarget = 1;
+    panel.pingTarget = 1;
     fp.icmp.probeTarget = "not an address";  // would be the broadcast address
     EXPECT_EQ(Probe().latencyMs, 0u);
     EXPECT_THAT(fp.icmp.sent, IsEmpty());
 }
 
 TEST_F(ProbeLatencyTest, RoundTripsOfTenSecondsOrMoreAreNotShown) {
-    device->pingTarget = 1;
+    panel.pingTarget = 1;
     AnswerAfter(1, 9998);
     EXPECT_EQ(Probe().latencyMs, 9999u);
     AnswerAfter(1, 9999);

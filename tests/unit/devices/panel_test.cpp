@@ -16,7 +16,6 @@
 namespace vt::devices {
 namespace {
 
-using fakes::FakeDevice;
 using fakes::FakePlatform;
 using fakes::TwLink;
 using ::testing::ElementsAre;
@@ -34,25 +33,30 @@ class PanelTest : public ::testing::Test {
         EXPECT_TRUE(layer.Load(fp.libraries));
         layer.AttachPanel({fp.threads, fp.folders, fp.icmp});
     }
-    FakeDevice* Plug() {
-        layer.HandleNotify(fakes::MakeNotify(kVid, kCS900, "cs900-path", 1));
-        return TwLink().Last("cs900");
+    // Plugs the case in; returns its state, which every object opened for
+    // it answers from.
+    twsim::DeviceState* Plug() {
+        layer.HandleNotify(fakes::Notify("CS900", "cs900-path", 1));
+        const auto device = TwLink().FindPath("cs900-path");
+        return device ? &device->state : nullptr;
     }
-    void Unplug() { layer.HandleNotify(fakes::MakeNotify(kVid, kCS900, "cs900-path", 0)); }
+    void Unplug() { layer.HandleNotify(fakes::Notify("CS900", "cs900-path", 0)); }
     CS900Panel& panel() { return *layer.cs900Panel(); }
+    // Calls that are `call` or, ending in '(', start with it.
     int Count(const std::string& call) {
         int n = 0;
-        for (const auto& c : TwLink().calls) {
-            n += c == call;
+        for (const auto& c : fakes::Calls()) {
+            n += call.back() == '(' ? c.rfind(call, 0) == 0 : c == call;
         }
         return n;
     }
+    int Sends() { return Count("CS900.SendPanelData("); }
     // The calls one pass makes on the panel.
     std::vector<std::string> PassCalls() {
-        TwLink().calls.clear();
+        TwLink().ClearLog();
         PanelThread thread(panel());
         EXPECT_TRUE(thread.Pass());
-        return TwLink().calls;
+        return fakes::Calls();
     }
 
     FakePlatform fp;
@@ -60,12 +64,12 @@ class PanelTest : public ::testing::Test {
 };
 
 TEST_F(PanelTest, CreationSetsUpOnceAndServesLaterObjectsWithTheSameThread) {
-    FakeDevice* first = Plug();
+    twsim::DeviceState* first = Plug();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(fp.console.text(), L"app path : /data/localdevice.ini\n");
     EXPECT_EQ(panel().localDeviceIniPath(), "/data/localdevice.ini");
     EXPECT_EQ(Count("sysInfo"), 1);
-    EXPECT_NE(TwLink().systemInfo.callback, nullptr);
+    EXPECT_EQ(TwLink().systemInfoCallbacks.size(), 1u);
     EXPECT_EQ(fp.threads.startedCount(), 1u);
     EXPECT_EQ(panel().panelThreadRunning.load(), 1);
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"CreateCS900"));
@@ -81,34 +85,38 @@ TEST_F(PanelTest, CreationSetsUpOnceAndServesLaterObjectsWithTheSameThread) {
 
 TEST_F(PanelTest, SystemInformationReachesTheCurrentPanelUnchanged) {
     Plug();
-    FakeDevice* current = Plug();
+    Plug();
     SystemInfoRecord record{};
     for (size_t i = 0; i < sizeof record; ++i) {
         reinterpret_cast<uint8_t*>(&record)[i] = static_cast<uint8_t>(i * 7 + 1);
     }
-    TwLink().systemInfo.callback(record);
-    ASSERT_EQ(current->systemInfos.size(), 1u);
-    EXPECT_EQ(std::memcmp(&current->systemInfos[0], &record, sizeof record), 0);
+    TwLink().ClearLog();
+    TwLink().systemInfoCallbacks.at(0)(record);
+    const auto sent = TwLink().LogSince(0);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["call"], "SendSystemInfo");
+    EXPECT_EQ(sent[0]["args"][0], twsim::SystemInfoToJson(record));
     // With the case gone the feed goes nowhere.
     Unplug();
-    TwLink().systemInfo.callback(record);
-    EXPECT_EQ(current->systemInfos.size(), 1u);
+    TwLink().ClearLog();
+    TwLink().systemInfoCallbacks.at(0)(record);
+    EXPECT_THAT(fakes::Calls(), IsEmpty());
 }
 
 TEST_F(PanelTest, UnknownFolderKeepsThePathAndALibraryWithoutSourceIsAskedAgain) {
     fp.folders.sharedDataFolderFails = true;
-    TwLink().hasSystemInfo = false;
-    FakeDevice* device = Plug();
+    TwLink().noSystemInfo = true;
+    twsim::DeviceState* device = Plug();
     EXPECT_EQ(panel().localDeviceIniPath(), "");
     EXPECT_EQ(fp.console.text(), L"");
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"CreateCS900"));
 
     // Mode 7 without a source sends 0; the ini is read from the empty path.
     device->panelMode = 7;
-    device->cycleCount = 0;
-    EXPECT_THAT(PassCalls(), ElementsAre("cs900.GetPanelMode", "cs900.SendPanelData(0,0,0)"));
+    device->panelCycle.count = 0;
+    EXPECT_THAT(PassCalls(), ElementsAre("CS900.GetPanelMode", "CS900.SendPanelData(0,0,0)"));
 
-    TwLink().hasSystemInfo = true;
+    TwLink().noSystemInfo = false;
     fp.folders.sharedDataFolderFails = false;
     Plug();
     EXPECT_EQ(Count("sysInfo"), 1);  // calls were cleared by the pass
@@ -116,9 +124,9 @@ TEST_F(PanelTest, UnknownFolderKeepsThePathAndALibraryWithoutSourceIsAskedAgain)
 }
 
 TEST_F(PanelTest, EachModeGetsWhatItNeedsInOneSend) {
-    FakeDevice* device = Plug();
+    twsim::DeviceState* device = Plug();
     fp.folders.files[kIni] = "[CS900_MODE_19]\r\nvalue=-12\r\n";
-    TwLink().systemInfo.systemValue = 77;
+    TwLink().systemValue = 77;
     device->pingTarget = 1;
     fp.icmp.onSend = [this](const fakes::FakeIcmp::Sent& request) {
         // A 20-byte IP header, then the echo with type 0.
@@ -147,13 +155,13 @@ TEST_F(PanelTest, EachModeGetsWhatItNeedsInOneSend) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << int(c.mode) << " count " << int(c.count));
         device->panelMode = c.mode;
-        device->cycleCount = c.count;
-        std::memcpy(device->cycleModes, c.modes.data(), 5);
+        device->panelCycle.count = c.count;
+        std::memcpy(device->panelCycle.modes, c.modes.data(), 5);
         const size_t sleeps = fp.clock.sleeps().size();
         const auto calls = PassCalls();
         std::vector<std::string> sends;
         for (const auto& call : calls) {
-            if (call.rfind("cs900.SendPanelData", 0) == 0) {
+            if (call.rfind("CS900.SendPanelData", 0) == 0) {
                 sends.push_back(call.substr(6));
             }
         }
@@ -163,7 +171,7 @@ TEST_F(PanelTest, EachModeGetsWhatItNeedsInOneSend) {
             EXPECT_THAT(sends, ElementsAre(c.sent));
         }
         if (c.mode == 20) {
-            EXPECT_EQ(calls.at(1), "cs900.GetPanelCycle(0,0,0,0,0,0,5)");  // the pre-sets
+            EXPECT_EQ(calls.at(1), "CS900.GetPanelCycle(0,0,0,0,0,0,5)");  // the pre-sets
         }
         EXPECT_EQ(fp.clock.sleeps().size(), sleeps + 1);
         EXPECT_EQ(fp.clock.sleeps().back(), 2000u);
@@ -176,12 +184,12 @@ TEST_F(PanelTest, EachModeGetsWhatItNeedsInOneSend) {
 // The file is read every pass; a refused one reads as missing (0) and its
 // entry comes once for as long as it stays refused.
 TEST_F(PanelTest, ARefusedSettingsFileIsZeroWithOneEntry) {
-    FakeDevice* device = Plug();
+    twsim::DeviceState* device = Plug();
     device->panelMode = 19;
     fp.folders.files[kIni] = "[CS900_MODE_19]\nvalue=5\n";
     fp.folders.refusals[kIni] = platform::UserFile::NotRegular;
     fp.eventLog.clear();
-    const std::vector<std::string> zero = {"cs900.GetPanelMode", "cs900.SendPanelData(0,0,0)"};
+    const std::vector<std::string> zero = {"CS900.GetPanelMode", "CS900.SendPanelData(0,0,0)"};
     EXPECT_EQ(PassCalls(), zero);
     EXPECT_EQ(PassCalls(), zero);
     fp.folders.refusals[kIni] = platform::UserFile::TooLarge;
@@ -192,12 +200,12 @@ TEST_F(PanelTest, ARefusedSettingsFileIsZeroWithOneEntry) {
                             L"localdevice.ini is too large, not read"));
     EXPECT_EQ(fp.eventLog.records()[0].type, platform::EventType::Error);
     fp.folders.refusals.clear();
-    EXPECT_THAT(PassCalls(), ElementsAre("cs900.GetPanelMode", "cs900.SendPanelData(5,0,0)"));
+    EXPECT_THAT(PassCalls(), ElementsAre("CS900.GetPanelMode", "CS900.SendPanelData(5,0,0)"));
     EXPECT_THAT(fp.folders.limits, ::testing::Each(size_t{1} << 20));
 }
 
 TEST_F(PanelTest, RemovalEndsTheThreadAndAnArrivalStartsANewOne) {
-    FakeDevice* device = Plug();
+    twsim::DeviceState* device = Plug();
     device->panelMode = 7;
     // The case is pulled while the thread sleeps after its third pass.
     fp.clock.onSleep = [this](uint32_t) {
@@ -206,7 +214,7 @@ TEST_F(PanelTest, RemovalEndsTheThreadAndAnArrivalStartsANewOne) {
         }
     };
     fp.threads.RunStartedThreads();
-    EXPECT_EQ(device->panelData.size(), 3u);
+    EXPECT_EQ(Sends(), 3);
     EXPECT_EQ(fp.clock.sleeps(), std::vector<uint32_t>(3, 2000u));
     EXPECT_EQ(panel().panelThreadRunning.load(), 0);
 
@@ -217,19 +225,20 @@ TEST_F(PanelTest, RemovalEndsTheThreadAndAnArrivalStartsANewOne) {
 }
 
 TEST_F(PanelTest, AFaultEndsTheThreadAndTheNextCreationStartsAnother) {
-    FakeDevice* device = Plug();
-    device->faultInPanelMode = true;
+    Plug();
+    TwLink().throwOn = "GetPanelMode";
     fp.threads.RunStartedThreads();
     EXPECT_EQ(panel().panelThreadRunning.load(), 0);
-    EXPECT_THAT(device->panelData, IsEmpty());
+    EXPECT_EQ(Sends(), 0);
     EXPECT_NE(layer.slots.cs900.load(), nullptr);  // the case itself stays
 
-    FakeDevice* next = Plug();
+    TwLink().throwOn.clear();
+    twsim::DeviceState* next = Plug();
     EXPECT_EQ(fp.threads.startedCount(), 2u);
     next->panelMode = 19;
     fp.clock.onSleep = [this](uint32_t) { layer.OnServiceStop(); };
     fp.threads.RunStartedThreads();
-    EXPECT_EQ(next->panelData.size(), 1u);  // the stop ends it after its pass
+    EXPECT_EQ(Sends(), 1);  // the stop ends it after its pass
     EXPECT_EQ(panel().panelThreadRunning.load(), 0);
 }
 
@@ -239,11 +248,11 @@ TEST_F(PanelTest, AFaultEndsTheThreadAndTheNextCreationStartsAnother) {
 TEST_F(PanelTest, TheServicesStopEndsThePeriodAndTheThread) {
     auto stop = fp.threads.CreateManualResetEvent();
     ASSERT_TRUE(layer.WatchStop(fp.threads, *stop));
-    FakeDevice* device = Plug();
+    twsim::DeviceState* device = Plug();
     device->panelMode = 7;
     int sent = 0;
     TwLink().onCall = [&](const std::string& call) {
-        if (call.rfind("cs900.SendPanelData", 0) == 0) {
+        if (call.rfind("CS900.SendPanelData", 0) == 0) {
             if (++sent == 3) {
                 stop->Set();
             } else if (sent == 10) {
@@ -252,7 +261,7 @@ TEST_F(PanelTest, TheServicesStopEndsThePeriodAndTheThread) {
         }
     };
     fp.threads.RunStartedThreads();
-    EXPECT_EQ(device->panelData.size(), 3u);
+    EXPECT_EQ(Sends(), 3);
     EXPECT_THAT(fp.threads.waits(), ElementsAre(2000u, 2000u));
     EXPECT_EQ(fp.clock.TickCount64(), 4000u);
     EXPECT_THAT(fp.clock.sleeps(), IsEmpty());

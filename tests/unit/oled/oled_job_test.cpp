@@ -64,9 +64,8 @@ class OledJobTest : public ::testing::Test {
         g_whileDrawing = nullptr;
         fp.libraries.symbols = {
             {"oledDataConvert", reinterpret_cast<void*>(&RecordingConverterFactory)}};
-        layer.Attach(oledrender::PreviewLibrary(mouse));
+        layer.Attach(twsim::Api());
         layer.rx410Present = 1;
-        mouse.state.profile = 1;
         disabled = 7;
         heartbeat = 0x1234567890ull;
     }
@@ -111,7 +110,7 @@ class OledJobTest : public ::testing::Test {
     // What happens from here on.
     void Mark() {
         sleepsAt = fp.clock.sleeps().size();
-        callsAt = mouse.calls.size();
+        callsAt = mouse.twlink.LastSeq();
         framesAt = mouse.frames.size();
         eventsAt = fp.eventLog.messages().size();
         converterAt = g_converterCalls.size();
@@ -120,9 +119,7 @@ class OledJobTest : public ::testing::Test {
         const auto all = fp.clock.sleeps();
         return {all.begin() + static_cast<std::ptrdiff_t>(sleepsAt), all.end()};
     }
-    std::vector<std::string> NewCalls() {
-        return {mouse.calls.begin() + static_cast<std::ptrdiff_t>(callsAt), mouse.calls.end()};
-    }
+    std::vector<std::string> NewCalls() { return mouse.Calls(callsAt); }
     std::vector<std::wstring> NewEvents() {
         const auto all = fp.eventLog.messages();
         return {all.begin() + static_cast<std::ptrdiff_t>(eventsAt), all.end()};
@@ -150,7 +147,8 @@ class OledJobTest : public ::testing::Test {
     std::atomic<int32_t>& disabled = state.disabled;
     std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
     OledJob job{state, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
-    size_t sleepsAt = 0, callsAt = 0, framesAt = 0, eventsAt = 0, converterAt = 0;
+    size_t sleepsAt = 0, framesAt = 0, eventsAt = 0, converterAt = 0;
+    uint64_t callsAt = 0;
 };
 
 constexpr char kEnabled[] = R"({"enable": true, "p1": )";
@@ -167,7 +165,7 @@ TEST_F(OledJobTest, StartInitialisesTheConverterClearsTheFlagsAndReadsEnable) {
     EXPECT_EQ(disabled, 0);
     EXPECT_EQ(heartbeat, 0u);
     EXPECT_EQ(job.state(), OledJob::kFindMouse);
-    EXPECT_THAT(mouse.calls, IsEmpty());  // nothing reaches the mouse at start
+    EXPECT_THAT(mouse.Calls(), IsEmpty());  // nothing reaches the mouse at start
 
     OledJob second{state, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
     WriteJob(R"({"enable": "yes"})");
@@ -199,9 +197,11 @@ TEST_F(OledJobTest, WhileDisabledTheJobPollsEveryHalfSecondFromStateZero) {
 }
 
 TEST_F(OledJobTest, FindingTheMouseWaitsForPresenceThenForAListThenForTheMouse) {
-    // The test library's own device list, steered per case.
+    // A library of its own, whose device list starts empty.
+    twsim::Core library;
+    library.MakeCurrent();
     devices::DeviceLayer listed{fp.eventLog, fp.console, fp.clock};
-    fp.libraries.symbols = fakes::TwLinkSymbols();
+    fp.libraries.symbols = twsim::Symbols();
     ASSERT_TRUE(listed.Load(fp.libraries));
     fp.libraries.symbols["oledDataConvert"] = reinterpret_cast<void*>(&RecordingConverterFactory);
     OledJob j{state, listed, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
@@ -211,17 +211,21 @@ TEST_F(OledJobTest, FindingTheMouseWaitsForPresenceThenForAListThenForTheMouse) 
     j.Pass();  // absent
     listed.rx410Present = 1;
     j.Pass();  // an empty list
-    fakes::TwLink().Attach(0x3A7C, 0x0113, "hid#hv230");
-    fakes::TwLink().Attach(0x1234, 0x006B, "hid#other-maker");
+    library.Attach({{"model", "HV230"}, {"path", "hid#hv230"}});
+    library.Attach({{"model", "RX410"}, {"vendorId", 0x1234}, {"path", "hid#other-maker"}});
     j.Pass();  // not in the list: no pause
     EXPECT_EQ(j.state(), OledJob::kFindMouse);
     EXPECT_THAT(NewSleeps(), ElementsAre(500u, 3000u));
-    fakes::TwLink().Attach(0x3A7C, 0x006B, "hid#rx410");
+    library.Attach({{"model", "RX410"}, {"path", "hid#rx410"}, {"profile", 1}});
     j.Pass();
     EXPECT_EQ(j.state(), OledJob::kLoadFile);
     EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Found RX410"});
-    EXPECT_THAT(fakes::TwLink().calls, ::testing::Contains("rx410(hid#rx410)"));
-    EXPECT_EQ(fakes::TwLink().calls.back(), "rx410.GetProfile");  // profile 1: no logo check
+    std::vector<std::string> calls;
+    for (const auto& entry : library.LogSince(0)) {
+        calls.push_back(twsim::CallText(entry));
+    }
+    EXPECT_THAT(calls, ::testing::Contains("rx410(hid#rx410)"));
+    EXPECT_EQ(calls.back(), "RX410.GetProfile");  // profile 1: no logo check
 }
 
 TEST_F(OledJobTest, ProfileZeroWithTheFlagSelectsTheLogoBeforeTheFileIsRead) {
@@ -231,17 +235,17 @@ TEST_F(OledJobTest, ProfileZeroWithTheFlagSelectsTheLogoBeforeTheFileIsRead) {
     job.Start();
     job.Pass();
     EXPECT_EQ(job.state(), OledJob::kLoadFile);
-    EXPECT_THAT(mouse.calls,
-                ElementsAre("GetProfile", "QueryInfo(0)", "SetOled(0,0)", "ApplyChanges"));
+    EXPECT_THAT(mouse.Calls(),
+                ElementsAre("GetProfile", "QueryInfo(0,0)", "SetOled(0,0)", "ApplyChanges"));
     EXPECT_EQ(fp.eventLog.messages().back(), L"Set profile 0 OLED to TW logo");
 
-    mouse.calls.clear();
+    Mark();
     mouse.state.logoFlag = 0;
     enabled = 0;
     job.Pass();
     enabled = 1;
     job.Pass();
-    EXPECT_THAT(mouse.calls, ElementsAre("GetProfile", "QueryInfo(0)"));
+    EXPECT_THAT(NewCalls(), ElementsAre("GetProfile", "QueryInfo(0,0)"));
 }
 
 TEST_F(OledJobTest, AnEmptyCyclePollsEveryTenthOfASecond) {
@@ -264,7 +268,7 @@ TEST_F(OledJobTest, AnEmptyCyclePollsEveryTenthOfASecond) {
 TEST_F(OledJobTest, WithoutADurationACycleRunsAndRestartsAtOnce) {
     StartPainting(Profile1(R"({"cycle_order": [4, 9]})"));
     job.Pass();
-    EXPECT_THAT(NewCalls(), ElementsAre("QueryInfo(4)", "SetOled(3)", "SetOled(0,241)"));
+    EXPECT_THAT(NewCalls(), ElementsAre("QueryInfo(4,0)", "SetOled(3,241)", "SetOled(0,241)"));
     EXPECT_THAT(NewTexts(), ElementsAre("CPU 37%"));
     EXPECT_THAT(NewSleeps(), IsEmpty());
     EXPECT_EQ(mouse.frames.back()[0], 1);  // the converter's frame went out
@@ -280,7 +284,7 @@ TEST_F(OledJobTest, TextScreensGoThroughTheScratchBitmapInTheServiceFolder) {
     const std::string bmp = fp.folders.serviceFolder + "oled.bmp";
     EXPECT_THAT(std::vector<std::string>(g_converterCalls.begin() + 1, g_converterCalls.end()),
                 ElementsAre("TextToBitmap(PROFILE1," + bmp + ",1)", "BitmapToFrame(" + bmp + ")"));
-    EXPECT_THAT(NewCalls(), ElementsAre("SetOled(3)", "SetOled(0,241)"));  // no bad frame id
+    EXPECT_THAT(NewCalls(), ElementsAre("SetOled(3,241)", "SetOled(0,241)"));  // frame id 0xF1
 
     // Without a service folder the converter is never told to write: the
     // text screen goes out blank.
@@ -451,7 +455,6 @@ TEST_F(OledJobTest, RemovingTheMouseLetsTheScreenRunOutThenStopsPainting) {
     fp.clock.onSleep = nullptr;
 
     layer.rx410Present = 1;
-    mouse.calls.clear();
     job.Pass();
     job.Pass();
     EXPECT_EQ(job.state(), OledJob::kPaint);  // found and the file read again
@@ -496,7 +499,7 @@ TEST_F(OledJobTest, AProfileChangeCutsTheWaitAndReloadsForTheNewProfile) {
     job.Pass();
     EXPECT_EQ(NewEvents(), std::vector<std::wstring>{L"Change profile notify"});
     EXPECT_THAT(NewCalls(),
-                ElementsAre("QueryInfo(0)", "SetOled(0,0)", "ApplyChanges", "GetProfile"));
+                ElementsAre("QueryInfo(0,0)", "SetOled(0,0)", "ApplyChanges", "GetProfile"));
     EXPECT_EQ(job.profileChanged, 0);
     EXPECT_EQ(job.state(), OledJob::kLoadFile);
     job.Pass();

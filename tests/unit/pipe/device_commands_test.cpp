@@ -4,8 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <functional>
 #include <string>
+#include <type_traits>
 
 #include "fakes/fake_platform.h"
 
@@ -13,7 +16,6 @@ namespace vt::pipe {
 namespace {
 
 using devices::DeviceSlots;
-using fakes::FakeDevice;
 using fakes::FakePlatform;
 using fakes::TwLink;
 using ::testing::ElementsAre;
@@ -25,7 +27,9 @@ class DeviceCommandsTest : public ::testing::Test {
 
     // The whole request as the pipe handles it.
     std::string Reply(const std::string& request) { return commands.Handle(request); }
-    void AttachCooler() { layer.slots.lq120 = &lq120; }
+    void AttachCooler() {
+        layer.slots.lq120 = fakes::Open<devices::LQ120Device>("LQ120", "hid#lq120");
+    }
 
     FakePlatform fp;
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
@@ -36,8 +40,6 @@ class DeviceCommandsTest : public ::testing::Test {
     std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
     PipeCommands commands{state, layer, fp.clock, fp.eventLog, &json};
     devices::CoolerDisplay& cooler = layer.cooler;
-    FakeDevice lq120{"lq120", "hid#lq120"};
-    FakeDevice cs900{"cs900", "hid#cs900"};
 };
 
 std::string StatusEffect(const std::string& mod, const std::string& type) {
@@ -46,52 +48,56 @@ std::string StatusEffect(const std::string& mod, const std::string& type) {
 }
 
 TEST_F(DeviceCommandsTest, EveryKeyboardKeyReachesItsOwnSlotOnly) {
-    using Fill = std::function<void(DeviceSlots&, FakeDevice*)>;
+    // Each keyboard at its own path, its object in its own slot.
+    using Fill = std::function<void(DeviceSlots&)>;
+#define KEYBOARD(key, slot, model)                                                              \
+    {                                                                                           \
+        key, [](DeviceSlots& s) {                                                               \
+            s.slot =                                                                            \
+                fakes::Open<std::remove_pointer_t<decltype(s.slot.load())>>(model, "hid#" key); \
+        }                                                                                       \
+    }
     const std::pair<const char*, Fill> keys[] = {
-        {"kb505", [](DeviceSlots& s, FakeDevice* d) { s.kb505 = d; }},
-        {"kb507", [](DeviceSlots& s, FakeDevice* d) { s.kb507 = d; }},
-        {"kb403b", [](DeviceSlots& s, FakeDevice* d) { s.kb403b = d; }},
-        {"kb403w", [](DeviceSlots& s, FakeDevice* d) { s.kb403w = d; }},
-        {"kb401", [](DeviceSlots& s, FakeDevice* d) { s.kb401 = d; }},
-        {"kb406", [](DeviceSlots& s, FakeDevice* d) { s.kb406 = d; }},
-        {"kb405", [](DeviceSlots& s, FakeDevice* d) { s.kb405 = d; }},
-        {"kb407", [](DeviceSlots& s, FakeDevice* d) { s.kb407 = d; }},
-        {"kb303", [](DeviceSlots& s, FakeDevice* d) { s.kb303 = d; }},
-        {"kb709", [](DeviceSlots& s, FakeDevice* d) { s.kb709 = d; }},
-        {"kb711", [](DeviceSlots& s, FakeDevice* d) { s.kb711 = d; }},
-        {"kb709_dongle", [](DeviceSlots& s, FakeDevice* d) { s.kb709Dongle = d; }},
+        KEYBOARD("kb505", kb505, "KB505"),    KEYBOARD("kb507", kb507, "KB507"),
+        KEYBOARD("kb403b", kb403b, "KB403B"), KEYBOARD("kb403w", kb403w, "KB403W"),
+        KEYBOARD("kb401", kb401, "KB401"),    KEYBOARD("kb406", kb406, "KB406"),
+        KEYBOARD("kb405", kb405, "KB405"),    KEYBOARD("kb407", kb407, "KB407"),
+        KEYBOARD("kb303", kb303, "KB303"),    KEYBOARD("kb709", kb709, "KB709"),
+        KEYBOARD("kb711", kb711, "KB711"),    KEYBOARD("kb709_dongle", kb709Dongle, "KB709_DONGLE"),
     };
-    std::vector<std::unique_ptr<FakeDevice>> owned;
+#undef KEYBOARD
     for (const auto& [key, fill] : keys) {
-        owned.push_back(std::make_unique<FakeDevice>(key, "hid#" + std::string(key)));
-        fill(layer.slots, owned.back().get());
+        fill(layer.slots);
     }
     for (const auto& [key, fill] : keys) {
         SCOPED_TRACE(key);
-        TwLink().calls.clear();
+        TwLink().ClearLog();
         EXPECT_EQ(Reply(StatusEffect(key, "3")), "TW_OK");
-        EXPECT_THAT(TwLink().calls, ElementsAre(std::string(key) + ".SetSystemStatusEffect(3,0)"));
+        std::string model = key;
+        std::transform(model.begin(), model.end(), model.begin(), ::toupper);
+        EXPECT_THAT(fakes::Calls(), ElementsAre(model + ".SetSystemStatusEffect(3,0)"));
     }
 }
 
 TEST_F(DeviceCommandsTest, KeyboardTypeConversionsAndAnAbsentKeyboard) {
-    FakeDevice kb709("kb709", "hid#kb709");
+    devices::KeyboardDeviceV2* kb709 = fakes::Open<devices::KeyboardDeviceV2>("KB709", "hid#kb709");
+    TwLink().ClearLog();
     EXPECT_EQ(Reply(StatusEffect("kb709", "3")), "TW_OK");  // not attached: no call
-    EXPECT_THAT(TwLink().calls, IsEmpty());
+    EXPECT_THAT(fakes::Calls(), IsEmpty());
 
-    layer.slots.kb709 = &kb709;
+    layer.slots.kb709 = kb709;
     EXPECT_EQ(Reply(StatusEffect("kb709", "3.9")), "TW_OK");
     EXPECT_EQ(Reply(StatusEffect("kb709", "true")), "TW_OK");
     EXPECT_EQ(Reply(StatusEffect("kb709", "-2")), "TW_OK");
-    EXPECT_THAT(TwLink().calls,
-                ElementsAre("kb709.SetSystemStatusEffect(3,0)", "kb709.SetSystemStatusEffect(1,0)",
-                            "kb709.SetSystemStatusEffect(-2,0)"));
+    EXPECT_THAT(fakes::Calls(),
+                ElementsAre("KB709.SetSystemStatusEffect(3,0)", "KB709.SetSystemStatusEffect(1,0)",
+                            "KB709.SetSystemStatusEffect(-2,0)"));
 }
 
 TEST_F(DeviceCommandsTest, RequestsThatMatchNoRowOrLackFieldsCallNothingAndFail) {
-    FakeDevice kb709("kb709", "hid#kb709");
-    layer.slots.kb709 = &kb709;
+    layer.slots.kb709 = fakes::Open<devices::KeyboardDeviceV2>("KB709", "hid#kb709");
     AttachCooler();
+    TwLink().ClearLog();
     const char* requests[] = {
         R"({"mod":"lq120","func":"setSystemStatusEffect"})",
         R"({"mod":"KB709","func":"setSystemStatusEffect","param":{"type":3}})",
@@ -115,7 +121,7 @@ TEST_F(DeviceCommandsTest, RequestsThatMatchNoRowOrLackFieldsCallNothingAndFail)
         SCOPED_TRACE(r);
         EXPECT_EQ(Reply(r), "TW_FAIL");
     }
-    EXPECT_THAT(TwLink().calls, IsEmpty());
+    EXPECT_THAT(fakes::Calls(), IsEmpty());
     EXPECT_EQ(cooler.Saved().modeCount, 0);
 }
 
@@ -128,12 +134,13 @@ TEST_F(DeviceCommandsTest, MultiDisplayModeStoresTheCycleWithEightBitModes) {
     EXPECT_EQ(cooler.Saved().modeCount, 0);
 
     AttachCooler();
+    TwLink().ClearLog();
     EXPECT_EQ(Reply(request), "TW_OK");
     const devices::SavedCycle saved = cooler.Saved();
     EXPECT_EQ(saved.request.duration, 2u);
     EXPECT_THAT(saved.request.modes, ElementsAre(2, 2, 255, 4, 5));
     EXPECT_EQ(saved.modeCount, 2);
-    EXPECT_THAT(TwLink().calls, IsEmpty());  // stored only; the cycle work item shows it
+    EXPECT_THAT(fakes::Calls(), IsEmpty());  // stored only; the cycle work item shows it
 }
 
 TEST_F(DeviceCommandsTest, ScreenSaveFlagChangesOnlyWithACooler) {
@@ -151,31 +158,33 @@ TEST_F(DeviceCommandsTest, UpdateDataSetsTheModeAndCyclesOnlyInModeEleven) {
     EXPECT_EQ(Reply(R"({"mod":"lq120","func":"updateData","param":{"mode":11}})"), "TW_OK");
     EXPECT_EQ(cooler.cycleActive(), 0);  // no cooler: no call, flag unchanged
     AttachCooler();
+    TwLink().ClearLog();
     EXPECT_EQ(Reply(R"({"mod":"lq120","func":"updateData","param":{"mode":11}})"), "TW_OK");
     EXPECT_EQ(cooler.cycleActive(), 1);
     EXPECT_EQ(Reply(R"({"mod":"lq120","func":"updateData","param":{"mode":3}})"), "TW_OK");
     EXPECT_EQ(cooler.cycleActive(), 0);
     EXPECT_EQ(Reply(R"({"mod":"lq120","func":"updateData","param":{"mode":267}})"), "TW_OK");
     EXPECT_EQ(cooler.cycleActive(), 0);
-    EXPECT_THAT(TwLink().calls, ElementsAre("lq120.SetDisplayMode(11)", "lq120.SetDisplayMode(3)",
-                                            "lq120.SetDisplayMode(11)"));
+    EXPECT_THAT(fakes::Calls(), ElementsAre("LQ120.SetDisplayMode(11)", "LQ120.SetDisplayMode(3)",
+                                            "LQ120.SetDisplayMode(11)"));
 }
 
 TEST_F(DeviceCommandsTest, CasePanelAnswersWithItsOwnText) {
     const char* request = R"({"mod":"cs900","func":"GetVersion","param":"all"})";
     EXPECT_EQ(Reply(request), "TW_FAIL");  // no case attached
-    layer.slots.cs900 = &cs900;
+    layer.slots.cs900 = fakes::Open<devices::CS900Device>("CS900", "hid#cs900");
+    auto& replies = TwLink().FindPath("hid#cs900")->state.hostReplies;
+    TwLink().ClearLog();
     EXPECT_EQ(Reply(request), "TW_FAIL");  // the panel wrote nothing
-    TwLink().hostReply = "1.0.0";
+    replies["GetVersion"] = "1.0.0";
     EXPECT_EQ(Reply(request), "1.0.0");
-    TwLink().hostReply = std::string(500, 'x');  // cut to the pipe's reply size
+    replies["GetVersion"] = std::string(500, 'x');  // cut to the pipe's reply size
     EXPECT_EQ(Reply(request), std::string(DeviceCommands::kHostReplySize - 1, 'x'));
-    TwLink().hostReply = "";  // an empty text is no reply: the request failed
+    replies["GetVersion"] = "";  // an empty text is no reply: the request failed
     EXPECT_EQ(Reply(request), "TW_FAIL");
-    EXPECT_THAT(TwLink().calls, ElementsAre("cs900.HandleHostCommand(GetVersion,all)",
-                                            "cs900.HandleHostCommand(GetVersion,all)",
-                                            "cs900.HandleHostCommand(GetVersion,all)",
-                                            "cs900.HandleHostCommand(GetVersion,all)"));
+    const std::string call = "CS900.HandleHostCommand(GetVersion,all," +
+                             std::to_string(DeviceCommands::kHostReplySize) + ")";
+    EXPECT_THAT(fakes::Calls(), ElementsAre(call, call, call, call));
 }
 
 TEST_F(DeviceCommandsTest, AFailingDeviceLeavesTheReplyFailed) {

@@ -148,31 +148,31 @@ TEST_F(PipeCommandsTest, TemperatureKeywordsAnswerZerosWithoutTheLibrary) {
 }
 
 TEST_F(PipeCommandsTest, RX420ControlHandsTheMusicPulseOverAndBack) {
-    TwLink().effectMode = 216;
-    TwLink().Attach(0x3A7C, 0x011B, "hid#rx420");
+    twsim::DeviceState& mouse =
+        TwLink().Attach({{"model", "RX420"}, {"path", "hid#rx420"}, {"effectMode", 216}})->state;
     layer.EnumerateAttached();
-    TwLink().calls.clear();
+    TwLink().ClearLog();
     fp.eventLog.clear();
     EXPECT_EQ(commands.Handle("rx420_control_on"), "TW_OK");
     EXPECT_EQ(commands.Handle("rx420_control_off"), "TW_OK");
-    EXPECT_THAT(TwLink().calls,
-                ElementsAre("rx420.GetEffectMode", "rx420.SetMusicPulse(1)", "rx420.GetEffectMode",
-                            "rx420.SetMusicPulse(0)", "rx420.ControlOff"));
+    EXPECT_THAT(fakes::Calls(),
+                ElementsAre("RX420.GetEffectMode", "RX420.SetMusicPulse(1)", "RX420.GetEffectMode",
+                            "RX420.SetMusicPulse(0)", "RX420.ControlOff"));
     EXPECT_THAT(Events(), ElementsAre(L"TWservice RX420 control on", L"RX420 music pulse start",
                                       L"TWservice RX420 control off"));
 
-    TwLink().effectMode = 3;
-    TwLink().calls.clear();
+    mouse.effectMode = 3;
+    TwLink().ClearLog();
     commands.Handle("rx420_control_on");
     commands.Handle("rx420_control_off");  // releases control in any mode
-    EXPECT_THAT(TwLink().calls,
-                ElementsAre("rx420.GetEffectMode", "rx420.GetEffectMode", "rx420.ControlOff"));
+    EXPECT_THAT(fakes::Calls(),
+                ElementsAre("RX420.GetEffectMode", "RX420.GetEffectMode", "RX420.ControlOff"));
 }
 
 TEST_F(PipeCommandsTest, RX420KeywordsWithoutAMouseOnlyAcknowledge) {
     EXPECT_EQ(commands.Handle("rx420_control_on"), "TW_OK");
     EXPECT_EQ(commands.Handle("rx420_control_off"), "TW_OK");
-    EXPECT_THAT(TwLink().calls, IsEmpty());
+    EXPECT_THAT(fakes::Calls(), IsEmpty());
     EXPECT_THAT(Events(),
                 ElementsAre(L"TWservice RX420 control on", L"TWservice RX420 control off"));
 }

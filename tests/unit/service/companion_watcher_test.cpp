@@ -197,7 +197,9 @@ class ServiceCompanionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         TWServiceBase::s_current = &service;
-        fakes::TwLink().Attach(0x3A7C, 0x012D, "hid#qt500g");  // a companion model
+        fakes::TwLink().Attach({{"model", "QT500G"},
+                                {"productId", 0x012D},
+                                {"path", "hid#qt500g"}});  // a companion model
         service.Start(0, nullptr);
     }
     void TearDown() override {

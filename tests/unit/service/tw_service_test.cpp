@@ -162,13 +162,12 @@ TEST_F(TWServiceTest, FailedCompanionTerminationIsLoggedAndTheStopGoesOn) {
 }
 
 TEST_F(TWServiceTest, StartBringsUpTheLibraryThenQueuesThenRegistersHotPlug) {
-    fakes::TwLink().Attach(0x3A7C, 0x0113, "hid#hv230");
-    fakes::TwLink().Attach(0x3A7C, 0x012D, "hid#qt500g");
+    fakes::TwLink().Attach({{"model", "HV230"}, {"path", "hid#hv230"}});
+    fakes::TwLink().Attach({{"model", "QT500G"}, {"productId", 0x012D}, {"path", "hid#qt500g"}});
     service.Start(0, nullptr);
-    EXPECT_THAT(
-        fakes::TwLink().calls,
-        ElementsAre("twlink_background(1)", "twlink_init()", "devInfo", "hv230(hid#hv230)",
-                    "hv230.RegisterKeyCallback", "hv230.SetKeyNotify(1)", "registerDevNotify"));
+    EXPECT_THAT(fakes::Calls(), ElementsAre("twlink_background(1)", "twlink_init", "devInfo",
+                                            "hv230(hid#hv230)", "HV230.RegisterKeyCallback(true)",
+                                            "HV230.SetKeyNotify(1)", "registerDevNotify(true)"));
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart", L"CreateHV230"));
     EXPECT_EQ(service.devices().companionDeviceCount, 1);
     EXPECT_EQ(devices::DeviceLayer::Active(), &service.devices());
@@ -181,7 +180,7 @@ TEST_F(TWServiceTest, StartBringsUpTheLibraryThenQueuesThenRegistersHotPlug) {
 TEST_F(TWServiceTest, HotPlugIsNotRegisteredWhenAWorkItemCannotBeQueued) {
     fp.threads.failQueueAt = 1;
     service.Start(0, nullptr);
-    EXPECT_THAT(fakes::TwLink().calls, Not(Contains("registerDevNotify")));
+    EXPECT_THAT(fakes::Calls(), Not(Contains("registerDevNotify(true)")));
     EXPECT_EQ(States().back(), kServiceStopped);
 }
 
@@ -191,7 +190,7 @@ TEST_F(TWServiceTest, AFailedSecondQueueWaitsForTheStopWatchBeforeStopping) {
     service.Start(0, nullptr);
     EXPECT_EQ(States().back(), kServiceStopped);
     EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 8u);
-    EXPECT_THAT(fakes::TwLink().calls, Not(Contains("registerDevNotify")));
+    EXPECT_THAT(fakes::Calls(), Not(Contains("registerDevNotify(true)")));
     // The watch that was queued has seen the stop and ended.
     EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);
     EXPECT_EQ(fp.threads.pendingCount(), 0u);
@@ -202,7 +201,7 @@ TEST_F(TWServiceTest, AFailedThirdQueueHasRegisteredHotPlugAndStops) {
     fp.threads.failQueueAt = 3;
     fp.threads.queueError = 1450;
     service.Start(0, nullptr);
-    EXPECT_THAT(fakes::TwLink().calls, Contains("registerDevNotify"));
+    EXPECT_THAT(fakes::Calls(), Contains("registerDevNotify(true)"));
     EXPECT_EQ(States().back(), kServiceStopped);
     EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 1450u);
     EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);  // the watch has ended
@@ -222,29 +221,28 @@ TEST_F(TWServiceTest, WithoutTheDeviceLibraryTheServiceRunsOn) {
     service.Start(0, nullptr);
     EXPECT_THAT(fp.eventLog.messages(),
                 ElementsAre(L"TWService in OnStart", L"Load TWLINK.dll failed w/err 0x0000007e"));
-    EXPECT_TRUE(fakes::TwLink().calls.empty());
+    EXPECT_TRUE(fakes::Calls().empty());
     EXPECT_EQ(States().back(), kServiceRunning);
     EXPECT_EQ(fp.threads.pendingCount(), 5u);
 }
 
 TEST_F(TWServiceTest, TheCoolerFollowsTheScreenSaverOnlyWithItsFlagOn) {
     ASSERT_NE(fp.screenSaver.sink, nullptr);  // subscribed at construction
-    fakes::TwLink().Attach(0x3A7C, 0x0155, "hid#lq120");
-    fakes::TwLink().saverReport = 1;
+    fakes::TwLink().Attach({{"model", "LQ120"}, {"path", "hid#lq120"}, {"saverEnabled", true}});
     service.Start(0, nullptr);
-    fakes::TwLink().calls.clear();
+    fakes::TwLink().ClearLog();
 
     fp.screenSaver.Start();
     fp.screenSaver.Stop();
-    EXPECT_THAT(fakes::TwLink().calls,
-                ElementsAre("lq120.SetSaverSwitchA(0)", "lq120.SetSaverSwitchB(0)",
-                            "lq120.SetSaverSwitchA(1)", "lq120.SetSaverSwitchB(1)"));
-    fakes::TwLink().calls.clear();
+    EXPECT_THAT(fakes::Calls(),
+                ElementsAre("LQ120.SetSaverSwitchA(0)", "LQ120.SetSaverSwitchB(0)",
+                            "LQ120.SetSaverSwitchA(1)", "LQ120.SetSaverSwitchB(1)"));
+    fakes::TwLink().ClearLog();
     fp.screenSaver.Start();
     service.devices().cooler.screenSaveEnabled = 0;  // as "setScreenSave" false does
     fp.screenSaver.Stop();
-    EXPECT_THAT(fakes::TwLink().calls,
-                ElementsAre("lq120.SetSaverSwitchA(0)", "lq120.SetSaverSwitchB(0)"));
+    EXPECT_THAT(fakes::Calls(),
+                ElementsAre("LQ120.SetSaverSwitchA(0)", "LQ120.SetSaverSwitchB(0)"));
 }
 
 TEST(TWServiceScreenSaver, SubscribedForTheObjectsLifeAndOptional) {
