@@ -15,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "devices/model_table.h"
 #include "fakes/fake_platform.h"
 
 namespace vt::devices {
@@ -29,12 +30,28 @@ using ::testing::Not;
 
 using fakes::kVid;
 
-// The export that opens each product id, as the library has it.
-const std::map<uint16_t, std::string> kFactories = {
-    {0x0113, "hv230"}, {0x0111, "hv210"}, {0x011B, "rx420"}, {0x0147, "kb505"}, {0x0145, "kb507"},
-    {0x0149, "kb403"}, {0x014B, "kb403"}, {0x0157, "kb401"}, {0x0159, "kb401"}, {0x015B, "kb406"},
-    {0x015D, "kb406"}, {0x01AB, "kb406"}, {0x0155, "lq120"}, {0x014F, "kb303"}, {0x016D, "kb709"},
-    {0x016F, "kb709"}, {0x01C7, "hv150"}, {0x01C1, "cs900"}, {0x006B, "rx410"}};
+// The export that opens a product id, as the model table gives it; empty
+// for ids the service does not drive.
+std::string FactoryOf(uint16_t productId) {
+    if (productId == kRX410ProductId) {
+        return std::string(kRX410Factory);
+    }
+    for (const ModelRow& row : kModelRows) {
+        for (uint16_t id : row.facts.productIds) {
+            if (id != 0 && id == productId) {
+                return std::string(row.factory);
+            }
+        }
+    }
+    return {};
+}
+
+// Whether a model's slot holds an object, for every row of the table.
+#define VT_SLOT_FILLED(slot, ...) \
+    {Model::slot, [](const DeviceSlots& s) { return s.slot.load() != nullptr; }},
+const std::map<Model, bool (*)(const DeviceSlots&)> kSlotFilled = {
+    VT_DRIVEN_MODELS(VT_SLOT_FILLED)};
+#undef VT_SLOT_FILLED
 
 class DeviceLayerTest : public ::testing::Test {
   protected:
@@ -60,11 +77,11 @@ class DeviceLayerTest : public ::testing::Test {
                              {"vendorId", vid},
                              {"productId", pid},
                              {"path", path}};
-        if (const auto f = kFactories.find(static_cast<uint16_t>(pid)); f != kFactories.end()) {
-            std::string model = f->second;
+        if (const std::string factory = FactoryOf(static_cast<uint16_t>(pid)); !factory.empty()) {
+            std::string model = factory;
             std::transform(model.begin(), model.end(), model.begin(), ::toupper);
             entry["model"] = model;
-            entry["factory"] = f->second;
+            entry["factory"] = factory;
         }
         const auto d = library.Attach(entry);
         d->state.failFactory = std::exchange(failNext[d->factory], 0);
@@ -101,52 +118,35 @@ class DeviceLayerTest : public ::testing::Test {
     DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
 };
 
-// Every product id reaches its factory with the path and fills its slot.
+// Every product id of every model reaches its factory with the path, fills
+// the model's slot and reports the model's creation, at start-up and on
+// hot-plug alike.
 TEST_F(DeviceLayerTest, EveryProductIdReachesItsFactoryAndSlot) {
-    struct Case {
-        uint16_t pid;
-        std::function<bool(DeviceSlots&)> filled;
-        const wchar_t* success;
-    };
-    const Case cases[] = {
-        {0x0113, [](DeviceSlots& s) { return s.hv230 != nullptr; }, L"CreateHV230"},
-        {0x0111, [](DeviceSlots& s) { return s.hv210 != nullptr; }, L"CreateHV210"},
-        {0x011B, [](DeviceSlots& s) { return s.rx420 != nullptr; }, L"CreateRX420"},
-        {0x0147, [](DeviceSlots& s) { return s.kb505 != nullptr; }, L"CreateKB505"},
-        {0x0145, [](DeviceSlots& s) { return s.kb507 != nullptr; }, L"CreateKB507"},
-        {0x0149, [](DeviceSlots& s) { return s.kb403b != nullptr; }, L"CreateKB403b"},
-        {0x014B, [](DeviceSlots& s) { return s.kb403w != nullptr; }, L"CreateKB403w"},
-        {0x0157, [](DeviceSlots& s) { return s.kb401 != nullptr; }, L"CreateKB401"},
-        {0x0159, [](DeviceSlots& s) { return s.kb401 != nullptr; }, L"CreateKB401"},
-        {0x015B, [](DeviceSlots& s) { return s.kb407 != nullptr; }, L"CreateKB407"},
-        {0x015D, [](DeviceSlots& s) { return s.kb405 != nullptr; }, L"CreateKB405"},
-        {0x01AB, [](DeviceSlots& s) { return s.kb406 != nullptr; }, L"CreateKB406"},
-        {0x0155, [](DeviceSlots& s) { return s.lq120 != nullptr; }, L"CreateLQ120"},
-        {0x014F, [](DeviceSlots& s) { return s.kb303 != nullptr; }, L"CreateKB303"},
-        {0x016D, [](DeviceSlots& s) { return s.kb709 != nullptr; }, L"CreateKB709"},
-        {0x016F, [](DeviceSlots& s) { return s.kb711 != nullptr; }, L"CreateKB711"},
-        {0x01C7, [](DeviceSlots& s) { return s.hv150 != nullptr; }, L"CreateHV150"},
-        {0x01C1, [](DeviceSlots& s) { return s.cs900 != nullptr; }, L"CreateCS900"},
-    };
-    for (const Case& c : cases) {
-        const std::string& factory = kFactories.at(c.pid);
-        SCOPED_TRACE(factory);
-        for (bool startUp : {true, false}) {
-            twsim::Core library;
-            library.MakeCurrent();
-            DeviceLayer fresh(fp.eventLog, fp.console, fp.clock);
-            DeviceLayer::SetActive(&fresh);
-            ASSERT_TRUE(fresh.Load(fp.libraries));
-            const std::string path = "\\\\?\\hid#vid_3a7c&pid_x#" + std::to_string(c.pid);
-            Plug(kVid, c.pid, path);
-            if (startUp) {
-                fresh.EnumerateAttached();
-            } else {
-                DeviceLayer::OnDeviceNotify(fakes::MakeNotify(kVid, c.pid, path, 1));
+    for (const ModelRow& row : kModelRows) {
+        for (uint16_t pid : row.facts.productIds) {
+            if (pid == 0) {
+                continue;
             }
-            EXPECT_EQ(fakes::Calls().at(startUp ? 1 : 0), factory + "(" + path + ")");
-            EXPECT_TRUE(c.filled(fresh.slots));
-            EXPECT_EQ(fp.eventLog.messages().back().substr(0, std::wcslen(c.success)), c.success);
+            SCOPED_TRACE(std::string(row.facts.name));
+            for (bool startUp : {true, false}) {
+                twsim::Core library;
+                library.MakeCurrent();
+                DeviceLayer fresh(fp.eventLog, fp.console, fp.clock);
+                DeviceLayer::SetActive(&fresh);
+                ASSERT_TRUE(fresh.Load(fp.libraries));
+                const std::string path = "\\\\?\\hid#vid_3a7c&pid_x#" + std::to_string(pid);
+                Plug(kVid, pid, path);
+                if (startUp) {
+                    fresh.EnumerateAttached();
+                } else {
+                    DeviceLayer::OnDeviceNotify(fakes::MakeNotify(kVid, pid, path, 1));
+                }
+                EXPECT_EQ(fakes::Calls().at(startUp ? 1 : 0),
+                          std::string(row.factory) + "(" + path + ")");
+                EXPECT_TRUE(kSlotFilled.at(row.model)(fresh.slots));
+                const std::wstring created(row.facts.created);
+                EXPECT_EQ(fp.eventLog.messages().back().substr(0, created.size()), created);
+            }
         }
     }
     DeviceLayer::SetActive(&layer);
