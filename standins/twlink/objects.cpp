@@ -17,7 +17,7 @@ namespace {
 // service's crash handling sees what a faulty device library would cause.
 // Left out of the sanitizer's null check, as the real library is: the
 // process must meet the fault itself, not a report of the null store.
-[[gnu::noinline, gnu::no_sanitize("null")]] void Crash() {
+__attribute__((noinline, no_sanitize("null"))) void Crash() {
     volatile uintptr_t address = 0;
     *reinterpret_cast<volatile int*>(address) = 1;
 }
