@@ -35,9 +35,6 @@ class DeviceCommandsTest : public ::testing::Test {
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
     DeviceCommands json{layer};
     ServiceState state;
-    std::atomic<int32_t>& enabled = state.enabled;
-    std::atomic<int32_t>& disabled = state.disabled;
-    std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
     PipeCommands commands{state, layer, fp.clock, fp.eventLog, &json};
     devices::CoolerDisplay& cooler = layer.cooler;
 };

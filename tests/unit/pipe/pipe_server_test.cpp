@@ -29,9 +29,6 @@ class PipeServerTest : public ::testing::Test {
     std::unique_ptr<platform::Event> stop = fp.threads.CreateManualResetEvent();
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
     ServiceState state;
-    std::atomic<int32_t>& enabled = state.enabled;
-    std::atomic<int32_t>& disabled = state.disabled;
-    std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
     PipeCommands commands{state, layer, fp.clock, fp.eventLog, nullptr};
     PipeServer server{fp.pipes, fp.eventLog, commands};
 };

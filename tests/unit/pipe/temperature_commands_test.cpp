@@ -38,9 +38,6 @@ class TemperatureCommandsTest : public ::testing::Test {
     FakePlatform fp;
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
     ServiceState state;
-    std::atomic<int32_t>& enabled = state.enabled;
-    std::atomic<int32_t>& disabled = state.disabled;
-    std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
     SensorMonitor monitor{fp.libraries, fp.folders, fp.console, fp.eventLog};
     PipeCommands commands{state, layer, fp.clock, fp.eventLog, nullptr};
 };
