@@ -129,7 +129,8 @@ class DaemonHarness(unittest.TestCase):
         os.makedirs(self.data_dir)
         # The sensor stand-ins serve this file, whatever sensors the machine has.
         self.readings = os.path.join(self.dir.name, "sensors.json")
-        self.write_readings(READINGS)
+        with open(self.readings, "w") as f:
+            json.dump(READINGS, f)
         # The latency probe of every daemon run here measures the loopback
         # address only, whatever a scenario asks of the panel.
         env = dict(os.environ, VTSERVICE_EVENTLOG_FILE=self.log,
@@ -138,10 +139,6 @@ class DaemonHarness(unittest.TestCase):
                    VTSERVICE_PROBE_TARGET="127.0.0.1", VTSENSORS_FILE=self.readings)
         self.sanitizers = os.path.join(self.dir.name, "sanitizers")
         self.env = checked_env(self, env, self.sanitizers)
-
-    def write_readings(self, readings, path=None):
-        with open(path or self.readings, "w") as f:
-            json.dump(readings, f)
 
     def messages(self):
         return [e[5] for e in read_entries(self.log)]
@@ -398,12 +395,13 @@ class Daemon(DaemonHarness):
     def test_pipe_requests_on_one_connection(self):
         del self.env["TWSIM_SCENARIO"]
         proc = self.start()
-        self.wait_messages(["VTService is Readly,Will While(1)", "CreateKB709"])
-        r = self.vtctl("hello", "status", "enable", "status", "version", "Enable",
+        self.wait_messages(["VTService is Readly,Will While(1)", "CreateKB709",
+                            "Core temp lib load good"])
+        r = self.vtctl("hello", "status", "enable", "status", "version", "Enable", "temp",
                        "fake_temp", "fake_step", "fake_step", "fake_step", "fake_step", "temp",
                        "getc", "getsysinfo", "rx420_control_off")
         self.assertEqual(r.stdout.splitlines(),
-                         ["TW_OK", "off", "TW_OK", "on", "0.400000", "TW_FAIL", "TW_OK",
+                         ["TW_OK", "off", "TW_OK", "on", "0.400000", "TW_FAIL", "46;39;", "TW_OK",
                           "TW_OK", "TW_OK", "TW_OK", "TW_OK", "90;90", "4;1;",
                           GETSYSINFO, "TW_OK"])
         # (The panel feed runs on meanwhile: only the mouse's calls count.)
@@ -547,50 +545,6 @@ class Daemon(DaemonHarness):
         report = self.crash_through_the_library("overflowOn")
         self.assertIn("signal 11 (SIGSEGV)\naddress 0x", report)
         self.assertIn("libtwlink.so", report)
-
-    def test_temperature_keywords_answer_the_readings_file(self):
-        proc = self.start()
-        self.wait_messages(["Core temp lib load good"])
-        r = self.vtctl("temp", "getc", "getsysinfo")
-        self.assertEqual(r.stdout.splitlines(), ["46;39;", "4;1;", GETSYSINFO])
-        # Read afresh at every request; a count the values do not fill is
-        # still the divisor, and an impossible GPU reading answers 0.
-        self.write_readings(dict(READINGS, cpuTemps={"count": 4, "values": [50, 60, 0, 80]},
-                                 gpuTemps=[101]))
-        r = self.vtctl("temp", "getc")
-        self.assertEqual(r.stdout.splitlines(), ["27;0;", "4;1;"])
-        # No readings: the remembered CPU temperature and count.
-        self.write_readings(dict(READINGS, cpuTemps=None, gpuTemps=None))
-        r = self.vtctl("temp", "getc", "fake_temp", "temp")
-        self.assertEqual(r.stdout.splitlines(), ["27;0;", "0;0;", "TW_OK", "100;100"])
-        self.stop(proc)
-
-    def lonely_service(self, *beside):
-        """The service copied into a folder of its own with only `beside`."""
-        folder = os.path.join(self.dir.name, "bin")
-        os.makedirs(folder, exist_ok=True)
-        exe = os.path.join(folder, "VTService")
-        shutil.copy(EXE, exe)
-        for name in beside:
-            shutil.copy(os.path.join(os.path.dirname(EXE), name), folder)
-        return folder, exe
-
-    @unittest.skipIf(os.path.exists("/sys/class/hwmon"),
-                     "the stand-ins read this machine's own sensors instead of their files")
-    def test_the_temperature_library_beside_the_service_wins_over_the_current_folder(self):
-        # Each copy serves the readings file beside itself.
-        del self.env["VTSENSORS_FILE"]
-        folder, exe = self.lonely_service("libtwlink.so", "libcpuidsdk.so",
-                                          "libtw-core-temp.so")
-        self.write_readings(dict(READINGS, cpuTemps=[45], gpuTemps=[38]),
-                            os.path.join(folder, "sensors.json"))
-        cwd = os.path.join(self.dir.name, "cwd")
-        os.makedirs(cwd)
-        shutil.copy(os.path.join(os.path.dirname(EXE), "libtw-core-temp.so"), cwd)
-        self.write_readings({"cpuTemps": [77]}, os.path.join(cwd, "sensors.json"))
-        proc = self.start(exe, cwd=cwd)
-        self.assertEqual(self.vtctl("temp").stdout, "45;38;\n")
-        self.stop(proc)
 
 
 if __name__ == "__main__":
