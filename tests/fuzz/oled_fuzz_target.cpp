@@ -133,23 +133,25 @@ void CheckMouse(const oledrender::PreviewMouse& mouse, const Json& config, int32
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace vt;
     using namespace vt::oled;
-    // What does not depend on the input lives for the whole run: building a
-    // device layer and a mouse afresh for every input cost more than the
-    // input itself.
+    // The device layer does not depend on the input and lives for the whole
+    // run: building it afresh for every input cost more than the input
+    // itself.
     static fakes::FakeConsole console;
     static BudgetClock layerClock;
     static fakes::FakeEventLog layerLog;
     static devices::DeviceLayer layer(layerLog, console, layerClock);
-    static oledrender::PreviewMouse mouse;
     static const bool attached = [] {
         layer.Attach(twsim::Api());
         layer.rx410Present = 1;
         return true;
     }();
     (void)attached;
-    mouse.twlink.ClearLog();
-    mouse.frames.clear();
-    mouse.state = oledrender::PreviewMouseState();
+    // The simulated library, though, is the input's own: the mouse object
+    // the job opens, the calls and the frames all go with it. Whatever an
+    // input leaves allocated makes libFuzzer run it again and scan the heap
+    // for leaks, every input. Calls are kept as lines, all CheckMouse reads.
+    oledrender::PreviewMouse mouse;
+    mouse.twlink.KeepLinesOnly(true);
     // Figures that need care: a stage index past the four, a zero interval,
     // the longest APM count.
     mouse.state.settings[0] = static_cast<uint8_t>(size % 7);
