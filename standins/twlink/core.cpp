@@ -22,8 +22,36 @@ void AppendArg(std::string& out, const json& v) {
         }
     } else if (v.is_string()) {
         out += v.get_ref<const std::string&>();
+    } else if (v.is_number_integer()) {
+        // As Dump writes them, without its serializer's buffer: most
+        // arguments are numbers.
+        out += v.is_number_unsigned() ? std::to_string(v.get<uint64_t>())
+                                      : std::to_string(v.get<int64_t>());
     } else {
         out += Dump(v);
+    }
+}
+
+// A call as one line; `model` empty for an export's.
+std::string Line(std::string_view model, std::string_view call, const json& args) {
+    std::string text;
+    if (!model.empty()) {
+        text.append(model).append(".");
+    }
+    text += call;
+    if (!args.empty()) {
+        text += '(';
+        AppendArg(text, args);
+        text += ')';
+    }
+    return text;
+}
+
+template <class T>
+void Append(std::deque<T>& log, T item) {
+    log.push_back(std::move(item));
+    if (log.size() > kMaxLogEntries) {
+        log.pop_front();
     }
 }
 
@@ -54,6 +82,13 @@ void Core::Record(const char* call, const Device* device, json args, json extra)
     if (!keepLog_) {
         return;
     }
+    if (linesOnly_) {
+        ++seq_;
+        // A factory's line names the export only, as CallText has it.
+        const bool operation = device && !extra.contains("result");
+        Append(lines_, Line(operation ? device->model : "", call, args));
+        return;
+    }
     json entry = {{"seq", ++seq_},
                   {"call", call},
                   {"model", device ? device->model : ""},
@@ -63,10 +98,7 @@ void Core::Record(const char* call, const Device* device, json args, json extra)
         entry["detached"] = true;
     }
     entry.update(extra);
-    log_.push_back(std::move(entry));
-    if (log_.size() > kMaxLogEntries) {
-        log_.pop_front();
-    }
+    Append(log_, std::move(entry));
 }
 
 json Core::LogSince(uint64_t seq) const {
@@ -79,7 +111,29 @@ json Core::LogSince(uint64_t seq) const {
     return out;
 }
 
+std::vector<std::string> Core::LinesSince(uint64_t seq) const {
+    std::vector<std::string> out;
+    if (linesOnly_) {
+        // Every call since the log was last cleared made one line, the
+        // newest numbered seq_.
+        const uint64_t first = seq_ - lines_.size() + 1;
+        for (size_t i = seq >= first ? seq - first + 1 : 0; i < lines_.size(); ++i) {
+            out.push_back(lines_[i]);
+        }
+        return out;
+    }
+    for (const json& entry : log_) {
+        if (entry["seq"].get<uint64_t>() > seq) {
+            out.push_back(CallText(entry));
+        }
+    }
+    return out;
+}
+
 std::string Core::LastCallText() const {
+    if (linesOnly_) {
+        return lines_.empty() ? std::string() : lines_.back();
+    }
     return log_.empty() ? std::string() : CallText(log_.back());
 }
 
@@ -131,23 +185,13 @@ void Core::Install(Scenario s) {
     frameCount = 0;
     lastFrame = {};
     frames.clear();
-    log_.clear();
+    ClearLog();
 }
 
 std::string CallText(const json& entry) {
-    std::string text;
     const std::string& model = entry["model"].get_ref<const std::string&>();
-    if (!model.empty() && !entry.contains("result")) {
-        text = model + ".";
-    }
-    text += entry["call"].get_ref<const std::string&>();
-    const json& args = entry["args"];
-    if (!args.empty()) {
-        text += '(';
-        AppendArg(text, args);
-        text += ')';
-    }
-    return text;
+    return Line(entry.contains("result") ? "" : model, entry["call"].get_ref<const std::string&>(),
+                entry["args"]);
 }
 
 }  // namespace twsim

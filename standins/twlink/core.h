@@ -190,14 +190,25 @@ class Core {
     // are merged into the entry.
     void Record(const char* call, const Device* device, json args, json extra = json::object());
     json LogSince(uint64_t seq) const;
+    // The calls after `seq` as CallText has them.
+    std::vector<std::string> LinesSince(uint64_t seq) const;
     // The newest entry as CallText has it; "" with none.
     std::string LastCallText() const;
     // The sequence number of the newest entry: a mark for LogSince.
     uint64_t LastSeq() const { return seq_; }
-    void ClearLog() { log_.clear(); }
+    void ClearLog() {
+        log_.clear();
+        lines_.clear();
+    }
     // Off: nothing is recorded (a benchmark's soak measures the service's
     // memory, not the log's); the entries kept so far stay.
     void KeepLog(bool on) { keepLog_ = on; }
+    // On: each call is kept as its text only, not as a JSON entry, so
+    // LogSince sees none of them; LinesSince, LastCallText and the fault
+    // switches work as before. An entry costs a dozen allocations, a line
+    // one at most: for a caller that makes many calls and reads them back
+    // as text (the OLED job fuzzer). Clear the log before switching.
+    void KeepLinesOnly(bool on) { linesOnly_ = on; }
     std::shared_ptr<Device> FindPath(std::string_view path) const;
     // Attaches a device made from a scenario entry at the end of the list
     // (mu not held) and returns it, with the hot-plug callback to tell the
@@ -219,8 +230,10 @@ class Core {
   private:
     Core* previous_ = nullptr;
     std::deque<json> log_;
+    std::deque<std::string> lines_;  // instead of log_ when linesOnly_
     uint64_t seq_ = 0;
     bool keepLog_ = true;
+    bool linesOnly_ = false;
 };
 
 // A call log entry as one line: "<MODEL>.<call>(<args>)" for a device's

@@ -134,8 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace vt;
     using namespace vt::oled;
     // What does not depend on the input lives for the whole run: building a
-    // device layer and a mouse afresh for every input cost more than the
-    // input itself.
+    // device layer and a simulated library afresh for every input cost more
+    // than the input itself. Calls are kept as lines, all CheckMouse reads.
     static fakes::FakeConsole console;
     static BudgetClock layerClock;
     static fakes::FakeEventLog layerLog;
@@ -144,11 +144,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool attached = [] {
         layer.Attach(twsim::Api());
         layer.rx410Present = 1;
+        mouse.twlink.KeepLinesOnly(true);
         return true;
     }();
     (void)attached;
-    mouse.twlink.ClearLog();
-    mouse.frames.clear();
     mouse.state = oledrender::PreviewMouseState();
     // Figures that need care: a stage index past the four, a zero interval,
     // the longest APM count.
@@ -160,30 +159,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     MemoryJobFile jobFile(text);
-    BudgetClock clock;
-    fakes::FakeEventLog log;
-    fakes::FakeFolders folders;
-    // They name the job file and the scratch bitmap; nothing is written there.
-    folders.dataFolder = "fuzz-data";
-    folders.serviceFolder = "fuzz-service/";
-    oledrender::SymbolLibraries libraries;
-    libraries.symbol = kOledDataConvertExport;
-    libraries.address = reinterpret_cast<void*>(&StandInFactory);
-    ServiceState state;
-    state.enabled = 1;
-    OledJob job(state, layer, {clock, log, folders, libraries, &jobFile});
-    try {
-        job.Start();
-        state.enabled = 1;  // paint whatever the file says about "enable"
-        for (int pass = 0; pass < 4; ++pass) {
-            const bool painting = job.state() == OledJob::kPaint;
-            job.Pass();
-            if (painting) {
-                break;
+    {
+        BudgetClock clock;
+        fakes::FakeEventLog log;
+        fakes::FakeFolders folders;
+        // They name the job file and the scratch bitmap; nothing is written there.
+        folders.dataFolder = "fuzz-data";
+        folders.serviceFolder = "fuzz-service/";
+        oledrender::SymbolLibraries libraries;
+        libraries.symbol = kOledDataConvertExport;
+        libraries.address = reinterpret_cast<void*>(&StandInFactory);
+        ServiceState state;
+        state.enabled = 1;
+        OledJob job(state, layer, {clock, log, folders, libraries, &jobFile});
+        try {
+            job.Start();
+            state.enabled = 1;  // paint whatever the file says about "enable"
+            for (int pass = 0; pass < 4; ++pass) {
+                const bool painting = job.state() == OledJob::kPaint;
+                job.Pass();
+                if (painting) {
+                    break;
+                }
             }
+        } catch (const OutOfTime&) {
         }
-    } catch (const OutOfTime&) {
     }
     CheckMouse(mouse, jobFile.parsed(), mouse.state.profile);
+    // What the library kept for this input goes with it, memory included:
+    // whatever an input leaves allocated makes libFuzzer run it again and
+    // scan the heap for leaks. The job that opened the mouse object is gone.
+    mouse.twlink.ClearLog();
+    mouse.twlink.objects.clear();
+    std::vector<oledrender::Pixels>().swap(mouse.frames);
     return 0;
 }

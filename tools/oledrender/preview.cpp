@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "converter.h"
 #include "devices/device_layer.h"
@@ -112,10 +113,11 @@ PreviewMouse::PreviewMouse() {
 }
 
 std::vector<std::string> PreviewMouse::Calls(uint64_t since) const {
+    constexpr std::string_view prefix = "RX410.";
     std::vector<std::string> out;
-    for (const json& entry : twlink.LogSince(since)) {
-        if (entry["model"] == "RX410" && !entry.contains("result")) {
-            out.push_back(twsim::CallText(entry).substr(sizeof "RX410." - 1));
+    for (const std::string& line : twlink.LinesSince(since)) {
+        if (line.starts_with(prefix)) {
+            out.push_back(line.substr(prefix.size()));
         }
     }
     return out;
