@@ -21,7 +21,6 @@
 #include <thread>
 
 #include "devices/twlink.h"
-#include "png_reader.h"
 
 namespace twsim::test {
 namespace {
@@ -34,7 +33,6 @@ struct Library {
     dev::TwLinkApi api;
     fs::path dir;  // scenario, control socket, frames
     std::string control;
-    std::vector<dev::DevInfoRecord> atStart;  // devInfo right after twlink_init
 };
 
 template <class Fn>
@@ -81,7 +79,6 @@ const Library& Lib() {
         RESOLVE(rx420), RESOLVE(rx410);
 #undef RESOLVE
         a.twlink_init();
-        l->atStart = List(a);
         return l;
     }();
     return *lib;
@@ -188,14 +185,6 @@ class TwLink : public ::testing::Test {
 
 // ---- scenarios and devInfo
 
-TEST_F(TwLink, StartUpReadsTheScenarioNamedByTheEnvironment) {
-    ASSERT_EQ(Lib().atStart.size(), 2u);
-    EXPECT_STREQ(Lib().atStart[0].path, "start-kb505");
-    EXPECT_EQ(Lib().atStart[0].productId, 0x0147);
-    EXPECT_EQ(Lib().atStart[1].productId, 0x0111);
-    EXPECT_EQ(Lib().atStart[1].vendorId, dev::kMakerVendorId);
-}
-
 TEST_F(TwLink, DevInfoFillsAtMostFiftyRecords) {
     json many = json::array();
     for (int i = 0; i < 60; ++i) {
@@ -224,31 +213,6 @@ TEST_F(TwLink, BadScenarioFilesLeaveNoDevices) {
     EXPECT_EQ(Ok({{"cmd", "reset"}})["devices"], 0);
 }
 
-TEST_F(TwLink, DefaultScenarioIsFoundBesideTheLibrary) {
-    const std::string saved = std::getenv("TWSIM_SCENARIO");
-    unsetenv("TWSIM_SCENARIO");
-    const json reply = client.Send({{"cmd", "reset"}});
-    setenv("TWSIM_SCENARIO", saved.c_str(), 1);
-    ASSERT_EQ(reply["ok"], true) << reply;
-    std::ifstream in(TWLINK_DEFAULT_SCENARIO);
-    EXPECT_EQ(reply["devices"], json::parse(in)["devices"].size());
-    const auto records = List(api);
-    const auto has = [&](uint16_t pid, bool dongle) {
-        for (const auto& r : records) {
-            if (r.productId == pid && (std::strstr(r.path, "&ISDONGLE") != nullptr) == dongle) {
-                return true;
-            }
-        }
-        return false;
-    };
-    EXPECT_TRUE(has(0x016D, false));  // KB709 wired
-    EXPECT_TRUE(has(0x016F, true));   // KB711 dongle
-    EXPECT_TRUE(has(0x012D, false));  // the companion device
-    for (uint16_t pid : {0x0113, 0x011B, 0x0155, 0x006B, 0x01C1}) {
-        EXPECT_TRUE(has(pid, false)) << std::hex << pid;
-    }
-}
-
 // ---- factories
 
 TEST_F(TwLink, FactoriesOpenOnlyTheirOwnAttachedDevices) {
@@ -266,15 +230,7 @@ TEST_F(TwLink, FactoriesOpenOnlyTheirOwnAttachedDevices) {
     EXPECT_NE(api.rx410(&record), nullptr);
     EXPECT_EQ(api.rx410(nullptr), nullptr);
 
-    const auto opens = Calls("kb709");
-    ASSERT_EQ(opens.size(), 4u);
-    EXPECT_EQ(opens[0]["result"], "object");
-    EXPECT_EQ(opens[0]["model"], "KB709");
-    EXPECT_EQ(opens[2]["result"], "null");
-    EXPECT_EQ(opens[2]["args"], json::array({"no-such-path"}));
-}
-
-TEST_F(TwLink, PendingFactoryFailuresCountDown) {
+    // Pending failures count down, set either way.
     Ok({{"cmd", "set"}, {"model", "LQ120"}, {"state", {{"failFactory", 2}}}});
     EXPECT_EQ(api.lq120("lq120-path"), nullptr);
     EXPECT_EQ(api.lq120("lq120-path"), nullptr);
@@ -282,11 +238,6 @@ TEST_F(TwLink, PendingFactoryFailuresCountDown) {
     Ok({{"cmd", "failFactory"}, {"path", "lq120-path"}, {"count", 1}});
     EXPECT_EQ(api.lq120("lq120-path"), nullptr);
     EXPECT_NE(api.lq120("lq120-path"), nullptr);
-    const auto opens = Calls("lq120");
-    ASSERT_EQ(opens.size(), 5u);
-    EXPECT_EQ(opens[0]["reason"], "failFactory");
-    EXPECT_EQ(opens[3]["reason"], "failFactory");
-    EXPECT_EQ(opens[4]["result"], "object");
 }
 
 // ---- hot plug
@@ -354,29 +305,20 @@ TEST_F(TwLink, AttachAndDetachRejectWhatCannotBe) {
     EXPECT_EQ(List(api).size(), kScenario["devices"].size());
 }
 
-// ---- set, log and the library's bounds
+// ---- the log and the library's bounds
 
-TEST_F(TwLink, SetChangesWhatADeviceAnswersAndLogListsCallsSinceAMark) {
+// The service's tests read the whole log; a person at twsim reads on from
+// a mark.
+TEST_F(TwLink, LogListsCallsSinceAMark) {
     auto* rx = api.rx420("rx420-path");
     ASSERT_NE(rx, nullptr);
-    uint8_t mode = 0;
-    rx->GetEffectMode(&mode);
-    EXPECT_EQ(mode, 216);
-    Ok({{"cmd", "set"}, {"path", "rx420-path"}, {"state", {{"effectMode", 3}}}});
-    rx->GetEffectMode(&mode);
-    EXPECT_EQ(mode, 3);
     Ok({{"cmd", "clearLog"}});
     rx->SetMusicPulse(1);
     rx->ControlOff();
     const json log = Ok({{"cmd", "log"}})["log"];
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0]["call"], "SetMusicPulse");
-    EXPECT_EQ(log[0]["model"], "RX420");
-    EXPECT_EQ(log[0]["path"], "rx420-path");
-    EXPECT_EQ(log[0]["args"], json::array({1}));
-    EXPECT_EQ(log[1]["call"], "ControlOff");
     EXPECT_GT(log[1]["seq"], log[0]["seq"]);
-    EXPECT_EQ(Ok({{"cmd", "log"}, {"since", log[0]["seq"]}})["log"].size(), 1u);
+    EXPECT_EQ(Ok({{"cmd", "log"}, {"since", log[0]["seq"]}})["log"], json::array({log[1]}));
 }
 
 TEST_F(TwLink, HostCommandReplyIsBoundedByReplySize) {
@@ -409,7 +351,6 @@ struct Fired {
     std::mutex mu;
     std::condition_variable cv;
     std::vector<std::string> calls;
-    dev::SystemInfoRecord lastInfo{};
     void Add(std::string call) {
         std::lock_guard<std::mutex> lock(mu);
         calls.push_back(std::move(call));
@@ -432,11 +373,7 @@ void VT_STDCALL HeadsetKey(int32_t key, int32_t extra) {
 void VT_STDCALL EffectMode(int32_t code) {
     g_fired.Add("effect" + std::to_string(code));
 }
-void VT_STDCALL SystemInfo(dev::SystemInfoRecord record) {
-    {
-        std::lock_guard<std::mutex> lock(g_fired.mu);
-        g_fired.lastInfo = record;
-    }
+void VT_STDCALL SystemInfo(dev::SystemInfoRecord) {
     g_fired.Add("info");
 }
 
@@ -457,24 +394,15 @@ TEST_F(TwLink, FireCallsTheNewestObjectsCallback) {
     Error({{"cmd", "fire"}, {"what", "lights"}, {"model", "KB709"}});
 }
 
-TEST_F(TwLink, SystemReadingsReachTheService) {
+// The readings' values reach the service end to end; here the one source
+// and its timer, which delivers them on its own when set.
+TEST_F(TwLink, OneSystemInformationSourceWhoseTimerDeliversOnItsOwn) {
     dev::SystemInfoSource* source = api.sysInfo();
     ASSERT_NE(source, nullptr);
-    EXPECT_EQ(api.sysInfo(), source);  // one per process
-    uint32_t value = 0;
-    source->QuerySystemValue(&value);
-    EXPECT_EQ(value, 42u);
-
+    EXPECT_EQ(api.sysInfo(), source);                  // one per process
     Error({{"cmd", "fire"}, {"what", "systemInfo"}});  // nothing registered yet
     source->RegisterSystemInfoCallback(SystemInfo);
-    Ok({{"cmd", "setSystem"}, {"systemInfo", {{"cpuTemperature", 77}, {"netDownKbps", 9}}}});
     g_fired.calls.clear();
-    Ok({{"cmd", "fire"}, {"what", "systemInfo"}});
-    ASSERT_EQ(g_fired.calls, std::vector<std::string>{"info"});
-    EXPECT_EQ(g_fired.lastInfo.cpuTemperature, 77u);
-    EXPECT_EQ(g_fired.lastInfo.netDownKbps, 9u);
-
-    // A timer, when set, delivers readings on its own.
     Ok({{"cmd", "setSystem"}, {"systemInfoIntervalMs", 1}});
     std::unique_lock<std::mutex> lock(g_fired.mu);
     EXPECT_TRUE(g_fired.cv.wait_for(lock, std::chrono::seconds(10),
@@ -533,48 +461,6 @@ TEST_F(TwLink, ToolSendsRequestsAndReportsAnUnreachableEndpoint) {
 }
 
 // ---- frames and faults
-
-TEST_F(TwLink, UploadedFramesAreKeptAndDrawn) {
-    const fs::path frames = Lib().dir / "frames";
-    fs::create_directory(frames);
-    json scenario = kScenario;
-    scenario["frameDir"] = frames.string();
-    Ok({{"cmd", "load"}, {"scenario", scenario}});
-    dev::DevInfoRecord record{};
-    std::strcpy(record.path, "rx410-path");
-    auto* mouse = api.rx410(&record);
-    ASSERT_NE(mouse, nullptr);
-
-    dev::OledFrame frame{};
-    frame.frameId = dev::kOledFrameId;
-    frame.pixels[0] = 1;                     // top left
-    frame.pixels[dev::kOledPixels - 1] = 1;  // bottom right
-    int32_t mode = 3;
-    mouse->SetOled(&mode, reinterpret_cast<uintptr_t>(&frame));
-    mode = 0;
-    mouse->SetOled(&mode, dev::kOledFrameId);  // shows it; no upload
-
-    const json reply = Ok({{"cmd", "frames"}});
-    EXPECT_EQ(reply["count"], 1);
-    EXPECT_EQ(reply["frameId"], dev::kOledFrameId);
-    std::string expected(dev::kOledPixels, '0');
-    expected.front() = expected.back() = '1';
-    EXPECT_EQ(reply["pixels"], expected);
-
-    std::ifstream in(frames / "frame-0001.png", std::ios::binary);
-    const std::string png{std::istreambuf_iterator<char>(in), {}};
-    ASSERT_GT(png.size(), 33u);
-    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
-    EXPECT_EQ(png.substr(12, 4), "IHDR");
-    EXPECT_EQ(Be32(png, 16), 768u);
-    EXPECT_EQ(Be32(png, 20), 192u);
-    const auto picture = ReadPicture(png);
-    ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->at(0, 0), 255);
-    EXPECT_EQ(picture->at(767, 191), 255);
-    EXPECT_EQ(picture->at(400, 100), 0);
-    EXPECT_EQ(Calls("SetOled").at(1)["args"], json::array({0, dev::kOledFrameId}));
-}
 
 void CrashThroughTheLibrary(dev::RX420Device* rx) {
     const rlimit noCore{0, 0};

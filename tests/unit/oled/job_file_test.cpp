@@ -112,32 +112,25 @@ TEST_F(JobFileTest, AFileOfTooManyValuesIsRefusedUnparsed) {
 }
 
 TEST(JobFileValues, IntegersTruncateFloatsCountBooleansAndClamp) {
-    EXPECT_EQ(ReadInteger(Json(3)), 3);
-    EXPECT_EQ(ReadInteger(Json(2.9)), 2);
-    EXPECT_EQ(ReadInteger(Json(-2.9)), -2);
-    EXPECT_EQ(ReadInteger(Json(true)), 1);
-    EXPECT_EQ(ReadInteger(Json(false)), 0);
-    EXPECT_EQ(ReadInteger(Json(1e300)), std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(ReadInteger(Json(-1e300)), std::numeric_limits<int32_t>::min());
-    EXPECT_EQ(ReadInteger(Json(uint64_t{5000000000})), std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(ReadInteger(Json(int64_t{-5000000000})), std::numeric_limits<int32_t>::min());
-    // On the edges of the range and one past them, from every number type.
     constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
     constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-    EXPECT_EQ(ReadInteger(Json(uint64_t{2147483647})), kMax);
-    EXPECT_EQ(ReadInteger(Json(uint64_t{2147483648})), kMax);
-    EXPECT_EQ(ReadInteger(Json(int64_t{2147483647})), kMax);
-    EXPECT_EQ(ReadInteger(Json(int64_t{2147483646})), kMax - 1);
-    EXPECT_EQ(ReadInteger(Json(int64_t{-2147483648})), kMin);
-    EXPECT_EQ(ReadInteger(Json(int64_t{-2147483647})), kMin + 1);
-    EXPECT_EQ(ReadInteger(Json(int64_t{-2147483649})), kMin);
-    EXPECT_EQ(ReadInteger(Json(2147483646.9)), kMax - 1);
-    EXPECT_EQ(ReadInteger(Json(2147483648.0)), kMax);
-    EXPECT_EQ(ReadInteger(Json(-2147483647.9)), kMin + 1);
-    EXPECT_EQ(ReadInteger(Json(-2147483649.0)), kMin);
-    EXPECT_EQ(ReadInteger(Json("3")), std::nullopt);
-    EXPECT_EQ(ReadInteger(Json(nullptr)), std::nullopt);
-    EXPECT_EQ(ReadInteger(Json::array({1})), std::nullopt);
+    // Far out, then on the edges of the range and one past them, from every
+    // number type.
+    // clang-format off
+    const std::pair<Json, std::optional<int32_t>> cases[] = {
+        {Json(3), 3}, {Json(2.9), 2}, {Json(-2.9), -2}, {Json(true), 1}, {Json(false), 0},
+        {Json(1e300), kMax}, {Json(-1e300), kMin}, {Json(uint64_t{5000000000}), kMax},
+        {Json(int64_t{-5000000000}), kMin}, {Json(uint64_t{2147483647}), kMax},
+        {Json(uint64_t{2147483648}), kMax}, {Json(int64_t{2147483647}), kMax},
+        {Json(int64_t{2147483646}), kMax - 1}, {Json(int64_t{-2147483648}), kMin},
+        {Json(int64_t{-2147483647}), kMin + 1}, {Json(int64_t{-2147483649}), kMin},
+        {Json(2147483646.9), kMax - 1}, {Json(2147483648.0), kMax},
+        {Json(-2147483647.9), kMin + 1}, {Json(-2147483649.0), kMin},
+        {Json("3"), std::nullopt}, {Json(nullptr), std::nullopt}, {Json::array({1}), std::nullopt}};
+    // clang-format on
+    for (const auto& [value, expected] : cases) {
+        EXPECT_EQ(ReadInteger(value), expected) << value.dump();
+    }
 }
 
 TEST(JobFileValues, ProfilesAreFoundByTheirDecimalKey) {

@@ -344,21 +344,6 @@ TEST_F(OledJobTest, UnsafeFiguresAreBoundedInsteadOfOverrunning) {
                                         "DPI 0", "RATE 3Hz", "APM 7", "LOD HIGH"));
 }
 
-TEST_F(OledJobTest, TheCustomPictureIsReadColumnByColumn) {
-    StartPainting(
-        Profile1(R"({"cycle_order": [8], "custom_data": [[0, 1, 0.0], [1, 0], [false]]})"));
-    job.Pass();
-    ASSERT_EQ(NewFrames(), 1u);
-    const auto& f = mouse.frames.back();
-    EXPECT_EQ(f[0], 0);                               // [0][0] = 0
-    EXPECT_EQ(f[1], 1);                               // [0][1] = 1
-    EXPECT_EQ(f[2], 0);                               // [0][2] = 0.0
-    EXPECT_EQ(f[3], 1);                               // [0][3] missing
-    EXPECT_EQ(f[24 + 1], 0);                          // [1][1]
-    EXPECT_EQ(f[48], 1);                              // false is not a number
-    EXPECT_EQ(std::count(f.begin(), f.end(), 0), 3);  // every other pixel is missing: 1
-}
-
 TEST_F(OledJobTest, EnableFalseStopsTheJobUntilThePipeEnablesItAgain) {
     WriteJob(R"({"enable": true, "p1": {"cycle_order": [4]}})");
     job.Start();

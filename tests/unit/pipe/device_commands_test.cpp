@@ -4,12 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
-#include <functional>
+#include <map>
 #include <string>
-#include <type_traits>
+#include <vector>
 
+#include "devices/model_table.h"
 #include "fakes/fake_platform.h"
 
 namespace vt::pipe {
@@ -44,35 +43,31 @@ std::string StatusEffect(const std::string& mod, const std::string& type) {
            "}}";
 }
 
+// Puts an open object in a model's slot, for every row of the model table.
+#define VT_FILL_SLOT(slot, Interface, ...) \
+    {devices::Model::slot,                 \
+     [](DeviceSlots& s, twsim::SimObject* o) { s.slot = dynamic_cast<devices::Interface*>(o); }},
+const std::map<devices::Model, void (*)(DeviceSlots&, twsim::SimObject*)> kFillSlot = {
+    VT_DRIVEN_MODELS(VT_FILL_SLOT)};
+#undef VT_FILL_SLOT
+
 TEST_F(DeviceCommandsTest, EveryKeyboardKeyReachesItsOwnSlotOnly) {
-    // Each keyboard at its own path, its object in its own slot.
-    using Fill = std::function<void(DeviceSlots&)>;
-#define KEYBOARD(key, slot, model)                                                              \
-    {                                                                                           \
-        key, [](DeviceSlots& s) {                                                               \
-            s.slot =                                                                            \
-                fakes::Open<std::remove_pointer_t<decltype(s.slot.load())>>(model, "hid#" key); \
-        }                                                                                       \
+    // Every model with a "mod" name at its own path, its object in its own slot.
+    std::vector<const devices::ModelRow*> keyboards;
+    for (const devices::ModelRow& row : devices::kModelRows) {
+        if (!row.facts.pipeName.empty()) {
+            const std::string model(row.facts.name), key(row.facts.pipeName);
+            kFillSlot.at(row.model)(layer.slots, fakes::OpenObject(model, "hid#" + key));
+            keyboards.push_back(&row);
+        }
     }
-    const std::pair<const char*, Fill> keys[] = {
-        KEYBOARD("kb505", kb505, "KB505"),    KEYBOARD("kb507", kb507, "KB507"),
-        KEYBOARD("kb403b", kb403b, "KB403B"), KEYBOARD("kb403w", kb403w, "KB403W"),
-        KEYBOARD("kb401", kb401, "KB401"),    KEYBOARD("kb406", kb406, "KB406"),
-        KEYBOARD("kb405", kb405, "KB405"),    KEYBOARD("kb407", kb407, "KB407"),
-        KEYBOARD("kb303", kb303, "KB303"),    KEYBOARD("kb709", kb709, "KB709"),
-        KEYBOARD("kb711", kb711, "KB711"),    KEYBOARD("kb709_dongle", kb709Dongle, "KB709_DONGLE"),
-    };
-#undef KEYBOARD
-    for (const auto& [key, fill] : keys) {
-        fill(layer.slots);
-    }
-    for (const auto& [key, fill] : keys) {
-        SCOPED_TRACE(key);
+    ASSERT_GE(keyboards.size(), 12u);
+    for (const devices::ModelRow* row : keyboards) {
+        SCOPED_TRACE(std::string(row->facts.name));
         TwLink().ClearLog();
-        EXPECT_EQ(Reply(StatusEffect(key, "3")), "TW_OK");
-        std::string model = key;
-        std::transform(model.begin(), model.end(), model.begin(), ::toupper);
-        EXPECT_THAT(fakes::Calls(), ElementsAre(model + ".SetSystemStatusEffect(3,0)"));
+        EXPECT_EQ(Reply(StatusEffect(std::string(row->facts.pipeName), "3")), "TW_OK");
+        EXPECT_THAT(fakes::Calls(),
+                    ElementsAre(std::string(row->facts.name) + ".SetSystemStatusEffect(3,0)"));
     }
 }
 
