@@ -43,6 +43,14 @@ class TWServiceTest : public ::testing::Test {
     TWService service{platform};
 };
 
+// The only check of the shared state a new service starts with: the OLED
+// job neither paints nor counts as turned off before the application says.
+TEST_F(TWServiceTest, StartsWithTheJobNeitherOnNorOffAndNoHeartbeat) {
+    EXPECT_EQ(service.state().enabled, 0);
+    EXPECT_EQ(service.state().disabled, 0);
+    EXPECT_EQ(service.state().lastHeartbeat, 0u);
+}
+
 TEST_F(TWServiceTest, StopWatchLooksAtTheFlagBeforeItsFirstSleep) {
     service.RaiseStop();
     service.StopWatchWorkItem();
