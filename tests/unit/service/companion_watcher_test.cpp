@@ -107,15 +107,6 @@ TEST_F(CompanionWatcherTest, CountZeroEndsTheHeldCopyOnTheNextPass) {
     EXPECT_THAT(RunPasses(6), ElementsAre(6));
 }
 
-TEST_F(CompanionWatcherTest, AFailedTerminationStillLetsGoOfTheHandle) {
-    RunPasses(7);
-    fp.processes.terminateSucceeds = false;
-    count = 0;
-    watcher.Pass();
-    EXPECT_EQ(held, kNoProcess);
-    EXPECT_EQ(fp.processes.openHandles(), 0u);
-}
-
 TEST_F(CompanionWatcherTest, NothingStartsOnceTheStopBegan) {
     RunPasses(6);
     stopping = true;
