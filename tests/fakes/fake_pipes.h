@@ -59,7 +59,6 @@ class FakePipes final : public platform::Pipes {
     // When the script is done: report the stop as if it came (false), or
     // wait for the real stop event (true, for tests on real threads).
     bool waitForStopWhenDone = false;
-    size_t Remaining() const { return script.size(); }
 
   private:
     struct Step {

@@ -33,8 +33,8 @@ class FakeProcesses final : public platform::Processes {
     bool ProgramRuns(const std::string& fileName) override {
         std::lock_guard<std::mutex> lock(mutex_);
         ++listings;
-        return !failListing && std::any_of(running_.begin(), running_.end(),
-                                           [&](const auto& p) { return p.second == fileName; });
+        return std::any_of(running_.begin(), running_.end(),
+                           [&](const auto& p) { return p.second == fileName; });
     }
 
     std::string FileName(const platform::ProgramName& program) override { return program.windows; }
@@ -90,7 +90,6 @@ class FakeProcesses final : public platform::Processes {
 
     bool terminateSucceeds = true;
     bool launchSucceeds = true;  // false: no active session, as after a failed start
-    bool failListing = false;
     // Runs on the launching thread once the program started.
     std::function<void()> onLaunch;
     platform::ProcessHandle nextHandle = 100;

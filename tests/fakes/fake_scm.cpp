@@ -31,6 +31,15 @@ FakeScm::Handle* FakeScm::Find(ScHandle handle, bool manager) {
     return &it->second;
 }
 
+FakeScm::Service* FakeScm::Granted(ScHandle handle, uint32_t right) {
+    Handle* h = Find(handle, false);
+    if (h != nullptr && (h->access & right) == 0) {
+        Fail(kErrorAccessDenied);
+        return nullptr;
+    }
+    return h == nullptr ? nullptr : &services.at(h->name);
+}
+
 ScHandle FakeScm::OpenManager(uint32_t access) {
     managerAccess.push_back(access);
     if (openManagerError != 0) {
@@ -71,101 +80,78 @@ ScHandle FakeScm::OpenService(ScHandle manager, const std::wstring& name, uint32
 }
 
 bool FakeScm::StartService(ScHandle service) {
-    Handle* h = Find(service, false);
-    if (h == nullptr) {
+    Service* s = Granted(service, kServiceStart);
+    if (s == nullptr) {
         return false;
     }
-    if ((h->access & kServiceStart) == 0) {
-        return Fail(kErrorAccessDenied);
-    }
-    Service& s = services.at(h->name);
-    if (s.state != kServiceStopped) {
+    if (s->state != kServiceStopped) {
         return Fail(kErrorServiceAlreadyRunning);
     }
-    s.state = kServiceRunning;
-    ++s.starts;
+    s->state = kServiceRunning;
+    ++s->starts;
     return true;
 }
 
 bool FakeScm::SetDescription(ScHandle service, const std::wstring& description) {
-    Handle* h = Find(service, false);
-    if (h == nullptr) {
+    Service* s = Granted(service, kServiceChangeConfig);
+    if (s == nullptr) {
         return false;
     }
-    if ((h->access & kServiceChangeConfig) == 0) {
-        return Fail(kErrorAccessDenied);
-    }
-    Service& s = services.at(h->name);
-    s.description = description;
-    ++s.descriptionWrites;
+    s->description = description;
+    ++s->descriptionWrites;
     return true;
 }
 
 bool FakeScm::SetFailureActions(ScHandle service, const FailureActions& actions) {
-    Handle* h = Find(service, false);
-    if (h == nullptr) {
-        return false;
+    Service* s = Granted(service, kServiceChangeConfig);
+    if (s != nullptr) {
+        s->failureActions = actions;
     }
-    if ((h->access & kServiceChangeConfig) == 0) {
-        return Fail(kErrorAccessDenied);
-    }
-    services.at(h->name).failureActions = actions;
-    return true;
+    return s != nullptr;
 }
 
 bool FakeScm::ControlService(ScHandle service, uint32_t control, ServiceStatus& status) {
-    Handle* h = Find(service, false);
-    if (h == nullptr) {
+    // The stop is the one control the installer may send.
+    Service* s = Granted(service, control == kServiceControlStop ? kServiceStop : 0);
+    if (s == nullptr) {
         return false;
     }
-    if (control != kServiceControlStop || (h->access & kServiceStop) == 0) {
-        return Fail(kErrorAccessDenied);
-    }
-    Service& s = services.at(h->name);
-    if (s.state != kServiceRunning) {
+    if (s->state != kServiceRunning) {
         return Fail(kErrorServiceNotActive);
     }
-    s.state = stopLeavesStopped ? kServiceStopped : kServiceStopPending;
-    status.currentState = s.state;
+    s->state = stopLeavesStopped ? kServiceStopped : kServiceStopPending;
+    status.currentState = s->state;
     return true;
 }
 
 bool FakeScm::QueryServiceStatus(ScHandle service, ServiceStatus& status) {
-    Handle* h = Find(service, false);
-    if (h == nullptr) {
+    Service* s = Granted(service, kServiceQueryStatus);
+    if (s == nullptr) {
         return false;
-    }
-    if ((h->access & kServiceQueryStatus) == 0) {
-        return Fail(kErrorAccessDenied);
     }
     if (queryFailsAfter && queries >= *queryFailsAfter) {
         return Fail(kErrorAccessDenied);
     }
     ++queries;
-    Service& s = services.at(h->name);
-    if (s.state == kServiceStopPending) {
+    if (s->state == kServiceStopPending) {
         if (stopPendingQueries > 0) {
             --stopPendingQueries;
         } else {
-            s.state = kServiceStopped;
+            s->state = kServiceStopped;
         }
     }
-    status.currentState = s.state;
+    status.currentState = s->state;
     return true;
 }
 
 bool FakeScm::DeleteService(ScHandle service) {
-    Handle* h = Find(service, false);
-    if (h == nullptr) {
+    if (Granted(service, kDelete) == nullptr) {
         return false;
-    }
-    if ((h->access & kDelete) == 0) {
-        return Fail(kErrorAccessDenied);
     }
     if (deleteError != 0) {
         return Fail(deleteError);
     }
-    services.erase(h->name);
+    services.erase(Find(service, false)->name);
     return true;
 }
 

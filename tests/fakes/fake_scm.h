@@ -75,6 +75,9 @@ class FakeScm final : public platform::ServiceControlManager {
     };
     platform::ScHandle NewHandle(bool manager, uint32_t access, const std::wstring& name);
     Handle* Find(platform::ScHandle handle, bool manager);
+    // The service behind a service handle that holds `right`; none, and
+    // access denied, when it lacks it.
+    Service* Granted(platform::ScHandle handle, uint32_t right);
     bool Fail(uint32_t error);
 
     std::map<uintptr_t, Handle> handles_;

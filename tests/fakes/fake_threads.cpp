@@ -19,11 +19,6 @@ void FakeEvent::Set() {
     threads_.eventCv_.notify_all();
 }
 
-bool FakeEvent::IsSet() {
-    std::lock_guard<std::mutex> lock(threads_.eventMutex_);
-    return set_;
-}
-
 bool FakeEvent::Take() {
     const bool was = set_;
     if (autoReset_) {

@@ -32,7 +32,6 @@ class FakeEvent final : public platform::Event {
 
     void Set() override;
     uint32_t Wait(uint32_t milliseconds) override;
-    bool IsSet();
 
   private:
     friend class FakeThreads;
@@ -72,7 +71,6 @@ class FakeThreads final : public platform::Threads {
     // runs them, in start order, on the calling thread.
     void RunStartedThreads();
     size_t startedCount() const { return startedCount_; }
-    size_t queuedCount() const { return queued_; }
 
     // Fault switches.
     uint32_t failQueueAt = 0;  // the n-th queue call (1-based) fails

@@ -15,10 +15,6 @@
 namespace vt::platform::posix {
 namespace {
 
-bool Listed(PosixProcesses& processes, const std::string& name) {
-    return processes.ProgramRuns(name);
-}
-
 // Polls for a process state change made elsewhere; no timing rule is
 // checked with it.
 template <class F>
@@ -59,16 +55,16 @@ TEST(PosixProcesses, TheCompanionRunsUnderItsNameUntilEndedAndLeavesNoZombie) {
     const ProcessHandle first = processes.LaunchInUserSession(TW_NIGHTJAR_PROGRAM);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     ASSERT_NE(first, kNoProcess);
-    EXPECT_TRUE(Eventually([&] { return Listed(processes, "tw-nightjar"); }));
+    EXPECT_TRUE(Eventually([&] { return processes.ProgramRuns("tw-nightjar"); }));
     // The whole name, in its own case: anything else is another program.
-    EXPECT_FALSE(Listed(processes, "tw-nightja"));
-    EXPECT_FALSE(Listed(processes, "TW-NIGHTJAR"));
-    EXPECT_TRUE(Listed(processes, "tw-nightjar"));
+    EXPECT_FALSE(processes.ProgramRuns("tw-nightja"));
+    EXPECT_FALSE(processes.ProgramRuns("TW-NIGHTJAR"));
+    EXPECT_TRUE(processes.ProgramRuns("tw-nightjar"));
 
     // Ended from outside, as a user would: it leaves the list at once,
     // zombie or not, and is reaped.
     ASSERT_EQ(kill(static_cast<pid_t>(first), SIGTERM), 0);
-    EXPECT_TRUE(Eventually([&] { return !Listed(processes, "tw-nightjar"); }));
+    EXPECT_TRUE(Eventually([&] { return !processes.ProgramRuns("tw-nightjar"); }));
     EXPECT_EQ(kill(static_cast<pid_t>(first), 0), -1);  // reaped, not a zombie
     // Once reaped its id is no longer ours to end.
     EXPECT_FALSE(processes.Terminate(first, 0));
@@ -77,7 +73,7 @@ TEST(PosixProcesses, TheCompanionRunsUnderItsNameUntilEndedAndLeavesNoZombie) {
     ASSERT_NE(second, kNoProcess);
     EXPECT_TRUE(processes.Terminate(second, 0));
     EXPECT_EQ(kill(static_cast<pid_t>(second), 0), -1);
-    EXPECT_FALSE(Listed(processes, "tw-nightjar"));
+    EXPECT_FALSE(processes.ProgramRuns("tw-nightjar"));
 }
 
 TEST(PosixProcesses, OnlyItsOwnChildrenAreEnded) {

@@ -65,6 +65,9 @@ TEST_F(InstallerTest, EventSourceFollowsTheInstalledCopy) {
     installer.Install();
     EXPECT_EQ(fp.scm.eventSources[L"VTService"].messageFile,
               L"C:\\Program Files\\Tarnwick\\VTService.exe");
+    // The existing registration is started and configured all the same.
+    EXPECT_EQ(Registered().state, kServiceRunning);
+    EXPECT_EQ(Registered().descriptionWrites, 1);
 
     fp.scm.registryError = 5;
     installer.Install();
@@ -72,14 +75,6 @@ TEST_F(InstallerTest, EventSourceFollowsTheInstalledCopy) {
               L"CreateService failed w/err 0x00000431\nVTService is running.\n"
               L"CreateService failed w/err 0x00000431\n"
               L"Event source registration failed w/err 0x00000005\n");
-}
-
-TEST_F(InstallerTest, InstallOverAnExistingServiceStillStartsIt) {
-    AddService(kServiceStopped);
-    installer.Install();
-    EXPECT_EQ(fp.console.text(), L"CreateService failed w/err 0x00000431\nVTService is running.\n");
-    EXPECT_EQ(Registered().state, kServiceRunning);
-    EXPECT_EQ(Registered().descriptionWrites, 1);
 }
 
 TEST_F(InstallerTest, AccessDeniedPrintsTheOpenFailureTwice) {

@@ -90,15 +90,10 @@ TEST(ProgramMain, UnderTheManagerTheServiceRunsAndStops) {
                                          platform::kServiceControlStop};
     EXPECT_EQ(RunMain(fp, {}), 0);
     EXPECT_EQ(fp.serviceHost.dispatcherName, L"VTService");
-    // The queued work items run once the stop waits: the watch, then the pipe
-    // server and the OLED job, which see the stop and end after their start.
+    // The entries in full are the service test's; here, that the service
+    // object ran: started, then stopped by the manager's control.
     EXPECT_THAT(fp.eventLog.messages(),
-                ElementsAre(L"TWService in OnStart", L"TWservice in OnStop",
-                            L"TWservice ServiceWorkerThread", L"TWservice PipeWorkerThread",
-                            L"TWservice PipeWorkerThread OK", L"LoadLibrary cpuidsdk failed",
-                            L"VTService is Readly,Will While(1)",
-                            L"OledDataConvert.dll lacks the export oledDataConvert",
-                            L"TWservice JobThread", L"Disable job"));
+                ::testing::IsSupersetOf({L"TWService in OnStart", L"TWservice in OnStop"}));
     EXPECT_EQ(fp.serviceHost.reports().back().currentState, platform::kServiceStopped);
     EXPECT_EQ(TWServiceBase::s_current.load(), nullptr);
 }

@@ -84,19 +84,8 @@ class ServiceBaseTest : public ::testing::Test {
     HookService service{fp};
 };
 
-TEST_F(ServiceBaseTest, CheckPointsAreOneZeroTwoZeroAcrossStartAndStop) {
-    service.Start(0, nullptr);
-    service.Stop();
-    EXPECT_THAT(Reports(fp),
-                ElementsAre(Report{kServiceStartPending, 0, 1}, Report{kServiceRunning, 0, 0},
-                            Report{kServiceStopPending, 0, 2}, Report{kServiceStopped, 0, 0}));
-    for (const auto& s : fp.serviceHost.reports()) {
-        EXPECT_EQ(s.serviceType, kServiceWin32OwnProcess);
-        EXPECT_EQ(s.controlsAccepted, 5u);
-        EXPECT_EQ(s.waitHint, 0u);
-    }
-}
-
+// Pending states take the next check point, the counter runs on across
+// pause cycles and paused takes one too; running and stopped report zero.
 TEST_F(ServiceBaseTest, CheckPointCounterRunsOnAcrossPauseCyclesAndPausedTakesOne) {
     service.Start(0, nullptr);
     service.Pause();
@@ -108,7 +97,11 @@ TEST_F(ServiceBaseTest, CheckPointCounterRunsOnAcrossPauseCyclesAndPausedTakesOn
                             Report{kServiceContinuePending, 0, 4}, Report{kServiceRunning, 0, 0},
                             Report{kServiceStopPending, 0, 5}, Report{kServiceStopped, 0, 0}));
     // Controls accepted never follow the state: pause is never offered.
-    EXPECT_EQ(fp.serviceHost.reports().at(3).controlsAccepted, 5u);
+    for (const auto& s : fp.serviceHost.reports()) {
+        EXPECT_EQ(s.serviceType, kServiceWin32OwnProcess);
+        EXPECT_EQ(s.controlsAccepted, 5u);
+        EXPECT_EQ(s.waitHint, 0u);
+    }
 }
 
 TEST_F(ServiceBaseTest, StartThrowingCodeFiveLogsOneErrorAndStopsWithExitCodeFive) {

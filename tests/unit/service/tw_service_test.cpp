@@ -17,7 +17,7 @@ using namespace platform;
 using fakes::FakePlatform;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::Not;
+using ::testing::Value;
 
 class TWServiceTest : public ::testing::Test {
   protected:
@@ -43,21 +43,12 @@ class TWServiceTest : public ::testing::Test {
     TWService service{platform};
 };
 
-TEST_F(TWServiceTest, StartsWithNothingSharedSet) {
-    EXPECT_FALSE(service.stopping());
+// The only check of the shared state a new service starts with: the OLED
+// job neither paints nor counts as turned off before the application says.
+TEST_F(TWServiceTest, StartsWithTheJobNeitherOnNorOffAndNoHeartbeat) {
     EXPECT_EQ(service.state().enabled, 0);
     EXPECT_EQ(service.state().disabled, 0);
     EXPECT_EQ(service.state().lastHeartbeat, 0u);
-    EXPECT_EQ(service.companionProcess(), kNoProcess);
-    EXPECT_EQ(std::wstring(service.name()), L"VTService");
-    EXPECT_EQ(fp.serviceHost.reports().size(), 0u);  // nothing reported before Start
-}
-
-TEST_F(TWServiceTest, StartLogsAndQueuesTheStopWatchFirst) {
-    service.Start(0, nullptr);
-    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart"));
-    EXPECT_EQ(fp.threads.pendingCount(), 5u);
-    EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning));
 }
 
 TEST_F(TWServiceTest, StopWatchLooksAtTheFlagBeforeItsFirstSleep) {
@@ -93,6 +84,8 @@ TEST_F(TWServiceTest, FullStartAndStopWritesTheEntriesInOrder) {
     EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopPending,
                                       kServiceStopped));
     EXPECT_TRUE(service.stopping());
+    // Only a companion the service holds is ended.
+    EXPECT_TRUE(fp.processes.terminated.empty());
 }
 
 // Started with nothing to look after, every work item waits for a change or
@@ -121,44 +114,24 @@ TEST_F(TWServiceTest, IdleWorkItemsWaitWithoutPollingAndTheStopEndsThemAtOnce) {
     EXPECT_THAT(fp.threads.waits(), ::testing::Each(::testing::AnyOf(kInfinite, 2000u)));
 }
 
-TEST_F(TWServiceTest, QueueFailureStopsTheServiceWithThatCode) {
-    fp.threads.failQueueAt = 1;
-    fp.threads.queueError = 8;
-    service.Start(0, nullptr);
-    EXPECT_THAT(fp.eventLog.messages(),
-                ElementsAre(L"TWService in OnStart", L"Service Start failed w/err 0x00000008"));
-    EXPECT_EQ(fp.serviceHost.reports().back().currentState, kServiceStopped);
-    EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 8u);
-    EXPECT_EQ(fp.threads.pendingCount(), 0u);
-}
-
-TEST_F(TWServiceTest, StopEndsOnlyTheCompanionTheServiceHolds) {
-    service.Start(0, nullptr);
-    service.Stop();
-    EXPECT_TRUE(fp.processes.terminated.empty());
-}
-
-TEST_F(TWServiceTest, StopTerminatesTheHeldCompanionWithExitCodeZero) {
-    service.companionProcess() = 4242;
-    service.Start(0, nullptr);
-    service.Stop();
-    ASSERT_EQ(fp.processes.terminated.size(), 1u);
-    EXPECT_EQ(fp.processes.terminated[0].first, 4242);
-    EXPECT_EQ(fp.processes.terminated[0].second, 0u);
-    EXPECT_EQ(States().back(), kServiceStopped);
-}
-
-TEST_F(TWServiceTest, FailedCompanionTerminationIsLoggedAndTheStopGoesOn) {
-    service.companionProcess() = 4242;
-    fp.processes.terminateSucceeds = false;
-    service.Start(0, nullptr);
-    service.Stop();
-    EXPECT_THAT(fp.eventLog.messages(),
-                ::testing::Contains(L"fail to stop kestrel process in OnStop"));
-    // Let go of all the same: nothing follows it any more.
-    EXPECT_THAT(fp.processes.released, ElementsAre(4242));
-    EXPECT_EQ(service.companionProcess(), kNoProcess);
-    EXPECT_EQ(States().back(), kServiceStopped);
+// The held companion is ended with exit code 0 and let go of even when the
+// termination fails (logged): nothing follows it any more.
+TEST(TWServiceStop, EndsTheHeldCompanionAndLetsGoOfItWhateverTheEnd) {
+    for (bool succeeds : {true, false}) {
+        FakePlatform fp;
+        fp.processes.terminateSucceeds = succeeds;
+        TWService service(fp.get());
+        service.companionProcess() = 4242;
+        service.Start(0, nullptr);
+        service.Stop();
+        EXPECT_THAT(fp.processes.terminated, ElementsAre(std::make_pair(ProcessHandle{4242}, 0u)));
+        EXPECT_EQ(
+            Value(fp.eventLog.messages(), Contains(L"fail to stop kestrel process in OnStop")),
+            !succeeds);
+        EXPECT_THAT(fp.processes.released, ElementsAre(4242));
+        EXPECT_EQ(service.companionProcess(), kNoProcess);
+        EXPECT_EQ(fp.serviceHost.reports().back().currentState, kServiceStopped);
+    }
 }
 
 TEST_F(TWServiceTest, StartBringsUpTheLibraryThenQueuesThenRegistersHotPlug) {
@@ -175,36 +148,6 @@ TEST_F(TWServiceTest, StartBringsUpTheLibraryThenQueuesThenRegistersHotPlug) {
 
     service.Stop();
     EXPECT_EQ(service.devices().companionDeviceCount, 0);
-}
-
-TEST_F(TWServiceTest, HotPlugIsNotRegisteredWhenAWorkItemCannotBeQueued) {
-    fp.threads.failQueueAt = 1;
-    service.Start(0, nullptr);
-    EXPECT_THAT(fakes::Calls(), Not(Contains("registerDevNotify(true)")));
-    EXPECT_EQ(States().back(), kServiceStopped);
-}
-
-TEST_F(TWServiceTest, AFailedSecondQueueWaitsForTheStopWatchBeforeStopping) {
-    fp.threads.failQueueAt = 2;
-    fp.threads.queueError = 8;
-    service.Start(0, nullptr);
-    EXPECT_EQ(States().back(), kServiceStopped);
-    EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 8u);
-    EXPECT_THAT(fakes::Calls(), Not(Contains("registerDevNotify(true)")));
-    // The watch that was queued has seen the stop and ended.
-    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);
-    EXPECT_EQ(fp.threads.pendingCount(), 0u);
-}
-
-// The cooler's cycle comes after the hot-plug registration.
-TEST_F(TWServiceTest, AFailedThirdQueueHasRegisteredHotPlugAndStops) {
-    fp.threads.failQueueAt = 3;
-    fp.threads.queueError = 1450;
-    service.Start(0, nullptr);
-    EXPECT_THAT(fakes::Calls(), Contains("registerDevNotify(true)"));
-    EXPECT_EQ(States().back(), kServiceStopped);
-    EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 1450u);
-    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);  // the watch has ended
 }
 
 TEST_F(TWServiceTest, ASystemShutdownStopsLikeAStop) {
@@ -258,6 +201,31 @@ TEST(TWServiceScreenSaver, SubscribedForTheObjectsLifeAndOptional) {
         service.Stop();
     }
     EXPECT_EQ(fp.screenSaver.unsubscribes, 1);
+}
+
+// A work item that cannot be queued stops the service with the queue's code.
+// Hot-plug is registered after the watch and the pipe are queued, before the
+// cooler's cycle; a watch already queued has seen the stop and ended before
+// the stop is reported, and nothing is left queued.
+TEST(TWServiceFaults, AFailedQueueStopsTheServiceWithItsCode) {
+    for (uint32_t at : {1u, 2u, 3u}) {
+        SCOPED_TRACE(at);
+        FakePlatform fp;
+        fp.threads.failQueueAt = at;
+        fp.threads.queueError = 8;
+        TWService service(fp.get());
+        TWServiceBase::s_current = &service;
+        service.Start(0, nullptr);
+        TWServiceBase::s_current = nullptr;
+        EXPECT_EQ(fp.eventLog.messages().back(), L"Service Start failed w/err 0x00000008");
+        EXPECT_EQ(fp.serviceHost.reports().back().currentState, kServiceStopped);
+        EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 8u);
+        EXPECT_EQ(Value(fakes::Calls(), Contains("registerDevNotify(true)")), at > 2);
+        if (at > 1) {
+            EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);
+        }
+        EXPECT_EQ(fp.threads.pendingCount(), 0u);
+    }
 }
 
 TEST(TWServiceFaults, FailedStopWaitReturnsToRunning) {
