@@ -34,3 +34,29 @@ PACKAGE_PACKAGES=(dpkg-dev systemd systemd-container)
 WINE_PACKAGES=(wine wine32 wine64)
 # The 32-bit x86 Linux build and the user-mode emulator that runs its tests.
 I386_PACKAGES=(g++-multilib qemu-user-static libgtest-dev:i386 libgmock-dev:i386)
+
+# Whether this kernel runs 32-bit x86 programs. Kernels differ: one with
+# IA-32 emulation runs them (and 32-bit Wine), one without it runs neither.
+# Answered by building and running a tiny -m32 program (needs g++-multilib),
+# so it is the kernel's answer, not a guess from its name or from Wine.
+# Returns 0 (runs them), 1 (does not), 2 (no 32-bit program could be built).
+kernel_runs_i386() {
+    local dir rc=1
+    dir=$(mktemp -d)
+    printf 'int main(void) { return 0; }\n' >"$dir/probe.c"
+    if ! gcc -m32 "$dir/probe.c" -o "$dir/probe" >"$dir/log" 2>&1; then
+        cat "$dir/log" >&2
+        rc=2
+    elif "$dir/probe" 2>/dev/null; then
+        rc=0
+    fi
+    rm -rf "$dir"
+    return $rc
+}
+
+# The sanitizer builds already stop at their first report; these make sure
+# nothing in the environment turns that off, and that leaks count too.
+sanitizer_options() {
+    export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}halt_on_error=1:detect_leaks=1"
+    export UBSAN_OPTIONS="${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}halt_on_error=1:print_stacktrace=1"
+}
