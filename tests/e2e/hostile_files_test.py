@@ -83,6 +83,12 @@ class HostileFiles(DaemonHarness):
         self.as_user("mv", self.data("service_dmp"), self.data("moved"))
         self.as_user("ln", "-s", self.vault, self.data("service_dmp"))
 
+    def aside(self):
+        """The one name the daemon set its folder's former occupant aside to."""
+        names = [n for n in os.listdir(self.data_dir) if n.startswith("service_dmp.aside-")]
+        self.assertEqual(len(names), 1, names)
+        return self.data(names[0])
+
     def frames(self):
         return self.twsim({"cmd": "frames"})[0]
 
@@ -99,7 +105,7 @@ class HostileFiles(DaemonHarness):
         self.assertTrue(wait_for(lambda: self.frames()["count"] >= 1, 10))
         self.assertIn("1", self.frames()["pixels"])  # the text went through a bitmap
         # The planted link was set aside as it was, a new folder made.
-        self.assertEqual(os.readlink(self.data("service_dmp.aside-1")), self.vault)
+        self.assertEqual(os.readlink(self.aside()), self.vault)
         self.assert_service_folder(self.data("service_dmp"))
         self.assertTrue(os.path.isfile(self.data("service_dmp", "oled.bmp")))
         self.assertEqual(os.readlink(self.data("oled.bmp")), self.target)
@@ -124,7 +130,7 @@ class HostileFiles(DaemonHarness):
             self.as_user("ln", "-s", self.target, self.data("service_dmp", name))
         proc = self.start()
         self.wait_messages(["CreateRX420"])
-        aside = self.data("service_dmp.aside-1")
+        aside = self.aside()
         self.assertEqual(os.lstat(aside).st_uid, NOBODY)
         self.assert_service_folder(self.data("service_dmp"))
 

@@ -5,9 +5,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/posix/system_posix.h"
@@ -19,7 +21,6 @@ namespace {
 // A name that was taken by someone else is looked at again this often
 // before giving up: each look may find something new planted there.
 constexpr int kAttempts = 4;
-constexpr int kAsideNames = 100;
 
 // A real folder of the service's own user that nobody else may write to.
 // (A folder of ours that others could only read is fine: nobody else can
@@ -30,10 +31,19 @@ bool Ours(const struct stat& info) {
 }
 
 // Renames whatever is at `path` (the link itself, not what it points to)
-// to the first free "<path>.aside-N", never replacing anything there.
+// to "<path>.aside-" and a random part, never replacing anything there.
+// Names others can guess could all be taken in advance, and then the
+// service would have no folder.
 bool SetAside(const std::string& path, uint32_t& error) {
-    for (int n = 1; n <= kAsideNames; ++n) {
-        const std::string aside = path + ".aside-" + std::to_string(n);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        uint64_t random = 0;
+        if (getrandom(&random, sizeof random, 0) != sizeof random) {
+            error = static_cast<uint32_t>(errno);
+            return false;
+        }
+        char suffix[32];
+        snprintf(suffix, sizeof suffix, ".aside-%016llx", static_cast<unsigned long long>(random));
+        const std::string aside = path + suffix;
         if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
             return true;
         }

@@ -2,8 +2,10 @@
 
 // After windows.h:
 #include <aclapi.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "platform/win32/system_win.h"
@@ -23,7 +25,6 @@ constexpr DWORD kHeldAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_
 constexpr DWORD kHeldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Something new may be planted after each look; give up after a few.
 constexpr int kAttempts = 4;
-constexpr int kAsideNames = 100;
 
 class SystemFiles final : public FileApi {
   public:
@@ -108,11 +109,19 @@ bool Ours(FileApi& api, HANDLE folder, PSID account) {
     return ours;
 }
 
-// Renames what is at `folder` (a junction itself, not its target) to the
-// first free "<folder>.aside-N".
+// Renames what is at `folder` (a junction itself, not its target) to
+// "<folder>.aside-" and a random part. Names others can guess could all be
+// taken in advance, and then the service would have no folder.
 bool SetAside(FileApi& api, const std::wstring& folder, uint32_t& error) {
-    for (int n = 1; n <= kAsideNames; ++n) {
-        if (api.Move(folder, folder + L".aside-" + std::to_wstring(n))) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        unsigned long long random = 0;
+        if (!RtlGenRandom(&random, sizeof random)) {
+            error = ERROR_GEN_FAILURE;
+            return false;
+        }
+        wchar_t suffix[32];
+        swprintf(suffix, sizeof suffix / sizeof suffix[0], L".aside-%016llx", random);
+        if (api.Move(folder, folder + suffix)) {
             return true;
         }
         const DWORD code = api.LastError();

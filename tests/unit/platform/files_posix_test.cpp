@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <vector>
 
 #include "platform/posix/system_posix.h"
@@ -65,7 +66,7 @@ TEST_F(PosixFiles, AMissingServiceFolderIsCreatedForTheServiceAloneAndKeptLater)
     PosixFolders again;
     ASSERT_TRUE(again.PrepareServiceFolder(folder.string(), error));
     EXPECT_EQ(Read(again.ServiceFolder() + "old.txt"), "kept");
-    EXPECT_FALSE(fs::exists(root / "service_dmp.aside-1"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 2);
 
     // Only the last level is created.
     PosixFolders orphan;
@@ -108,7 +109,15 @@ TEST_F(PosixFiles, WhateverElseIsAtTheServiceFolderIsSetAside) {
                              return lstat(p.c_str(), &info) == 0 && info.st_uid == 65534;
                          }});
     }
-    int n = 0;
+    // Every name a user could guess is taken: the service still gets its
+    // folder.
+    for (int n = 1; n <= 100; ++n) {
+        std::ofstream(root / ("service_dmp.aside-" + std::to_string(n))) << "planted";
+    }
+    std::set<fs::path> asides;
+    for (const auto& entry : fs::directory_iterator(root)) {
+        asides.insert(entry.path());
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(folder);  // the service's own folder of the case before
@@ -118,7 +127,15 @@ TEST_F(PosixFiles, WhateverElseIsAtTheServiceFolderIsSetAside) {
         ASSERT_TRUE(folders.PrepareServiceFolder(folder.string(), error)) << error;
         ExpectServiceOnly(folder);
         EXPECT_TRUE(fs::is_empty(folder));
-        EXPECT_TRUE(c.stillThere(root / ("service_dmp.aside-" + std::to_string(++n))));
+        std::vector<fs::path> added;
+        for (const auto& entry : fs::directory_iterator(root)) {
+            if (entry.path() != folder && asides.insert(entry.path()).second) {
+                added.push_back(entry.path());
+            }
+        }
+        ASSERT_EQ(added.size(), 1u);
+        EXPECT_EQ(added[0].filename().string().rfind("service_dmp.aside-", 0), 0u);
+        EXPECT_TRUE(c.stillThere(added[0]));
         std::ofstream(folders.ServiceFolder() + "report.txt") << "report";
         EXPECT_EQ(Read(folder / "report.txt"), "report");
         ExpectVaultUntouched();
