@@ -182,5 +182,70 @@ TEST_F(PosixFiles, OnlyAPlainFileWithinTheLimitIsRead) {
     EXPECT_EQ(content, "untouched");
 }
 
+// The walk to a folder: a link or a folder another user controls anywhere
+// above the last level is refused; the last folder itself may be anyone's
+// and writable, but no link.
+TEST_F(PosixFiles, TheWayToAFolderHasNoLinkAndNoFolderOfAnotherUser) {
+    const fs::path data = root / "veltrace" / "data";
+    fs::create_directories(data);
+    fs::create_directory_symlink(root / "veltrace", root / "linked");
+    fs::create_directory_symlink(data, root / "veltrace" / "linked-data");
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        fs::path folder;
+        uint32_t error;  // 0: reached
+    };
+    std::vector<Case> cases = {
+        {"plain", [] {}, data, 0},
+        {"link above", [] {}, root / "linked" / "data", ELOOP},
+        {"link last", [] {}, root / "veltrace" / "linked-data", ELOOP},
+        {"writable by all above", [&] { chmod((root / "veltrace").c_str(), 0777); }, data, EPERM},
+        {"sticky above", [&] { chmod((root / "veltrace").c_str(), 01777); }, data, 0},
+        {"writable by all last", [&] { chmod(data.c_str(), 0777); }, data, 0},
+    };
+    if (geteuid() == 0) {
+        auto give = [](const fs::path& p) { ASSERT_EQ(chown(p.c_str(), 65534, 65534), 0); };
+        cases.push_back({"another user's last", [&] { give(data); }, data, 0});
+        cases.push_back({"another user's above", [&] { give(root / "veltrace"); }, data, EPERM});
+        cases.push_back({"another user's in sticky",
+                         [&] {
+                             give(data);
+                             chmod((root / "veltrace").c_str(), 01777);
+                         },
+                         data, EPERM});
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        chmod((root / "veltrace").c_str(), 0755);
+        chmod(data.c_str(), 0755);
+        ASSERT_EQ(chown((root / "veltrace").c_str(), geteuid(), getegid()), 0);
+        ASSERT_EQ(chown(data.c_str(), geteuid(), getegid()), 0);
+        c.plant();
+        uint32_t error = 0;
+        const int fd = OpenFolderByWalk(c.folder.string(), error);
+        EXPECT_EQ(fd >= 0 ? 0 : error, c.error);
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+// A data folder the walk refuses: no service folder made, nothing renamed,
+// no file read from it.
+TEST_F(PosixFiles, NothingIsMadeOrReadInAFolderReachedThroughALink) {
+    fs::create_directory_symlink(vault, root / "data");
+    PosixFolders folders;
+    uint32_t error = 0;
+    EXPECT_FALSE(folders.PrepareServiceFolder((root / "data" / "service_dmp/").string(), error));
+    EXPECT_EQ(error, uint32_t{ELOOP});
+    EXPECT_EQ(folders.ServiceFolder(), "");
+    std::string content = "untouched";
+    EXPECT_EQ(folders.ReadUserFile((root / "data" / "precious").string(), 100, content),
+              UserFile::Untrusted);
+    EXPECT_EQ(content, "untouched");
+    ExpectVaultUntouched();
+}
+
 }  // namespace
 }  // namespace vt::platform::posix
