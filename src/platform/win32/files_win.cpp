@@ -327,6 +327,77 @@ Level Judge(FileApi& api, HANDLE folder, PSID account, bool aboveLast, bool syst
 
 }  // namespace
 
+bool SecureFolder(const std::wstring& path, const wchar_t* sddl, PSID installer, bool& takenOver,
+                  uint32_t& error) {
+    takenOver = false;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                                nullptr)) {
+        error = ::GetLastError();
+        return false;
+    }
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    bool done = ::CreateDirectoryW(path.c_str(), &security) != FALSE;
+    error = done ? ERROR_SUCCESS : ::GetLastError();
+    if (!done && error == ERROR_ALREADY_EXISTS) {
+        // The entry itself, never what a reparse point leads to; backup
+        // semantics let the restore and take-ownership rights count.
+        HANDLE folder = ::CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                      kReadShare, nullptr, OPEN_EXISTING, kNoFollow, nullptr);
+        error = folder == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+        if (folder != INVALID_HANDLE_VALUE) {
+            SystemFiles files;
+            PSID owner = nullptr;
+            PACL dacl = nullptr;
+            PSECURITY_DESCRIPTOR current = nullptr;
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (!files.Information(folder, info) ||
+                (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                error = ERROR_DIRECTORY;
+            } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                error = kReparsePointEncountered;
+            } else if ((error = files.Security(folder, &owner, &dacl, &current)) == ERROR_SUCCESS) {
+                const bool ours =
+                    SystemSid(owner) || (installer != nullptr && ::EqualSid(owner, installer));
+                PSID newOwner = nullptr;
+                BOOL defaulted = FALSE;
+                PACL newDacl = nullptr;
+                BOOL present = FALSE;
+                ::GetSecurityDescriptorOwner(descriptor, &newOwner, &defaulted);
+                ::GetSecurityDescriptorDacl(descriptor, &present, &newDacl, &defaulted);
+                if (!ours) {
+                    error = ::SetSecurityInfo(folder, SE_FILE_OBJECT,
+                                              OWNER_SECURITY_INFORMATION |
+                                                  DACL_SECURITY_INFORMATION |
+                                                  PROTECTED_DACL_SECURITY_INFORMATION,
+                                              newOwner, nullptr, newDacl, nullptr);
+                    takenOver = error == ERROR_SUCCESS;
+                }
+                ::LocalFree(current);
+            }
+            ::CloseHandle(folder);
+        }
+        done = error == ERROR_SUCCESS;
+    }
+    ::LocalFree(descriptor);
+    return done;
+}
+
+std::vector<BYTE> ProcessUser() {
+    std::vector<BYTE> user;
+    HANDLE token = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD size = 0;
+        ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        user.resize(size);
+        if (size == 0 || !::GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
+            user.clear();
+        }
+        ::CloseHandle(token);
+    }
+    return user;
+}
+
 FileApi& SystemFileApi() {
     static SystemFiles files;
     return files;
@@ -459,23 +530,17 @@ HANDLE CreateDumpFileWith(FileApi& api, const std::wstring& path) {
 PSID WinFolders::Account() {
     std::lock_guard<std::mutex> lock(dataMutex_);
     if (user_.empty()) {
-        HANDLE token = nullptr;
-        if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-            DWORD size = 0;
-            ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-            user_.resize(size);
-            if (size == 0 || !::GetTokenInformation(token, TokenUser, user_.data(), size, &size)) {
-                user_.clear();
-            }
-            ::CloseHandle(token);
-        }
+        user_ = ProcessUser();
     }
     return user_.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
 }
 
 HANDLE WinFolders::HeldFolder(const std::wstring& folder, uint32_t& error, bool& shared) {
     shared = false;
-    if (::lstrcmpiW(folder.c_str(), FromAnsi(DataFolder()).c_str()) != 0) {
+    // Either separator: the dump folder is spelt with forward slashes.
+    std::wstring same = folder;
+    std::replace(same.begin(), same.end(), L'/', L'\\');
+    if (::lstrcmpiW(same.c_str(), FromAnsi(DataFolder()).c_str()) != 0) {
         return WalkToFolder(SystemFileApi(), folder, Account(), error);
     }
     PSID account = Account();

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/folders.h"
 
@@ -55,6 +56,28 @@ FileApi& SystemFileApi();
 // The service folder's DACL: full control for SYSTEM and Administrators,
 // handed down to everything in it; nothing inherited from the data folder.
 inline constexpr wchar_t kServiceFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// What the installer gives the folders on the way to the service folder
+// (owner Administrators, protected): the product's folder in ProgramData,
+// which only the system changes; the data folder, where users may add
+// files and keep full control of their own ones, nothing more.
+inline constexpr wchar_t kProductFolderSddl[] =
+    L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+inline constexpr wchar_t kDataFolderSddl[] =
+    L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x1200a9;;;BU)"
+    L"(A;OIIO;FA;;;CO)";
+
+// Makes the folder at `path` with the descriptor `sddl`, or, when a folder
+// is there that neither the system nor `installer` (the installing
+// account) owns, gives it that descriptor, owner included, and sets
+// `takenOver`. A reparse point there is left alone: false,
+// ERROR_REPARSE_POINT_ENCOUNTERED in `error`.
+bool SecureFolder(const std::wstring& path, const wchar_t* sddl, PSID installer, bool& takenOver,
+                  uint32_t& error);
+
+// The running process's account as a TOKEN_USER; empty when the token
+// cannot say.
+std::vector<BYTE> ProcessUser();
 
 // A path in the ANSI code page, as the folders are spelt.
 std::wstring FromAnsi(const std::string& text);

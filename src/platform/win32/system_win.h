@@ -47,6 +47,7 @@ class WinScm final : public ServiceControlManager {
     bool AddEventSource(const std::wstring& source, const std::wstring& messageFile,
                         uint32_t typesSupported) override;
     bool DeleteEventSource(const std::wstring& source) override;
+    bool SecureDataFolders(std::vector<std::wstring>& takenOver) override;
     void CloseHandle(ScHandle handle) override;
     bool ModulePath(std::wstring& path) override;
     uint32_t LastError() override;
