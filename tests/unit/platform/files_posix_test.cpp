@@ -231,21 +231,5 @@ TEST_F(PosixFiles, TheWayToAFolderHasNoLinkAndNoFolderOfAnotherUser) {
     }
 }
 
-// A data folder the walk refuses: no service folder made, nothing renamed,
-// no file read from it.
-TEST_F(PosixFiles, NothingIsMadeOrReadInAFolderReachedThroughALink) {
-    fs::create_directory_symlink(vault, root / "data");
-    PosixFolders folders;
-    uint32_t error = 0;
-    EXPECT_FALSE(folders.PrepareServiceFolder((root / "data" / "service_dmp/").string(), error));
-    EXPECT_EQ(error, uint32_t{ELOOP});
-    EXPECT_EQ(folders.ServiceFolder(), "");
-    std::string content = "untouched";
-    EXPECT_EQ(folders.ReadUserFile((root / "data" / "precious").string(), 100, content),
-              UserFile::Untrusted);
-    EXPECT_EQ(content, "untouched");
-    ExpectVaultUntouched();
-}
-
 }  // namespace
 }  // namespace vt::platform::posix
