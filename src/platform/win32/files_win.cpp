@@ -105,17 +105,21 @@ class SystemFiles final : public FileApi {
             return false;
         }
         // The new name is taken inside the same held folder, not by path.
-        std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
-        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFORMATION) + to.size() * sizeof(wchar_t));
+        auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
         rename->ReplaceIfExists = FALSE;
         rename->RootDirectory = folder;
-        rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+        rename->FileNameLength = static_cast<ULONG>(to.size() * sizeof(wchar_t));
         memcpy(rename->FileName, to.c_str(), rename->FileNameLength);
-        const bool moved = ::SetFileInformationByHandle(entry, FileRenameInfo, rename,
-                                                        static_cast<DWORD>(buffer.size())) != FALSE;
-        const DWORD code = ::GetLastError();
+        IO_STATUS_BLOCK status{};
+        const NTSTATUS result = ::NtSetInformationFile(entry, &status, rename,
+                                                       static_cast<ULONG>(buffer.size()),
+                                                       FileRenameInformation);
         ::CloseHandle(entry);
-        ::SetLastError(code);
+        const bool moved = result >= 0;
+        if (!moved) {
+            ::SetLastError(::RtlNtStatusToDosError(result));
+        }
         return moved;
     }
     bool Delete(const std::wstring& path) override { return ::DeleteFileW(path.c_str()) != FALSE; }
