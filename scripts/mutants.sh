@@ -93,6 +93,13 @@ recovery-restarts @ src/service/installer.cpp @ actions.restartCount = kRecovery
 job-wait-step @ src/oled/oled_job.h @ kWaitStepMs = 100; @ kWaitStepMs = 50;
 error-text @ src/common/text.cpp @ out += L" failed w/err 0x"; @ out += L" failed w/err ";
 saver-started @ src/service/tw_service.h @ void ScreenSaverStarted() override { cooler_.SwitchForScreenSaver(0); } @ void ScreenSaverStarted() override { cooler_.SwitchForScreenSaver(1); }
+data-walk-owner @ src/platform/posix/folder_walk_posix.cpp @ name == "." || name == ".." || !SystemOwned(info) || @ name == "." || name == ".." ||
+data-walk-follows-links @ src/platform/posix/folder_walk_posix.cpp @ O_PATH | O_NOFOLLOW | O_CLOEXEC @ O_PATH | O_CLOEXEC
+data-walk-sticky-next @ src/platform/posix/folder_walk_posix.cpp @ if (fd >= 0 && othersWrite && !SystemOwned(info)) { @ if (fd >= 0 && false) {
+aside-guessable @ src/platform/posix/service_folder_posix.cpp @ ".aside-%016llx", static_cast<unsigned long long>(random) @ ".aside-%d", attempt + 1
+pipe-users-add-instances @ src/pipe/pipe_server.cpp @ 0x12019b;;;AU @ GRGW;;;AU
+crash-reset-handler @ src/platform/posix/crash_posix.cpp @ action.sa_flags = SA_SIGINFO | SA_ONSTACK; @ action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_ONSTACK;
+crash-reraise-blocked @ src/platform/posix/crash_posix.cpp @ pthread_sigmask(SIG_UNBLOCK, &own, nullptr); @ sigemptyset(&own);
 EOF
 }
 

@@ -18,6 +18,7 @@ bool UserFileReader::Read(const std::string& path, std::string& content) {
             return true;
         case UserFile::NotRegular:
         case UserFile::TooLarge:
+        case UserFile::Untrusted:
             Refuse(result);
             return false;
         default:
@@ -33,10 +34,10 @@ void UserFileReader::Refuse(UserFile why) {
         return;
     }
     reported_ = why;
-    WriteServiceEvent(
-        eventLog_, platform::EventType::Error,
-        name_ + (why == UserFile::TooLarge ? L" is too large, not read"
-                                           : L" is a link or not a regular file, not read"));
+    const wchar_t* reason = why == UserFile::TooLarge    ? L" is too large, not read"
+                            : why == UserFile::Untrusted ? L" is in a folder others may redirect, not read"
+                                                         : L" is a link or not a regular file, not read";
+    WriteServiceEvent(eventLog_, platform::EventType::Error, name_ + reason);
 }
 
 }  // namespace vt

@@ -1,7 +1,8 @@
 // The files the service reads from the shared data folder (the job file,
 // localdevice.ini), where any local user may put what they like. Each is
-// read only as a plain file of at most kUserFileLimit bytes; anything else
-// reads as missing, and the refusal is one error entry naming the file
+// read only as a plain file of at most kUserFileLimit bytes, in a folder
+// reached without links through folders only the system controls; anything
+// else reads as missing, and the refusal is one error entry naming the file
 // (not one per read: localdevice.ini is read every two seconds).
 //
 // One reader per file, used by one thread.
@@ -26,8 +27,8 @@ class UserFileReader {
     // True, with the whole file in `content`, when the file at `path` is a
     // plain file within the limit. Otherwise false, `content` untouched.
     bool Read(const std::string& path, std::string& content);
-    // Reports a file that is there but may not be used (NotRegular or
-    // TooLarge): one error entry, unless this refusal was the last thing
+    // Reports a file that is there but may not be used (NotRegular,
+    // TooLarge, or Untrusted: its folder may be redirected): one error entry, unless this refusal was the last thing
     // reported and no good read came since.
     void Refuse(platform::UserFile why);
 

@@ -23,7 +23,13 @@ platform::PipeSpec ServicePipeSpec() {
     spec.defaultTimeout = 0;
     spec.requestSize = kReadSize;
     // Authenticated users read and write; administrators have full control.
-    spec.securityDescriptor = L"D:(A;OICI;GRGW;;;AU)(A;OICI;GA;;;BA)";
+    // The users' rights are spelled out (0x12019b: read and write data,
+    // attributes and extended attributes, read control, synchronize)
+    // because generic write would map to the file write set, whose append
+    // bit is, on a pipe, the right to create an instance of the name: any
+    // user could then add an instance while the service's own are being
+    // made or closed and answer clients in its place.
+    spec.securityDescriptor = L"D:(A;OICI;0x12019b;;;AU)(A;OICI;GA;;;BA)";
     return spec;
 }
 

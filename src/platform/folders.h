@@ -23,6 +23,8 @@ enum class UserFile {
                  // with a second name (hard link), a folder, pipe or device
     TooLarge,    // more bytes than the caller accepts
     Unreadable,  // there, but it cannot be opened or read
+    Untrusted,   // the way to its folder passes a link or reparse point,
+                 // or a folder above it that another user controls
 };
 
 class Folders {
@@ -45,15 +47,20 @@ class Folders {
     virtual char Separator() = 0;
 
     // Reads the whole file at `path` when it is a regular file with a
-    // single name and at most `limit` bytes. It is opened without following
-    // a link in its last component and without waiting on a pipe, and
-    // checked on the open file, so a file swapped in after the check is
-    // never the one read. `content` is replaced only when the result is
-    // Read. Any thread.
+    // single name and at most `limit` bytes. Its folder is reached by a
+    // walk from the root that follows no link and trusts no folder above it
+    // that another user controls (the data folder: once, then held); the
+    // file is opened relative to it, without following a link in its last
+    // component and without waiting on a pipe, and checked on the open
+    // file, so a file swapped in after the check is never the one read.
+    // `content` is replaced only when the result is Read. Any thread.
     virtual UserFile ReadUserFile(const std::string& path, size_t limit, std::string& content) = 0;
 
-    // Makes `folder` (its last level only; the parent must exist) the
-    // service's own for the life of the process: only the service's account
+    // Makes `folder` (its last level only; the parent must exist and is
+    // reached as ReadUserFile reaches a file's folder, and a parent that
+    // fails that walk is an error: nothing is made, renamed or written
+    // there) the service's own for the life of the process: only the
+    // service's account
     // and administrators may read or change it (Windows: a protected ACL for
     // SYSTEM and Administrators; Linux: owned by the service's user, 0700).
     // Whatever else is at that name (a link or junction, a file, a folder of

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/service_status.h"
 
@@ -62,6 +63,14 @@ class ServiceControlManager {
                                 uint32_t typesSupported) = 0;
     // Deletes that key; a source that is not registered counts as deleted.
     virtual bool DeleteEventSource(const std::wstring& source) = 0;
+    // Makes the product's folder in ProgramData, the data folder in it and
+    // the service folder in that the system's, as the service's walk to
+    // them at start expects: each is made with a protected descriptor when
+    // missing (owner Administrators; users may add and change their own
+    // files in the data folder, nothing more), and one a user owns is taken
+    // over (owner Administrators, the same descriptor) and its path added
+    // to `takenOver`. A reparse point on the path is no folder: false.
+    virtual bool SecureDataFolders(std::vector<std::wstring>& takenOver) = 0;
     virtual void CloseHandle(ScHandle handle) = 0;
     // The running program's full path; false when it cannot be had whole.
     virtual bool ModulePath(std::wstring& path) = 0;

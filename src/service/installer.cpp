@@ -64,6 +64,16 @@ void Installer::Install() {
     if (!scm_.AddEventSource(kServiceName, path, kEventTypesSupported)) {
         PrintFailure(L"Event source registration", scm_.LastError());
     }
+    // Before the service starts: it trusts the way to its data folder only
+    // when the system owns it, and a user could have made these folders
+    // before the product came.
+    std::vector<std::wstring> takenOver;
+    if (!scm_.SecureDataFolders(takenOver)) {
+        PrintFailure(L"Data folder preparation", scm_.LastError());
+    }
+    for (const std::wstring& folder : takenOver) {
+        console_.Print(folder + L" belonged to a user: taken over for the administrators.\n");
+    }
     StartAndConfigure();
 }
 

@@ -23,8 +23,10 @@ class Installer {
               platform::Clock& clock);
 
     // Registers the service and its event source (the program itself holds
-    // the message table), then always tries StartAndConfigure, so an install
-    // over an existing registration starts it all the same.
+    // the message table), makes the data folders the system's (one line
+    // per folder taken over from a user), then always tries
+    // StartAndConfigure, so an install over an existing registration starts
+    // it all the same.
     void Install();
     // Starts the service; only when the start is accepted are the
     // description and the recovery actions written.

@@ -37,9 +37,12 @@ class HostileFiles(DaemonHarness):
         if os.geteuid() != 0:
             self.skipTest("the attacker's steps run as user 65534 and the daemon as root: "
                           "run as root to switch users")
-        # The user may enter the test's folder and write to the data folder.
+        # The user may enter the test's folder, and owns the data folder (the
+        # desktop application may have made it): under a parent of root's
+        # that is no way in.
         os.chmod(self.dir.name, 0o755)
         os.chmod(self.data_dir, 0o777)
+        os.chown(self.data_dir, NOBODY, NOBODY)
         # What the user must never reach through the daemon: a file of
         # root's, and a folder only root may write to.
         self.target = os.path.join(self.dir.name, "precious")
@@ -83,6 +86,19 @@ class HostileFiles(DaemonHarness):
         self.as_user("mv", self.data("service_dmp"), self.data("moved"))
         self.as_user("ln", "-s", self.vault, self.data("service_dmp"))
 
+    def aside(self):
+        """The one name the daemon set its folder's former occupant aside to."""
+        names = [n for n in os.listdir(self.data_dir) if n.startswith("service_dmp.aside-")]
+        self.assertEqual(len(names), 1, names)
+        return self.data(names[0])
+
+    def crash(self, proc):
+        """A fault inside the device library, through the RX420's ControlOff."""
+        self.twsim({"cmd": "set", "model": "RX420", "state": {"faultOn": "ControlOff"}})
+        self.vtctl("rx420_control_off", check=False)
+        proc.communicate(timeout=15)
+        self.assertEqual(proc.returncode, -signal.SIGSEGV)
+
     def frames(self):
         return self.twsim({"cmd": "frames"})[0]
 
@@ -99,7 +115,7 @@ class HostileFiles(DaemonHarness):
         self.assertTrue(wait_for(lambda: self.frames()["count"] >= 1, 10))
         self.assertIn("1", self.frames()["pixels"])  # the text went through a bitmap
         # The planted link was set aside as it was, a new folder made.
-        self.assertEqual(os.readlink(self.data("service_dmp.aside-1")), self.vault)
+        self.assertEqual(os.readlink(self.aside()), self.vault)
         self.assert_service_folder(self.data("service_dmp"))
         self.assertTrue(os.path.isfile(self.data("service_dmp", "oled.bmp")))
         self.assertEqual(os.readlink(self.data("oled.bmp")), self.target)
@@ -124,15 +140,12 @@ class HostileFiles(DaemonHarness):
             self.as_user("ln", "-s", self.target, self.data("service_dmp", name))
         proc = self.start()
         self.wait_messages(["CreateRX420"])
-        aside = self.data("service_dmp.aside-1")
+        aside = self.aside()
         self.assertEqual(os.lstat(aside).st_uid, NOBODY)
         self.assert_service_folder(self.data("service_dmp"))
 
         self.swap_service_folder()
-        self.twsim({"cmd": "set", "model": "RX420", "state": {"faultOn": "ControlOff"}})
-        self.vtctl("rx420_control_off", check=False)
-        proc.communicate(timeout=15)
-        self.assertEqual(proc.returncode, -signal.SIGSEGV)
+        self.crash(proc)
         self.assert_nothing_reached()
         self.assertEqual(len(os.listdir(aside)), 3)
         reports = os.listdir(self.data("moved"))
@@ -140,6 +153,53 @@ class HostileFiles(DaemonHarness):
         info = os.lstat(self.data("moved", reports[0]))
         self.assertTrue(stat.S_ISREG(info.st_mode))
         self.assertEqual((info.st_uid, stat.S_IMODE(info.st_mode)), (0, 0o600))
+
+    def use_data_folder(self, path):
+        self.data_dir = path
+        self.env["VTSERVICE_DATA_DIR"] = path
+
+    def assert_pipe_answers(self):
+        self.assertEqual(self.vtctl("status").stdout, "off\n")
+
+    def test_nothing_is_made_below_a_parent_the_user_owns(self):
+        # As a user can make the product's folder in ProgramData before it
+        # is installed: the parent is the user's, the data folder in it too.
+        parent = os.path.join(self.dir.name, "tarnwick")
+        os.mkdir(parent, 0o755)
+        os.chown(parent, NOBODY, NOBODY)
+        self.use_data_folder(os.path.join(parent, "veltrace"))
+        self.as_user("mkdir", self.data_dir)
+        with open(os.path.join(self.dir.name, "job.cfg"), "w") as f:
+            json.dump({"enable": True}, f)
+        self.as_user("cp", os.path.join(self.dir.name, "job.cfg"), self.data("tw_service.cfg"))
+        proc = self.start()
+        self.assert_pipe_answers()
+        self.vtctl("enable")
+        self.wait_messages(["tw_service.cfg is in a folder others may redirect, not read"])
+        self.assertEqual(os.listdir(parent), ["veltrace"])
+        self.assertEqual(os.listdir(self.data_dir), ["tw_service.cfg"])
+        self.stop(proc)
+        self.assertEqual(self.messages().count("Prepare service_dmp failed w/err 0x00000001"), 1)
+
+    def test_a_data_folder_replaced_by_a_link_is_not_used_even_by_a_crash(self):
+        # A folder everyone may add to (sticky, as /tmp), where the user put
+        # a link to root's folder at the data folder's name.
+        shared = os.path.join(self.dir.name, "shared")
+        os.mkdir(shared)
+        os.chmod(shared, 0o1777)
+        os.mkdir(os.path.join(self.vault, "service_dmp"), 0o700)
+        with open(os.path.join(self.vault, "file"), "w") as f:
+            f.write("root's\n")
+        self.before = self.fingerprint()
+        self.use_data_folder(os.path.join(shared, "veltrace"))
+        self.as_user("ln", "-s", self.vault, self.data_dir)
+        self.scenario({"model": "RX420"})
+        proc = self.start()
+        self.wait_messages(["CreateRX420", "Prepare service_dmp failed w/err 0x00000028"])
+        self.assert_pipe_answers()
+        self.crash(proc)
+        self.assert_nothing_reached()
+        self.assertEqual(os.listdir(os.path.join(self.vault, "service_dmp")), [])
 
     def test_oversized_and_linked_input_files_are_refused_in_a_few_mib(self):
         self.scenario({"model": "RX410", "state": {"profile": 1}},

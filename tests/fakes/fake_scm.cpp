@@ -172,6 +172,16 @@ bool FakeScm::DeleteEventSource(const std::wstring& source) {
     return true;
 }
 
+bool FakeScm::SecureDataFolders(std::vector<std::wstring>& takenOver) {
+    if (dataFoldersError != 0) {
+        return Fail(dataFoldersError);
+    }
+    ++dataFoldersSecured;
+    takenOver.insert(takenOver.end(), userFolders.begin(), userFolders.end());
+    userFolders.clear();
+    return true;
+}
+
 void FakeScm::CloseHandle(ScHandle handle) {
     if (handles_.erase(reinterpret_cast<uintptr_t>(handle)) != 0) {
         --openHandles;

@@ -40,6 +40,7 @@ class FakeScm final : public platform::ServiceControlManager {
     bool AddEventSource(const std::wstring& source, const std::wstring& messageFile,
                         uint32_t typesSupported) override;
     bool DeleteEventSource(const std::wstring& source) override;
+    bool SecureDataFolders(std::vector<std::wstring>& takenOver) override;
     void CloseHandle(platform::ScHandle handle) override;
     bool ModulePath(std::wstring& path) override;
     uint32_t LastError() override { return lastError_; }
@@ -51,6 +52,10 @@ class FakeScm final : public platform::ServiceControlManager {
         uint32_t typesSupported = 0;
     };
     std::map<std::wstring, EventSource> eventSources;
+    // The data folders: how many times secured, and what a user owned.
+    int dataFoldersSecured = 0;
+    std::vector<std::wstring> userFolders;
+    uint32_t dataFoldersError = 0;
     // Fault switches and scripted behaviour.
     uint32_t openManagerError = 0;  // e.g. access denied
     std::optional<uint32_t> modulePathError;

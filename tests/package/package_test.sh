@@ -111,14 +111,22 @@ else
     }
     # Whatever happens below, the machine keeps no copy.
     trap 'dpkg --purge vtservice >/dev/null 2>&1; restore; rm -rf "$tree"' EXIT
+    # A data folder a user made before the package came is taken over.
+    mkdir -m 0777 /var/lib/vtservice && chown 65534:65534 /var/lib/vtservice
     if out=$(dpkg_retry -i "$deb"); then ok "dpkg -i"; else bad "dpkg -i"; echo "$out"; fi
+    check "the user's data folder is taken over, with one line" \
+        "$(grep -c 'took over /var/lib/vtservice from user' <<<"$out") $(stat -c '%u %a' \
+            /var/lib/vtservice /var/lib/vtservice/service_dmp | tr '\n' ' ')" \
+        "1 0 755 0 700 "
     check "installed" "$(dpkg-query -W -f='${Status} ${Version}' vtservice 2>&1)" \
         "install ok installed 0.4.0.0"
     check "the installed program runs and points at its unit" \
         "$(/usr/lib/vtservice/VTService -install 2>&1)" \
         "VTService is installed, started and removed by systemd here: see packaging/vtservice.service."
     if out=$(dpkg_retry -r vtservice); then ok "dpkg -r"; else bad "dpkg -r"; echo "$out"; fi
-    check "dpkg -r leaves no file" "$(leftovers | grep -v /var/lib/dpkg/info/ | tr '\n' ' ')" ""
+    # The data folder is the service's state: it goes with the purge.
+    check "dpkg -r leaves only the data folder" \
+        "$(leftovers | grep -v /var/lib/dpkg/info/ | tr '\n' ' ')" "/var/lib/vtservice "
     if out=$(dpkg_retry --purge vtservice); then ok "dpkg --purge"; else bad "dpkg --purge"; echo "$out"; fi
     check "dpkg --purge leaves nothing" "$(leftovers | tr '\n' ' ')" ""
     check "dpkg forgot the package" "$(dpkg-query -W -f='${Status}' vtservice 2>/dev/null)" ""

@@ -274,7 +274,8 @@ fi
     bad "text screens go through service_dmp/oled.bmp"
 # The planted folder is set aside whole, a new one made; the planted link
 # is left alone and nothing is written through it.
-[ -f "$data/service_dmp.aside-1/planted" ] && [ ! -e "$data/service_dmp/planted" ] &&
+[ "$(ls -d "$data"/service_dmp.aside-* | wc -l)" = 1 ] &&
+    [ -f "$(ls -d "$data"/service_dmp.aside-*)/planted" ] && [ ! -e "$data/service_dmp/planted" ] &&
     ok "a planted service_dmp is set aside" || bad "a planted service_dmp is set aside"
 check "nothing written through the planted link" \
     "$(ls "$vault") $(cat "$vault/precious") $(readlink "$data/oled.bmp")" \

@@ -83,7 +83,9 @@ class Connection {
         // The service has one pipe instance: while another client holds it
         // the pipe is busy, and we wait our turn for a while.
         for (int attempt = 0; attempt < 3; ++attempt) {
-            pipe_ = CreateFileA(endpoint.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+            // Not generic write: its append bit is, on a pipe, the right to
+            // create an instance, which the service grants users no more.
+            pipe_ = CreateFileA(endpoint.c_str(), GENERIC_READ | FILE_WRITE_DATA, 0, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
             if (pipe_ != INVALID_HANDLE_VALUE) {
                 break;

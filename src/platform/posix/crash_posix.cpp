@@ -3,9 +3,9 @@
 // that overflowed its stack still gets a report. It takes the backtrace and
 // hands signal, address and frames to a writer thread started at install,
 // which writes a short text report named after the local time into the
-// service folder, prepared and secured at start; then the signal ends the
-// process as it would have anyway, at the latest once the writer's bound
-// has passed.
+// service folder, prepared and secured at start; then the handler ends the
+// process with the same signal, at the latest once the writer's bound has
+// passed. Crashes on other threads meanwhile wait on the same bound.
 #include <execinfo.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -125,15 +125,35 @@ void WriteReport(const PosixCrash& crash) {
     }
 }
 
+// Once the hand-off is over: the signal's default action, then the signal
+// again, unblocked (the handler runs with it blocked), ends the process as
+// the crash would have. The handler stays installed until here, so a crash
+// on another thread meanwhile waits for the report instead of ending the
+// process before it is written.
 [[noreturn]] void EndProcess(const PosixCrash& crash) {
-    // The handler was reset to the default action on entry and this signal
-    // is not blocked (SA_NODEFER): raising it again ends the process.
+    struct sigaction fallback;
+    memset(&fallback, 0, sizeof fallback);
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(crash.signal, &fallback, nullptr);
+    sigset_t own;
+    sigemptyset(&own);
+    sigaddset(&own, crash.signal);
+    pthread_sigmask(SIG_UNBLOCK, &own, nullptr);
     raise(crash.signal);
     _exit(128 + crash.signal);
 }
 
+// The first crash sets the backstop; later ones keep it where it is.
+std::atomic<bool> g_backstopSet{false};
+
+// A fault inside the handler itself arrives while the crash signals are
+// blocked, and the kernel ends the process with it: no handler runs twice
+// on one thread.
 void OnCrashSignal(int signal, siginfo_t* info, void*) {
-    alarm(kBackstopSeconds);
+    if (!g_backstopSet.exchange(true)) {
+        alarm(kBackstopSeconds);
+    }
     PosixCrash crash;
     crash.signal = signal;
     crash.address = info != nullptr ? info->si_addr : nullptr;
@@ -267,8 +287,11 @@ void PosixCrashHook::Install(const std::string& folder) {
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_sigaction = OnCrashSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_NODEFER | SA_ONSTACK;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
+    for (int signal : kCrashSignals) {
+        sigaddset(&action.sa_mask, signal);
+    }
     for (int signal : kCrashSignals) {
         sigaction(signal, &action, nullptr);
     }

@@ -1,13 +1,16 @@
 // The service's own folder on Linux: a folder of the service's user, mode
-// 0700, held open for the life of the process and reached through
-// /proc/self/fd, so that renaming it away and planting a link at its name
-// in the shared data folder changes nothing for the service.
+// 0700, made and opened relative to the held data folder, held open for the
+// life of the process and reached through /proc/self/fd, so that renaming
+// it away and planting a link at its name in the shared data folder
+// changes nothing for the service.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/posix/system_posix.h"
@@ -19,7 +22,6 @@ namespace {
 // A name that was taken by someone else is looked at again this often
 // before giving up: each look may find something new planted there.
 constexpr int kAttempts = 4;
-constexpr int kAsideNames = 100;
 
 // A real folder of the service's own user that nobody else may write to.
 // (A folder of ours that others could only read is fine: nobody else can
@@ -29,12 +31,21 @@ bool Ours(const struct stat& info) {
            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Renames whatever is at `path` (the link itself, not what it points to)
-// to the first free "<path>.aside-N", never replacing anything there.
-bool SetAside(const std::string& path, uint32_t& error) {
-    for (int n = 1; n <= kAsideNames; ++n) {
-        const std::string aside = path + ".aside-" + std::to_string(n);
-        if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+// Renames whatever is at `name` in `parent` (the link itself, not what it
+// points to) to "<name>.aside-" and a random part, never replacing
+// anything there. Names others can guess could all be taken in advance, and
+// then the service would have no folder.
+bool SetAside(int parent, const std::string& name, uint32_t& error) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        uint64_t random = 0;
+        if (getrandom(&random, sizeof random, 0) != sizeof random) {
+            error = static_cast<uint32_t>(errno);
+            return false;
+        }
+        char suffix[32];
+        snprintf(suffix, sizeof suffix, ".aside-%016llx", static_cast<unsigned long long>(random));
+        const std::string aside = name + suffix;
+        if (renameat2(parent, name.c_str(), parent, aside.c_str(), RENAME_NOREPLACE) == 0) {
             return true;
         }
         if (errno != EEXIST) {
@@ -50,6 +61,45 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Makes `name` in the held `parent` the service's own folder; its fd.
+int PrepareIn(int parent, const std::string& name, uint32_t& error) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        struct stat info {};
+        if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT || (mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST)) {
+                error = static_cast<uint32_t>(errno);
+                return -1;
+            }
+        } else if (!Ours(info)) {
+            if (!SetAside(parent, name, error)) {
+                return -1;
+            }
+            continue;
+        }
+        const int fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ELOOP || errno == ENOTDIR || errno == ENOENT) {
+                continue;  // replaced since the look: look again
+            }
+            error = static_cast<uint32_t>(errno);
+            return -1;
+        }
+        // Judged on the open folder: what is held is what was checked.
+        if (fstat(fd, &info) != 0 || !Ours(info)) {
+            close(fd);
+            continue;
+        }
+        if (fchmod(fd, 0700) != 0) {
+            error = static_cast<uint32_t>(errno);
+            close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    error = EEXIST;
+    return -1;
+}
+
 }  // namespace
 
 bool PosixFolders::PrepareServiceFolder(const std::string& folder, uint32_t& error) {
@@ -57,53 +107,38 @@ bool PosixFolders::PrepareServiceFolder(const std::string& folder, uint32_t& err
     while (path.size() > 1 && path.back() == '/') {
         path.pop_back();
     }
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        struct stat info {};
-        if (lstat(path.c_str(), &info) != 0) {
-            // Only the last level: a missing parent is an error.
-            if (errno != ENOENT || (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)) {
-                error = static_cast<uint32_t>(errno);
-                return false;
-            }
-        } else if (!Ours(info)) {
-            if (!SetAside(path, error)) {
-                return false;
-            }
-            continue;
-        }
-        const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ELOOP || errno == ENOTDIR || errno == ENOENT) {
-                continue;  // replaced since the look: look again
-            }
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        // Judged on the open folder: what is held is what was checked.
-        if (fstat(fd, &info) != 0 || !Ours(info)) {
-            close(fd);
-            continue;
-        }
-        const std::string pinned = "/proc/self/fd/" + std::to_string(fd) + "/";
-        if (fchmod(fd, 0700) != 0) {
-            error = static_cast<uint32_t>(errno);
-            close(fd);
-            return false;
-        }
-        // Without /proc the held folder has no path: no service folder.
-        struct stat viaProc {};
-        if (stat(pinned.c_str(), &viaProc) != 0 || !SameFile(info, viaProc)) {
-            error = ENOENT;
-            close(fd);
-            return false;
-        }
-        // Never closed: the crash hook and the OLED job use it until the
-        // process ends.
-        serviceFolder_ = pinned;
-        return true;
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) {
+        error = EINVAL;
+        return false;
     }
-    error = EEXIST;
-    return false;
+    // Only the last level is made; the folder it is in is reached by the
+    // walk, never through its path again.
+    bool shared = false;
+    const int parent = HeldFolder(slash == 0 ? "/" : path.substr(0, slash), error, shared);
+    if (parent < 0) {
+        return false;
+    }
+    const int fd = PrepareIn(parent, path.substr(slash + 1), error);
+    if (!shared) {
+        close(parent);
+    }
+    if (fd < 0) {
+        return false;
+    }
+    const std::string pinned = "/proc/self/fd/" + std::to_string(fd) + "/";
+    // Without /proc the held folder has no path: no service folder.
+    struct stat info {};
+    struct stat viaProc {};
+    if (fstat(fd, &info) != 0 || stat(pinned.c_str(), &viaProc) != 0 || !SameFile(info, viaProc)) {
+        error = ENOENT;
+        close(fd);
+        return false;
+    }
+    // Never closed: the crash hook and the OLED job use it until the
+    // process ends.
+    serviceFolder_ = pinned;
+    return true;
 }
 
 std::string PosixFolders::ServiceFolder() {

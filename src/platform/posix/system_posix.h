@@ -151,7 +151,15 @@ class PosixConsole final : public Console {
     void Print(std::wstring_view text) override;
 };
 
+// Opens the folder at the absolute `path` (O_PATH) by a walk from '/' that
+// follows no link and trusts no folder above the last that another user
+// controls (see folder_walk_posix.cpp). -1 with `error` (ELOOP: a link on
+// the way, EPERM: a folder others control, or the errno of the open).
+int OpenFolderByWalk(const std::string& path, uint32_t& error);
+
 // The data folder is VTSERVICE_DATA_DIR when set, else /var/lib/vtservice.
+// It is reached once by OpenFolderByWalk and held; the service folder in
+// it and the files read from it are opened relative to the held folder.
 // The service folder, once prepared, stays open until the process ends and
 // is reached through /proc/self/fd.
 class PosixFolders final : public Folders {
@@ -165,7 +173,13 @@ class PosixFolders final : public Folders {
     std::string ServiceFolder() override;
 
   private:
+    // `folder` opened by the walk: the held data folder (`shared`, never to
+    // be closed) or a fresh descriptor the caller closes. -1 with `error`.
+    int HeldFolder(const std::string& folder, uint32_t& error, bool& shared);
+
     std::string serviceFolder_;
+    std::mutex dataMutex_;
+    int dataFd_ = -1;
 };
 
 // A raw ICMP socket (root or CAP_NET_RAW). VTSERVICE_PROBE_TARGET, when set,

@@ -1,5 +1,6 @@
-// Reading a file from a folder other users can write: open first (no link
-// followed, no wait on a pipe), then judge the open file itself.
+// Reading a file from a folder other users can write: reach the folder by
+// the walk, open the file relative to it (no link followed, no wait on a
+// pipe), then judge the open file itself.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,13 +50,31 @@ UserFile ReadOpen(int fd, size_t limit, std::string& content) {
 }  // namespace
 
 UserFile PosixFolders::ReadUserFile(const std::string& path, size_t limit, std::string& content) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) {
+        return UserFile::Missing;
+    }
+    uint32_t error = 0;
+    bool shared = false;
+    const int folder = HeldFolder(slash == 0 ? "/" : path.substr(0, slash), error, shared);
+    if (folder < 0) {
+        if (error == ENOENT || error == ENOTDIR) {
+            return UserFile::Missing;
+        }
+        return error == ELOOP || error == EPERM ? UserFile::Untrusted : UserFile::Unreadable;
+    }
+    const int fd = openat(folder, path.c_str() + slash + 1,
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int openError = errno;
+    if (!shared) {
+        close(folder);
+    }
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
+        if (openError == ENOENT || openError == ENOTDIR) {
             return UserFile::Missing;
         }
         // O_NOFOLLOW refuses a link in the last component with ELOOP.
-        return errno == ELOOP ? UserFile::NotRegular : UserFile::Unreadable;
+        return openError == ELOOP ? UserFile::NotRegular : UserFile::Unreadable;
     }
     const UserFile result = ReadOpen(fd, limit, content);
     close(fd);

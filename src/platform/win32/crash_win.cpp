@@ -69,7 +69,9 @@ void WriteDump(const WinCrash& crash) {
     MINIDUMP_EXCEPTION_INFORMATION info;
     info.ThreadId = crash.threadId;
     info.ExceptionPointers = crash.exception;
-    info.ClientPointers = TRUE;
+    // The pointers are this process's own: TRUE would have the writer read
+    // them as addresses in another process.
+    info.ClientPointers = FALSE;
     ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal, &info,
                         nullptr, nullptr);
     ::CloseHandle(file);

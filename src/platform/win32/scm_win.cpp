@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/win32/files_win.h"
 #include "platform/win32/status_win.h"
 #include "platform/win32/system_win.h"
 
@@ -116,6 +117,58 @@ bool WinScm::AddEventSource(const std::wstring& source, const std::wstring& mess
 bool WinScm::DeleteEventSource(const std::wstring& source) {
     const LSTATUS status = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, EventSourceKey(source).c_str());
     return Report(status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status);
+}
+
+namespace {
+
+// Lets an administrator's token take a folder a user owns and denies
+// administrators (backup semantics plus these rights open it all the same).
+void EnablePrivilege(const wchar_t* name) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) {
+        return;
+    }
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) {
+        ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    }
+    ::CloseHandle(token);
+}
+
+}  // namespace
+
+bool WinScm::SecureDataFolders(std::vector<std::wstring>& takenOver) {
+    EnablePrivilege(SE_TAKE_OWNERSHIP_NAME);
+    EnablePrivilege(SE_RESTORE_NAME);
+    WinFolders folders;
+    const std::wstring data = FromAnsi(folders.DataFolder());
+    const std::vector<BYTE> user = ProcessUser();
+    PSID installer =
+        user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+    const std::wstring serviceFolderSddl = std::wstring(L"O:BA") + kServiceFolderSddl;
+    // Outside in: once a level is the system's, no user can swap the next.
+    const struct {
+        std::wstring path;
+        const wchar_t* sddl;
+    } levels[] = {
+        {data.substr(0, data.rfind(L'\\')), kProductFolderSddl},
+        {data, kDataFolderSddl},
+        {data + L"\\service_dmp", serviceFolderSddl.c_str()},
+    };
+    for (const auto& level : levels) {
+        bool taken = false;
+        uint32_t error = 0;
+        if (!SecureFolder(level.path, level.sddl, installer, taken, error)) {
+            ::SetLastError(error);
+            return false;
+        }
+        if (taken) {
+            takenOver.push_back(level.path);
+        }
+    }
+    return true;
 }
 
 void WinScm::CloseHandle(ScHandle handle) {

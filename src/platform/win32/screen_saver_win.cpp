@@ -76,7 +76,11 @@ ULONG STDMETHODCALLTYPE TWISensLogon::AddRef() {
 }
 
 ULONG STDMETHODCALLTYPE TWISensLogon::Release() {
-    return static_cast<ULONG>(InterlockedDecrement(&references_));
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(left);
 }
 
 HRESULT STDMETHODCALLTYPE TWISensLogon::StartScreenSaver(BSTR) {
@@ -100,7 +104,7 @@ void TWISensLogon::Deliver(void (ScreenSaverSink::*event)()) {
         } catch (...) {
         }
     }
-    --inside_;  // last touch: the object may go right after
+    --inside_;
 }
 
 bool TWISensLogon::Close(DWORD waitMs) {
@@ -163,13 +167,14 @@ void WinScreenSaverEvents::Unsubscribe() {
         eventSystem_ = nullptr;
     }
     if (sink_ != nullptr) {
-        // The subscriptions are gone; calls the event system still holds
-        // are cut off, and those already inside finish before the sink goes.
-        // One that does not finish keeps it alive: the process is ending.
+        // The subscriptions are gone; COM lets go of the sink once the calls
+        // it dispatched have returned (it does not wait for them). Closing
+        // cuts off every event from now on, and waits a while for one
+        // already inside the service. The sink itself goes with the last
+        // reference, ours or COM's, whichever is dropped last.
         ::CoDisconnectObject(static_cast<ISensLogon*>(sink_), 0);
-        if (sink_->Close(kSinkCloseWaitMs)) {
-            delete sink_;
-        }
+        sink_->Close(kSinkCloseWaitMs);
+        sink_->Release();
         sink_ = nullptr;
     }
     // Balanced with the initialisation only: uninitialising a thread whose

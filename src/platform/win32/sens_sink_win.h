@@ -3,10 +3,11 @@
 // IDispatch and ISensLogon; every logon event but the two screen-saver
 // ones is accepted and ignored.
 //
-// Its reference count rises and falls with the event system's use but never
-// frees it: the subscriptions hold a raw pointer for as long as the process
-// runs, and its owner deletes it outright after removing them, disconnecting
-// it from COM and closing it, so that no call is inside it any more.
+// It lives as COM objects do: made with one reference, its owner's, and
+// freed by its last Release. The owner removes the subscriptions,
+// disconnects it from COM, closes it (no event reaches the service after
+// that) and then drops its own reference; COM may still hold one for a
+// call it has dispatched, and its Release, however late, frees it.
 #pragma once
 
 #include <windows.h>
@@ -20,14 +21,14 @@
 namespace vt::platform::win32 {
 
 // COM interfaces have no virtual destructor, and must not get one (it would
-// add a slot to the interface's table); the class is final and its owner
-// deletes it as what it is.
+// add a slot to the interface's table); the class is final and deletes
+// itself as what it is.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class TWISensLogon final : public ISensLogon {
   public:
-    explicit TWISensLogon(ScreenSaverSink& sink) : sink_(sink) {}
-    ~TWISensLogon() = default;
+    // Made with `new` only: the last Release deletes it.
+    explicit TWISensLogon(ScreenSaverSink& sink) : sink_(sink) { ++s_objects; }
     TWISensLogon(const TWISensLogon&) = delete;
     TWISensLogon& operator=(const TWISensLogon&) = delete;
 
@@ -54,19 +55,23 @@ class TWISensLogon final : public ISensLogon {
     HRESULT STDMETHODCALLTYPE StopScreenSaver(BSTR) override;
 
     // No event reaches the service's sink from now on. True once no call is
-    // inside any more, waiting up to `waitMs` for those that are; false
-    // when one still is, and the object must then be left alive.
+    // inside the service's sink any more, waiting up to `waitMs` for those
+    // that are; false when one still is.
     bool Close(DWORD waitMs);
 
     LONG references() const { return references_; }
+    // Sinks not yet freed, in the whole process.
+    static long Objects() { return s_objects; }
 
   private:
+    ~TWISensLogon() { --s_objects; }
     void Deliver(void (ScreenSaverSink::*event)());
 
     ScreenSaverSink& sink_;
     volatile LONG references_ = 1;
     std::atomic<bool> closed_{false};
     std::atomic<int> inside_{0};  // calls between their entry and their return
+    static inline std::atomic<long> s_objects{0};
 };
 #pragma GCC diagnostic pop
 

@@ -1,6 +1,10 @@
 // The Windows implementations of the platform interfaces.
 #pragma once
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "platform/platform.h"
 
 struct IEventSystem;  // the COM event system, eventsys.h
@@ -43,6 +47,7 @@ class WinScm final : public ServiceControlManager {
     bool AddEventSource(const std::wstring& source, const std::wstring& messageFile,
                         uint32_t typesSupported) override;
     bool DeleteEventSource(const std::wstring& source) override;
+    bool SecureDataFolders(std::vector<std::wstring>& takenOver) override;
     void CloseHandle(ScHandle handle) override;
     bool ModulePath(std::wstring& path) override;
     uint32_t LastError() override;
@@ -124,8 +129,17 @@ class WinFolders final : public Folders {
     std::string ServiceFolder() override;
 
   private:
-    void* held_ = nullptr;  // the folder's handle
+    // `folder` opened by the walk: the held data folder (`shared`, never to
+    // be closed) or a fresh handle the caller closes; INVALID_HANDLE_VALUE
+    // with `error`.
+    void* HeldFolder(const std::wstring& folder, uint32_t& error, bool& shared);
+    void* Account();
+
+    void* held_ = nullptr;  // the service folder's handle
     std::string serviceFolder_;
+    std::mutex dataMutex_;
+    void* data_ = nullptr;  // the data folder's handle, once walked
+    std::vector<unsigned char> user_;  // the service's account, TOKEN_USER
 };
 
 // The probe always measures the product's address here.

@@ -85,6 +85,13 @@ TEST_F(JobFileTest, ARefusedFileReadsAsMissingWithOneEntry) {
     EXPECT_EQ(log.messages().back(), L"tw_service.cfg is too large, not read");
     EXPECT_EQ(log.messages().size(), 2u);
     EXPECT_EQ(config, Json::object());
+
+    // In a folder that may be redirected: named, once.
+    folders.refusals[path] = platform::UserFile::Untrusted;
+    EXPECT_EQ(Read(config), JobFileRead::CannotOpen);
+    EXPECT_EQ(Read(config), JobFileRead::CannotOpen);
+    EXPECT_EQ(log.messages().back(), L"tw_service.cfg is in a folder others may redirect, not read");
+    EXPECT_EQ(log.messages().size(), 3u);
 }
 
 // Parsed, a value costs far more than its text: a small file of empty

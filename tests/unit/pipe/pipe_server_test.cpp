@@ -45,7 +45,7 @@ TEST_F(PipeServerTest, CreatesEveryInstanceAtOnceLocalAndFirstWithItsSecurity) {
     EXPECT_EQ(s.inBufferSize, 128u);
     EXPECT_EQ(s.defaultTimeout, 0u);
     EXPECT_EQ(s.requestSize, 127u);
-    EXPECT_EQ(s.securityDescriptor, L"D:(A;OICI;GRGW;;;AU)(A;OICI;GA;;;BA)");
+    EXPECT_EQ(s.securityDescriptor, L"D:(A;OICI;0x12019b;;;AU)(A;OICI;GA;;;BA)");
     EXPECT_THAT(Events(),
                 ElementsAre(L"TWservice PipeWorkerThread", L"TWservice PipeWorkerThread OK",
                             L"VTService is Readly,Will While(1)"));

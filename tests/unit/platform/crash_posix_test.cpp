@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "platform/posix/system_posix.h"
 
@@ -94,6 +96,21 @@ void OverflowOnAServiceThread() {
     }
 }
 
+// Two threads fault together, as threads meeting the same freed object do:
+// the second one's fault must not end the process before the first one's
+// report is written.
+void FaultOnTwoThreads() {
+    static std::atomic<bool> go{false};
+    std::thread second([] {
+        while (!go.load()) {
+        }
+        FaultOnThisThread();
+    });
+    go = true;
+    FaultOnThisThread();
+    second.join();  // not reached
+}
+
 // A child installs the hook and meets `fault`; the one report it leaves in
 // the folder, and the fault still ends the child with its own signal.
 std::string ReportOfAChildThat(void (*fault)(), const std::string& folder) {
@@ -127,6 +144,17 @@ TEST_F(CrashFolder, ACrashLeavesAReportAndEndsTheProcess) {
         ReportOfAChildThat(FaultOnThisThread, (root / "service_dmp/").string());
     EXPECT_NE(report.find("(SIGSEGV)\naddress 0x10\n"), std::string::npos) << report;
     EXPECT_NE(report.find("vt_platform_tests"), std::string::npos) << report;
+}
+
+TEST_F(CrashFolder, ASecondCrashRightAfterTheFirstStillLeavesOneCompleteReport) {
+    for (int round = 0; round < 30; ++round) {
+        const std::string report = ReportOfAChildThat(
+            FaultOnTwoThreads, (root / ("round" + std::to_string(round)) / "").string());
+        const size_t backtrace = report.find("(SIGSEGV)\naddress 0x10\nbacktrace:\n");
+        ASSERT_NE(backtrace, std::string::npos) << "round " << round << ": " << report;
+        ASSERT_NE(report.find("vt_platform_tests", backtrace), std::string::npos) << report;
+        ASSERT_EQ(report.back(), '\n') << report;
+    }
 }
 
 TEST_F(CrashFolder, AStackOverflowOnAServiceThreadLeavesAReport) {

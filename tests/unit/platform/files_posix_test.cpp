@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <vector>
 
 #include "platform/posix/system_posix.h"
@@ -65,7 +66,7 @@ TEST_F(PosixFiles, AMissingServiceFolderIsCreatedForTheServiceAloneAndKeptLater)
     PosixFolders again;
     ASSERT_TRUE(again.PrepareServiceFolder(folder.string(), error));
     EXPECT_EQ(Read(again.ServiceFolder() + "old.txt"), "kept");
-    EXPECT_FALSE(fs::exists(root / "service_dmp.aside-1"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 2);
 
     // Only the last level is created.
     PosixFolders orphan;
@@ -108,7 +109,15 @@ TEST_F(PosixFiles, WhateverElseIsAtTheServiceFolderIsSetAside) {
                              return lstat(p.c_str(), &info) == 0 && info.st_uid == 65534;
                          }});
     }
-    int n = 0;
+    // Every name a user could guess is taken: the service still gets its
+    // folder.
+    for (int n = 1; n <= 100; ++n) {
+        std::ofstream(root / ("service_dmp.aside-" + std::to_string(n))) << "planted";
+    }
+    std::set<fs::path> asides;
+    for (const auto& entry : fs::directory_iterator(root)) {
+        asides.insert(entry.path());
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(folder);  // the service's own folder of the case before
@@ -118,7 +127,15 @@ TEST_F(PosixFiles, WhateverElseIsAtTheServiceFolderIsSetAside) {
         ASSERT_TRUE(folders.PrepareServiceFolder(folder.string(), error)) << error;
         ExpectServiceOnly(folder);
         EXPECT_TRUE(fs::is_empty(folder));
-        EXPECT_TRUE(c.stillThere(root / ("service_dmp.aside-" + std::to_string(++n))));
+        std::vector<fs::path> added;
+        for (const auto& entry : fs::directory_iterator(root)) {
+            if (entry.path() != folder && asides.insert(entry.path()).second) {
+                added.push_back(entry.path());
+            }
+        }
+        ASSERT_EQ(added.size(), 1u);
+        EXPECT_EQ(added[0].filename().string().rfind("service_dmp.aside-", 0), 0u);
+        EXPECT_TRUE(c.stillThere(added[0]));
         std::ofstream(folders.ServiceFolder() + "report.txt") << "report";
         EXPECT_EQ(Read(folder / "report.txt"), "report");
         ExpectVaultUntouched();
@@ -163,6 +180,55 @@ TEST_F(PosixFiles, OnlyAPlainFileWithinTheLimitIsRead) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     EXPECT_EQ(folders.ReadUserFile(fifo, 100, content), UserFile::NotRegular);
     EXPECT_EQ(content, "untouched");
+}
+
+// The walk to a folder: a link or a folder another user controls anywhere
+// above the last level is refused; the last folder itself may be anyone's
+// and writable, but no link.
+TEST_F(PosixFiles, TheWayToAFolderHasNoLinkAndNoFolderOfAnotherUser) {
+    const fs::path data = root / "veltrace" / "data";
+    fs::create_directories(data);
+    fs::create_directory_symlink(root / "veltrace", root / "linked");
+    fs::create_directory_symlink(data, root / "veltrace" / "linked-data");
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        fs::path folder;
+        uint32_t error;  // 0: reached
+    };
+    std::vector<Case> cases = {
+        {"plain", [] {}, data, 0},
+        {"link above", [] {}, root / "linked" / "data", ELOOP},
+        {"link last", [] {}, root / "veltrace" / "linked-data", ELOOP},
+        {"writable by all above", [&] { chmod((root / "veltrace").c_str(), 0777); }, data, EPERM},
+        {"sticky above", [&] { chmod((root / "veltrace").c_str(), 01777); }, data, 0},
+        {"writable by all last", [&] { chmod(data.c_str(), 0777); }, data, 0},
+    };
+    if (geteuid() == 0) {
+        auto give = [](const fs::path& p) { ASSERT_EQ(chown(p.c_str(), 65534, 65534), 0); };
+        cases.push_back({"another user's last", [&] { give(data); }, data, 0});
+        cases.push_back({"another user's above", [&] { give(root / "veltrace"); }, data, EPERM});
+        cases.push_back({"another user's in sticky",
+                         [&] {
+                             give(data);
+                             chmod((root / "veltrace").c_str(), 01777);
+                         },
+                         data, EPERM});
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        chmod((root / "veltrace").c_str(), 0755);
+        chmod(data.c_str(), 0755);
+        ASSERT_EQ(chown((root / "veltrace").c_str(), geteuid(), getegid()), 0);
+        ASSERT_EQ(chown(data.c_str(), geteuid(), getegid()), 0);
+        c.plant();
+        uint32_t error = 0;
+        const int fd = OpenFolderByWalk(c.folder.string(), error);
+        EXPECT_EQ(fd >= 0 ? 0 : error, c.error);
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
 }
 
 }  // namespace

@@ -20,7 +20,7 @@
 namespace vt::platform::win32 {
 namespace {
 
-constexpr wchar_t kRoot[] = L"C:/data";  // the one folder the fake has from the start
+constexpr wchar_t kRoot[] = L"C:/data";  // the fake has it and the drive from the start
 constexpr wchar_t kFolder[] = L"C:/data/service_dmp";
 // What the service makes, and what Wine reports for it (owned by the
 // service's own account, that account and SYSTEM allowed).
@@ -31,27 +31,35 @@ class FakeFileApi final : public FileApi {
   public:
     struct Entry {
         Entry(DWORD attributes_ = FILE_ATTRIBUTE_DIRECTORY, std::wstring sddl_ = kOurs,
-              DWORD links_ = 1, std::string content_ = {})
+              DWORD links_ = 1, std::string content_ = {}, DWORD type_ = FILE_TYPE_DISK)
             : attributes(attributes_),
               sddl(std::move(sddl_)),
               links(links_),
-              content(std::move(content_)) {}
+              content(std::move(content_)),
+              type(type_) {}
         DWORD attributes;
         std::wstring sddl;  // owner and DACL
         DWORD links;
         std::string content;
+        DWORD type;
     };
+    FakeFileApi() {
+        entries[L"C:"] = {};
+        entries[kRoot] = {};
+    }
     struct Opened {
         std::wstring path;
         DWORD access, share, disposition, flags;
+        bool inside;  // opened inside a held folder, not by path
     };
 
-    HANDLE Open(const std::wstring& path, DWORD access, DWORD share, SECURITY_ATTRIBUTES*,
+    HANDLE Open(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
                 DWORD disposition, DWORD flags) override {
-        opens.push_back({path, access, share, disposition, flags});
+        const std::wstring path = Path(folder, name);
+        opens.push_back({path, access, share, disposition, flags, folder != nullptr});
         const bool there = entries.count(path) != 0;
-        const std::wstring parent = path.substr(0, path.rfind(L'/'));
-        if (!there && parent != kRoot && entries.count(parent) == 0) {
+        const size_t cut = path.rfind(L'/');
+        if (!there && cut != std::wstring::npos && entries.count(path.substr(0, cut)) == 0) {
             return Fail(ERROR_PATH_NOT_FOUND);
         }
         if (disposition == OPEN_EXISTING && !there) {
@@ -84,7 +92,10 @@ class FakeFileApi final : public FileApi {
         return true;
     }
     void Close(HANDLE) override { --open; }
-    bool MakeFolder(const std::wstring& path, SECURITY_ATTRIBUTES* security) override {
+    DWORD Type(HANDLE file) override { return entries.at(Handle(file).path).type; }
+    bool MakeFolder(HANDLE folder, const std::wstring& name,
+                    SECURITY_ATTRIBUTES* security) override {
+        const std::wstring path = Path(folder, name);
         LPWSTR sddl = nullptr;
         ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
             security->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl,
@@ -94,7 +105,9 @@ class FakeFileApi final : public FileApi {
         ::LocalFree(sddl);
         return true;
     }
-    bool Move(const std::wstring& from, const std::wstring& to) override {
+    bool Move(HANDLE folder, const std::wstring& fromName, const std::wstring& toName) override {
+        const std::wstring from = Path(folder, fromName);
+        const std::wstring to = Path(folder, toName);
         calls.push_back(L"Move " + from + L" " + to);
         if (moveError != 0 || entries.count(to) != 0) {
             lastError = moveError != 0 ? moveError : ERROR_ALREADY_EXISTS;
@@ -133,6 +146,19 @@ class FakeFileApi final : public FileApi {
         std::wstring path;
         size_t position;
     };
+    // Inside an open folder, or a whole path (either separator, no
+    // trailing one).
+    std::wstring Path(HANDLE folder, const std::wstring& name) {
+        if (folder != nullptr) {
+            return Handle(folder).path + L"/" + name;
+        }
+        std::wstring path = name;
+        std::replace(path.begin(), path.end(), L'\\', L'/');
+        while (!path.empty() && path.back() == L'/') {
+            path.pop_back();
+        }
+        return path;
+    }
     HANDLE Fail(DWORD code) {
         lastError = code;
         return INVALID_HANDLE_VALUE;
@@ -148,16 +174,39 @@ struct Sid {
     PSID sid = nullptr;
 };
 
+// As the service does it: the folder walked to, then the work inside it.
+bool Prepare(FakeFileApi& api, const std::wstring& folder, HANDLE& held, uint32_t& error) {
+    const size_t cut = folder.rfind(L'/');
+    HANDLE parent = WalkToFolder(api, folder.substr(0, cut), nullptr, error);
+    if (parent == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool prepared =
+        PrepareServiceFolderWith(api, parent, folder.substr(cut + 1), nullptr, held, error);
+    api.Close(parent);
+    return prepared;
+}
+
+UserFile ReadFrom(FakeFileApi& api, const std::wstring& path, size_t limit, std::string& content) {
+    const size_t cut = path.rfind(L'/');
+    uint32_t error = 0;
+    HANDLE folder = WalkToFolder(api, path.substr(0, cut), nullptr, error);
+    EXPECT_NE(folder, INVALID_HANDLE_VALUE) << error;
+    const UserFile read = ReadUserFileWith(api, folder, path.substr(cut + 1), limit, content);
+    api.Close(folder);
+    return read;
+}
+
 TEST(WinFiles, AFileIsReadOnlyAsAPlainFileOfOneNameWithinTheLimit) {
     FakeFileApi api;
     const std::wstring path = L"C:/data/tw_service.cfg";
     std::string content = "untouched";
-    EXPECT_EQ(ReadUserFileWith(api, path, 10, content), UserFile::Missing);
+    EXPECT_EQ(ReadFrom(api, path, 10, content), UserFile::Missing);
 
     api.entries[path] = {FILE_ATTRIBUTE_NORMAL, L"", 1, "0123456789"};
-    EXPECT_EQ(ReadUserFileWith(api, path, 9, content), UserFile::TooLarge);
+    EXPECT_EQ(ReadFrom(api, path, 9, content), UserFile::TooLarge);
     EXPECT_EQ(content, "untouched");
-    EXPECT_EQ(ReadUserFileWith(api, path, 10, content), UserFile::Read);
+    EXPECT_EQ(ReadFrom(api, path, 10, content), UserFile::Read);
     EXPECT_EQ(content, "0123456789");
     // The link itself is opened, never what it points to; others may go on
     // writing, renaming or deleting the file.
@@ -166,15 +215,21 @@ TEST(WinFiles, AFileIsReadOnlyAsAPlainFileOfOneNameWithinTheLimit) {
     EXPECT_EQ(o.disposition, static_cast<DWORD>(OPEN_EXISTING));
     EXPECT_EQ(o.share, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
     EXPECT_NE(o.flags & FILE_FLAG_OPEN_REPARSE_POINT, 0u);
+    EXPECT_TRUE(o.inside);
+    // A pipe's server at that name could only identify the service.
+    EXPECT_EQ(o.flags & (SECURITY_SQOS_PRESENT | SECURITY_VALID_SQOS_FLAGS),
+              static_cast<DWORD>(SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION));
 
     content = "untouched";
     for (DWORD attributes : std::initializer_list<DWORD>{
              FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_DIRECTORY}) {
         api.entries[path].attributes = attributes;
-        EXPECT_EQ(ReadUserFileWith(api, path, 10, content), UserFile::NotRegular) << attributes;
+        EXPECT_EQ(ReadFrom(api, path, 10, content), UserFile::NotRegular) << attributes;
     }
     api.entries[path] = {FILE_ATTRIBUTE_ARCHIVE, L"", 2, "0123456789"};  // a hard link
-    EXPECT_EQ(ReadUserFileWith(api, path, 10, content), UserFile::NotRegular);
+    EXPECT_EQ(ReadFrom(api, path, 10, content), UserFile::NotRegular);
+    api.entries[path] = {FILE_ATTRIBUTE_NORMAL, L"", 1, "{}", FILE_TYPE_PIPE};
+    EXPECT_EQ(ReadFrom(api, path, 10, content), UserFile::NotRegular);
     EXPECT_EQ(content, "untouched");
     EXPECT_EQ(api.open, 0);
 }
@@ -207,7 +262,7 @@ TEST(WinFiles, AMissingFolderIsMadeWithItsAclAndHeldSoNobodyCanRenameIt) {
     FakeFileApi api;
     HANDLE held = INVALID_HANDLE_VALUE;
     uint32_t error = 0;
-    ASSERT_TRUE(PrepareServiceFolderWith(api, kFolder, nullptr, held, error));
+    ASSERT_TRUE(Prepare(api, kFolder, held, error));
     EXPECT_EQ(api.calls, std::vector<std::wstring>{std::wstring(L"MakeFolder ") + kFolder + L" " +
                                                    (kOurs + 4)});
     const auto& o = api.opens.back();
@@ -224,14 +279,13 @@ TEST(WinFiles, AMissingFolderIsMadeWithItsAclAndHeldSoNobodyCanRenameIt) {
 
     // The next start keeps it as it is.
     api.calls.clear();
-    ASSERT_TRUE(PrepareServiceFolderWith(api, kFolder, nullptr, held, error));
+    ASSERT_TRUE(Prepare(api, kFolder, held, error));
     EXPECT_TRUE(api.calls.empty());
 
     // Only the last level is made.
-    api.entries.clear();
     api.calls.clear();
-    EXPECT_FALSE(PrepareServiceFolderWith(api, L"C:/missing/service_dmp", nullptr, held, error));
-    EXPECT_EQ(error, uint32_t{ERROR_PATH_NOT_FOUND});
+    EXPECT_FALSE(Prepare(api, L"C:/missing/service_dmp", held, error));
+    EXPECT_EQ(error, uint32_t{ERROR_FILE_NOT_FOUND});
     EXPECT_TRUE(api.calls.empty());
 }
 
@@ -247,15 +301,21 @@ TEST(WinFiles, WhateverElseIsAtTheFolderIsSetAsideUnfollowed) {
         SCOPED_TRACE(testing::Message() << entry.attributes << " " << entry.sddl.c_str());
         FakeFileApi api;
         api.entries[folder] = entry;
-        api.entries[folder + L".aside-1"] = {};  // an earlier one is never replaced
+        // Every name a user could guess is taken: the service still gets
+        // its folder.
+        for (int n = 1; n <= 100; ++n) {
+            api.entries[folder + L".aside-" + std::to_wstring(n)] = {};
+        }
         HANDLE held = INVALID_HANDLE_VALUE;
         uint32_t error = 0;
-        ASSERT_TRUE(PrepareServiceFolderWith(api, kFolder, nullptr, held, error));
-        EXPECT_EQ(api.calls,
-                  (std::vector<std::wstring>{L"Move " + folder + L" " + folder + L".aside-1",
-                                             L"Move " + folder + L" " + folder + L".aside-2",
-                                             L"MakeFolder " + folder + L" " + (kOurs + 4)}));
-        EXPECT_EQ(api.entries.at(folder + L".aside-2").sddl, entry.sddl);
+        ASSERT_TRUE(Prepare(api, kFolder, held, error));
+        ASSERT_EQ(api.calls.size(), 2u);
+        const std::wstring move = L"Move " + folder + L" " + folder + L".aside-";
+        ASSERT_EQ(api.calls[0].rfind(move, 0), 0u);
+        EXPECT_EQ(api.calls[0].size(), move.size() + 16);
+        EXPECT_EQ(api.calls[1], L"MakeFolder " + folder + L" " + (kOurs + 4));
+        EXPECT_EQ(api.entries.at(api.calls[0].substr(move.size() - folder.size() - 7)).sddl,
+                  entry.sddl);
         EXPECT_EQ(api.open, 1);
     }
 
@@ -265,9 +325,66 @@ TEST(WinFiles, WhateverElseIsAtTheFolderIsSetAsideUnfollowed) {
     api.moveError = ERROR_ACCESS_DENIED;
     HANDLE held = INVALID_HANDLE_VALUE;
     uint32_t error = 0;
-    EXPECT_FALSE(PrepareServiceFolderWith(api, kFolder, nullptr, held, error));
+    EXPECT_FALSE(Prepare(api, kFolder, held, error));
     EXPECT_EQ(error, uint32_t{ERROR_ACCESS_DENIED});
     EXPECT_EQ(api.open, 0);
+}
+
+// The way to the data folder: at each level above it, a reparse point, a
+// folder another user owns, or one whose entries users may delete, and
+// nothing is made or renamed anywhere. A folder users may add to (as
+// ProgramData) is passed only when the next step is the system's; the data
+// folder itself may be a user's, but no reparse point.
+TEST(WinFiles, TheWayToTheDataFolderIsTheSystemsAndHasNoReparsePoint) {
+    const std::wstring data = L"C:/ProgramData/Tarnwick/Veltrace";
+    const std::wstring above[] = {L"C:", L"C:/ProgramData", L"C:/ProgramData/Tarnwick"};
+    const std::wstring user = L"O:S-1-5-21-9-9-9-1002D:P(A;OICI;FA;;;S-1-5-21-9-9-9-1002)";
+    const std::wstring usersAdd = L"O:SYD:P(A;OICI;FA;;;SY)(A;CI;0x1200af;;;BU)";
+    auto prepare = [&](const std::wstring& level, const FakeFileApi::Entry& entry) {
+        FakeFileApi api;
+        for (const auto& folder : above) {
+            api.entries[folder] = {};
+        }
+        api.entries[data] = {};
+        api.entries[data + L"/service_dmp"] = {FILE_ATTRIBUTE_DIRECTORY, user};
+        api.entries[level] = entry;
+        HANDLE held = INVALID_HANDLE_VALUE;
+        uint32_t error = 0;
+        const bool prepared = Prepare(api, data + L"/service_dmp", held, error);
+        EXPECT_EQ(api.open, prepared ? 1 : 0);
+        EXPECT_TRUE(prepared || api.calls.empty()) << api.calls.front();
+        return prepared;
+    };
+    for (const auto& level : above) {
+        SCOPED_TRACE(level);
+        EXPECT_FALSE(prepare(level, {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT}));
+        EXPECT_FALSE(prepare(level, {FILE_ATTRIBUTE_DIRECTORY, user}));
+        EXPECT_FALSE(prepare(level, {FILE_ATTRIBUTE_DIRECTORY,  // users delete entries
+                                     L"O:SYD:P(A;OICI;FA;;;SY)(A;;0x40;;;BU)"}));
+        EXPECT_FALSE(prepare(level, {FILE_ATTRIBUTE_DIRECTORY, L"O:SY"}));  // no DACL
+        EXPECT_TRUE(prepare(level, {FILE_ATTRIBUTE_DIRECTORY, usersAdd}));
+    }
+    EXPECT_FALSE(prepare(data, {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT}));
+    EXPECT_TRUE(prepare(data, {FILE_ATTRIBUTE_DIRECTORY, user}));
+    // Users may add to Tarnwick: a data folder of theirs there may be one
+    // they made to point elsewhere.
+    FakeFileApi api;
+    api.entries[above[1]] = {};
+    api.entries[above[2]] = {FILE_ATTRIBUTE_DIRECTORY, usersAdd};
+    api.entries[data] = {FILE_ATTRIBUTE_DIRECTORY, user};
+    uint32_t error = 0;
+    EXPECT_EQ(WalkToFolder(api, data, nullptr, error), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(error, uint32_t{ERROR_INVALID_OWNER});
+    api.entries[data] = {};
+    HANDLE walked = WalkToFolder(api, L"C:\\ProgramData\\Tarnwick\\Veltrace", nullptr, error);
+    ASSERT_NE(walked, INVALID_HANDLE_VALUE);
+    // Each level opened inside the one before, none by its path.
+    ASSERT_EQ(api.opens.size(), 8u);
+    for (size_t i = 5; i < api.opens.size(); ++i) {
+        EXPECT_TRUE(api.opens[i].inside) << i;
+        EXPECT_NE(api.opens[i].flags & FILE_FLAG_OPEN_REPARSE_POINT, 0u);
+    }
+    EXPECT_EQ(api.opens.back().path, data);
 }
 
 TEST(WinFiles, ADumpIsAlwaysANewFile) {
@@ -285,7 +402,9 @@ TEST(WinFiles, ADumpIsAlwaysANewFile) {
 }
 
 // What Wine does enforce, on its own file system: a held folder cannot be
-// renamed by another opener, and a file with a second name is refused.
+// renamed by another opener, and a file with a second name is refused. The
+// walk runs on Wine's folders too (owned by the prefix's user, the
+// service's account here); Wine has no junctions to show it refusing one.
 TEST(WinFiles, OnTheRealFileSystem) {
     wchar_t temp[MAX_PATH];
     ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
@@ -308,10 +427,11 @@ TEST(WinFiles, OnTheRealFileSystem) {
     ::WriteFile(h, "{}", 2, &wrote, nullptr);
     ::CloseHandle(h);
     std::string content;
-    EXPECT_EQ(ReadUserFileWith(SystemFileApi(), file, 10, content), UserFile::Read);
+    ::WideCharToMultiByte(CP_ACP, 0, file.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
+    EXPECT_EQ(folders.ReadUserFile(narrow, 10, content), UserFile::Read);
     EXPECT_EQ(content, "{}");
     ASSERT_TRUE(::CreateHardLinkW((root + L"\\second").c_str(), file.c_str(), nullptr));
-    EXPECT_EQ(ReadUserFileWith(SystemFileApi(), file, 10, content), UserFile::NotRegular);
+    EXPECT_EQ(folders.ReadUserFile(narrow, 10, content), UserFile::NotRegular);
     ::DeleteFileW((root + L"\\second").c_str());
     ::DeleteFileW(file.c_str());
 }

@@ -3,12 +3,15 @@
 // enforce the first-instance flag or the refusal of remote clients, so the
 // modes each instance is created with are checked as values.
 #include <windows.h>
+// After windows.h:
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 
+#include "pipe/pipe_server.h"
 #include "platform/win32/system_win.h"
 
 namespace vt::platform::win32 {
@@ -25,7 +28,7 @@ PipeSpec TestSpec() {
     spec.outBufferSize = 128;
     spec.inBufferSize = 128;
     spec.requestSize = 127;
-    spec.securityDescriptor = L"D:(A;OICI;GRGW;;;AU)(A;OICI;GA;;;BA)";
+    spec.securityDescriptor = L"D:(A;OICI;0x12019b;;;AU)(A;OICI;GA;;;BA)";
     return spec;
 }
 
@@ -38,6 +41,48 @@ TEST(PipeWin, OnlyTheFirstInstanceAsksToBeFirstAndAllAreOverlapped) {
         EXPECT_EQ(InstanceModes(spec, i).openMode, 0x40000003u);
         EXPECT_EQ(InstanceModes(spec, i).pipeMode, 0x8u);
     }
+}
+
+// The rights each entry of the service's own descriptor grants, with its
+// generic rights mapped as the system maps them for a pipe (the file
+// mapping); Wine does not check pipe access, so this is read, not tried.
+ACCESS_MASK RightsOf(PACL dacl, WELL_KNOWN_SID_TYPE who) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    EXPECT_TRUE(::CreateWellKnownSid(who, nullptr, sid, &size));
+    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                            FILE_ALL_ACCESS};
+    ACCESS_MASK rights = 0;
+    for (WORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        EXPECT_TRUE(::GetAce(dacl, i, &ace));
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        if (::EqualSid(&allowed->SidStart, sid)) {
+            ACCESS_MASK mask = allowed->Mask;
+            ::MapGenericMask(&mask, &mapping);
+            rights |= mask;
+        }
+    }
+    return rights;
+}
+
+TEST(PipeWin, UsersMayReadAndWriteButNotCreateAnInstanceOfTheServicePipe) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        vt::pipe::ServicePipeSpec().securityDescriptor.c_str(), SDDL_REVISION_1, &descriptor,
+        nullptr));
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl != nullptr);
+    const ACCESS_MASK users = RightsOf(dacl, WinAuthenticatedUserSid);
+    EXPECT_EQ(users & FILE_CREATE_PIPE_INSTANCE, 0u);
+    const ACCESS_MASK client = FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+    EXPECT_EQ(users & client, client);
+    EXPECT_EQ(RightsOf(dacl, WinBuiltinAdministratorsSid), static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+    ::LocalFree(descriptor);
 }
 
 class PipeWinServer : public ::testing::Test {
@@ -53,7 +98,7 @@ class PipeWinServer : public ::testing::Test {
         }
     }
     HANDLE Client(DWORD* error = nullptr) {
-        HANDLE h = ::CreateFileA(spec_.name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        HANDLE h = ::CreateFileA(spec_.name.c_str(), GENERIC_READ | FILE_WRITE_DATA, 0, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
         if (error != nullptr) {
             *error = h == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;

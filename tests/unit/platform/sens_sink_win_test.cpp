@@ -25,9 +25,17 @@ class RecordingSink final : public ScreenSaverSink {
     bool fail = false;
 };
 
+// The owner's one reference, dropped at the end of the test.
+struct Owned {
+    explicit Owned(ScreenSaverSink& sink) : sens(*new TWISensLogon(sink)) {}
+    ~Owned() { sens.Release(); }
+    TWISensLogon& sens;
+};
+
 TEST(TWISensLogon, AnswersForItsThreeInterfacesOnly) {
     RecordingSink sink;
-    TWISensLogon sens(sink);
+    Owned owned(sink);
+    TWISensLogon& sens = owned.sens;
     EXPECT_EQ(sens.references(), 1);
     for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &kIIDISensLogon}) {
         void* object = nullptr;
@@ -40,22 +48,31 @@ TEST(TWISensLogon, AnswersForItsThreeInterfacesOnly) {
     EXPECT_EQ(sens.QueryInterface(IID_IClassFactory, &object), E_NOINTERFACE);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(sens.references(), 4);
+    for (int i = 0; i < 3; ++i) {
+        sens.Release();
+    }
 }
 
-TEST(TWISensLogon, ReleaseCountsDownButNeverFrees) {
+// COM's own reference outlives the owner's: its call after the close is
+// cut off, and its late Release is the one that frees the sink.
+TEST(TWISensLogon, TheLastReleaseFreesItEvenAfterTheOwnerLetGo) {
     RecordingSink sink;
-    TWISensLogon sens(sink);
-    EXPECT_EQ(sens.AddRef(), 2u);
-    EXPECT_EQ(sens.Release(), 1u);
-    EXPECT_EQ(sens.Release(), 0u);
-    // Still alive and answering: its owner deletes it, not the last Release.
-    EXPECT_EQ(sens.StopScreenSaver(nullptr), S_OK);
-    EXPECT_EQ(sink.seen, (std::vector<std::string>{"stopped"}));
+    const long before = TWISensLogon::Objects();
+    auto* sens = new TWISensLogon(sink);
+    EXPECT_EQ(sens->AddRef(), 2u);  // COM's, for a call it dispatched
+    EXPECT_TRUE(sens->Close(0));
+    EXPECT_EQ(sens->Release(), 1u);  // the owner's
+    EXPECT_EQ(TWISensLogon::Objects(), before + 1);
+    EXPECT_EQ(sens->StopScreenSaver(nullptr), S_OK);
+    EXPECT_TRUE(sink.seen.empty());
+    EXPECT_EQ(sens->Release(), 0u);  // COM's, late
+    EXPECT_EQ(TWISensLogon::Objects(), before);
 }
 
 TEST(TWISensLogon, OnlyTheScreenSaverEventsReachTheService) {
     RecordingSink sink;
-    TWISensLogon sens(sink);
+    Owned owned(sink);
+    TWISensLogon& sens = owned.sens;
     BSTR user = SysAllocString(L"someone");
     EXPECT_EQ(sens.Logon(user), S_OK);
     EXPECT_EQ(sens.Logoff(user), S_OK);
@@ -79,8 +96,8 @@ TEST(TWISensLogon, OnlyTheScreenSaverEventsReachTheService) {
     EXPECT_EQ(sens.Invoke(0, IID_NULL, 0, 0, nullptr, nullptr, nullptr, nullptr), E_NOTIMPL);
 }
 
-// Closed before it is deleted: a call inside keeps it open, and no event
-// reaches the service's sink after the close.
+// Closed before its owner lets go: the close waits for a call inside, and
+// no event reaches the service's sink after it.
 TEST(TWISensLogon, CloseCountsTheCallsInsideAndShutsOutTheNextOnes) {
     class HeldSink final : public ScreenSaverSink {
       public:
@@ -94,7 +111,8 @@ TEST(TWISensLogon, CloseCountsTheCallsInsideAndShutsOutTheNextOnes) {
         std::atomic<bool> entered{false}, release{false};
         std::atomic<int> stopped{0};
     } sink;
-    TWISensLogon sens(sink);
+    Owned owned(sink);
+    TWISensLogon& sens = owned.sens;
     std::thread eventSystem([&] { sens.StartScreenSaver(nullptr); });
     while (!sink.entered) {
         ::Sleep(1);

@@ -45,6 +45,24 @@ TEST_F(InstallerTest, FreshInstallRegistersStartsAndConfigures) {
     EXPECT_THAT(fp.scm.serviceAccess, ElementsAre(0x10000u | 0x10u | 0x4u | 0x2u));
 }
 
+// The data folders are made the system's before the start; one a user
+// made first is taken over, with a line for each, and a failure is said.
+TEST_F(InstallerTest, TheDataFoldersAreTheSystemsBeforeTheStart) {
+    fp.scm.userFolders = {L"C:\\ProgramData\\Tarnwick"};
+    installer.Install();
+    EXPECT_EQ(fp.scm.dataFoldersSecured, 1);
+    EXPECT_EQ(fp.console.text(),
+              L"VTService is installed.\nC:\\ProgramData\\Tarnwick belonged to a user: taken over "
+              L"for the administrators.\nVTService is running.\n");
+
+    const size_t before = fp.console.text().size();
+    fp.scm.dataFoldersError = 5;
+    installer.Install();
+    EXPECT_EQ(fp.console.text().substr(before),
+              L"CreateService failed w/err 0x00000431\nData folder preparation failed w/err "
+              L"0x00000005\n");
+}
+
 // The service path is quoted, the message file path is not: the event log
 // loads it as a file name, quotes and all.
 TEST_F(InstallerTest, PathWithASpaceIsQuotedForTheServiceOnly) {
