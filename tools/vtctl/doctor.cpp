@@ -82,6 +82,17 @@ std::vector<ComponentExports> ServiceComponents() {
     };
 }
 
+std::string MissingExports(const std::vector<std::string>& exports,
+                           const std::function<void*(const char*)>& lookup) {
+    std::string missing;
+    for (const std::string& name : exports) {
+        if (lookup(name.c_str()) == nullptr) {
+            missing += (missing.empty() ? "no export " : ", ") + name;
+        }
+    }
+    return missing;
+}
+
 void CheckComponents(DoctorReport& report, const std::string& programFolder) {
     for (const ComponentExports& component : ServiceComponents()) {
         const std::string check = "the component " + component.file + " beside the program";

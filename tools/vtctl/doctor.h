@@ -53,6 +53,11 @@ std::vector<ComponentExports> ServiceComponents();
 std::string CheckComponent(const std::string& folder, const std::string& file,
                            const std::vector<std::string>& exports);
 
+// "no export a, b" for the `exports` that `lookup` does not find; empty
+// when it finds all.
+std::string MissingExports(const std::vector<std::string>& exports,
+                           const std::function<void*(const char*)>& lookup);
+
 // The checks every system makes: the pipe answers, and the version it
 // reports is `expectedVersion` (the installed program's); each component
 // beside the program in `programFolder` loads with its exports.

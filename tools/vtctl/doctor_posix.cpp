@@ -182,6 +182,21 @@ std::string RootOwnedPath(const std::string& folder) {
     return "";
 }
 
+// `path` is a node of `type` (S_IFDIR, S_IFSOCK, ...), root's, with `mode`.
+void CheckNode(DoctorReport& report, const std::string& check, const std::string& path,
+               mode_t type, const std::string& kind, const std::string& mode) {
+    const std::string expected = kind + " of uid 0, mode " + mode;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        report.Fail(check, std::strerror(errno), expected);
+        return;
+    }
+    report.Expect(check,
+                  ((st.st_mode & S_IFMT) == type ? kind : "not " + kind) + " of " + Owner(st) +
+                      ", mode " + Mode(st.st_mode),
+                  expected);
+}
+
 void CheckFolders(DoctorReport& report, const std::string& dataFolder) {
     const std::string why = RootOwnedPath(dataFolder);
     if (why.empty()) {
@@ -190,30 +205,8 @@ void CheckFolders(DoctorReport& report, const std::string& dataFolder) {
         report.Fail("the data folder " + dataFolder + " and every folder above it belong to root",
                     why, "real folders owned by root, writable only by root");
     }
-    const std::string reports = dataFolder + "/service_dmp";
-    struct stat st;
-    if (lstat(reports.c_str(), &st) != 0) {
-        report.Fail("the report folder " + reports, std::strerror(errno),
-                    "a folder of root's, mode 0700");
-        return;
-    }
-    report.Expect("the report folder " + reports,
-                  std::string(S_ISDIR(st.st_mode) ? "a folder" : "not a folder") + " of " +
-                      Owner(st) + ", mode " + Mode(st.st_mode),
-                  "a folder of uid 0, mode 0700");
-}
-
-void CheckSocket(DoctorReport& report, const std::string& socketPath) {
-    struct stat st;
-    if (lstat(socketPath.c_str(), &st) != 0) {
-        report.Fail("the pipe's socket " + socketPath, std::strerror(errno),
-                    "a socket of uid 0, mode 0666");
-        return;
-    }
-    report.Expect("the pipe's socket " + socketPath,
-                  std::string(S_ISSOCK(st.st_mode) ? "a socket" : "not a socket") + " of " +
-                      Owner(st) + ", mode " + Mode(st.st_mode),
-                  "a socket of uid 0, mode 0666");
+    CheckNode(report, "the report folder " + dataFolder + "/service_dmp", dataFolder + "/service_dmp",
+              S_IFDIR, "a folder", "0700");
 }
 
 void CheckJournal(DoctorReport& report) {
@@ -240,14 +233,8 @@ std::string CheckComponent(const std::string& folder, const std::string& file,
     if (library == nullptr) {
         return dlerror();
     }
-    std::string missing;
-    for (const std::string& name : exports) {
-        if (dlsym(library, name.c_str()) == nullptr) {
-            missing += (missing.empty() ? "no export " : ", ") + name;
-        }
-    }
     // Left loaded: a component may have started threads in its constructors.
-    return missing;
+    return MissingExports(exports, [&](const char* name) { return dlsym(library, name); });
 }
 
 int RunDoctor(const AskPipe& ask, FILE* out) {
@@ -276,7 +263,9 @@ int RunDoctor(const AskPipe& ask, FILE* out) {
         report.Expect("the service's process is the installed program",
                       n > 0 ? std::string(exe, static_cast<size_t>(n)) : "no process", program);
     }
-    CheckSocket(report, Setting(unit, "VTSERVICE_RUN_DIR", "/run/vtservice") + "/twvtservicepipe");
+    const std::string socket =
+        Setting(unit, "VTSERVICE_RUN_DIR", "/run/vtservice") + "/twvtservicepipe";
+    CheckNode(report, "the pipe's socket " + socket, socket, S_IFSOCK, "a socket", "0666");
     CheckPipe(report, ask, PipeVersionOf(VT_VERSION_TEXT));
     CheckFolders(report, Setting(unit, "VTSERVICE_DATA_DIR", "/var/lib/vtservice"));
     if (systemd) {

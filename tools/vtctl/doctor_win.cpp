@@ -506,13 +506,9 @@ std::string CheckComponent(const std::string& folder, const std::string& file,
     if (library == nullptr) {
         return "not loadable: " + Error(GetLastError());
     }
-    std::string missing;
-    for (const std::string& name : exports) {
-        if (GetProcAddress(library, name.c_str()) == nullptr) {
-            missing += (missing.empty() ? "no export " : ", ") + name;
-        }
-    }
-    return missing;
+    return MissingExports(exports, [&](const char* name) {
+        return reinterpret_cast<void*>(GetProcAddress(library, name));
+    });
 }
 
 int RunDoctor(const AskPipe& ask, FILE* out) {
