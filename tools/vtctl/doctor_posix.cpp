@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "doctor.h"
 #include "vt_version.h"
@@ -117,6 +119,11 @@ std::string ExecPath(const std::string& execStart) {
     return execStart.substr(at + 5, end == std::string::npos ? end : end - at - 5);
 }
 
+std::string RealPath(const std::string& path) {
+    char real[PATH_MAX];
+    return realpath(path.c_str(), real) != nullptr ? real : path;
+}
+
 std::string Folder(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -145,21 +152,23 @@ std::string Owner(const struct stat& st) {
     return "uid " + std::to_string(st.st_uid);
 }
 
-// Every level from / down to `folder`: a real folder (no link), owned by
-// root, writable by nobody else unless sticky (whose next level is root's
-// by the same rule). Empty when it holds, else the first level that does not.
+// Every level from / down to `folder`: a real folder (no link) owned by
+// root; above `folder` also writable by nobody else unless sticky (whose
+// next level is root's by the same rule). The data folder itself may be
+// open to users, as the desktop application needs. Empty when it holds,
+// else the first level that does not.
 std::string RootOwnedPath(const std::string& folder) {
     if (folder.empty() || folder[0] != '/') {
         return folder + " is not an absolute path";
     }
-    std::string path;
-    size_t at = 0;
-    do {
-        const size_t next = folder.find('/', at + 1);
-        path = folder.substr(0, next == std::string::npos ? folder.size() : next);
-        if (path.empty()) {
-            path = "/";
+    std::vector<std::string> levels(1, std::string(1, '/'));
+    for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+        levels.push_back(folder.substr(0, at));
+        if (at == std::string::npos) {
+            break;
         }
+    }
+    for (const std::string& path : levels) {
         struct stat st;
         if (lstat(path.c_str(), &st) != 0) {
             return path + ": " + std::strerror(errno);
@@ -174,11 +183,10 @@ std::string RootOwnedPath(const std::string& folder) {
             return path + " is owned by " + Owner(st);
         }
         if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0 &&
-            path != folder) {
+            path != levels.back()) {
             return path + " is writable by others (mode " + Mode(st.st_mode) + ")";
         }
-        at = next;
-    } while (at != std::string::npos && at + 1 < folder.size());
+    }
     return "";
 }
 
@@ -203,7 +211,7 @@ void CheckFolders(DoctorReport& report, const std::string& dataFolder) {
         report.Ok("the data folder " + dataFolder + " and every folder above it belong to root");
     } else {
         report.Fail("the data folder " + dataFolder + " and every folder above it belong to root",
-                    why, "real folders owned by root, writable only by root");
+                    why, "real folders owned by root, those above it writable only by root");
     }
     CheckNode(report, "the report folder " + dataFolder + "/service_dmp", dataFolder + "/service_dmp",
               S_IFDIR, "a folder", "0700");
@@ -251,7 +259,10 @@ int RunDoctor(const AskPipe& ask, FILE* out) {
             program = Folder(self) + "/VTService";
         }
     } else {
-        report.Expect("the unit is the package's", Value(unit, "FragmentPath"), kPackagedUnit);
+        // By the file, not the spelling: with /lib a link to /usr/lib,
+        // systemd may name either.
+        report.Expect("the unit is the package's", RealPath(Value(unit, "FragmentPath")),
+                      RealPath(kPackagedUnit));
         report.Expect("the unit is enabled", Value(unit, "UnitFileState"), "enabled");
         report.Expect("the unit is running",
                       Value(unit, "ActiveState") + "/" + Value(unit, "SubState"), "active/running");
