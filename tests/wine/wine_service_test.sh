@@ -592,11 +592,11 @@ cannot check here  service_dmp: a folder of the system's, only SYSTEM and admini
 cannot check here  the newest entry reads as its text in the Application log
 N passed, 0 failed, 5 not checked"
 # Planted faults: an unquoted path, then the service stopped.
-w sc config VTService binPath= "$win_exe" >/dev/null
+w "$resinfo" binpath VTService "$win_exe"
 check "vtctl doctor: an unquoted path fails its line" "$(doctor; grep -a '^FAIL' "$work/doctor.txt" | tr -d '\r')" \
     "exit 1
 FAIL  its path is the installed program's, quoted: found $win_exe, expected \"$win_exe\""
-w sc config VTService binPath= "\"$win_exe\"" >/dev/null
+w "$resinfo" binpath VTService "\"$win_exe\""
 w sc stop VTService >/dev/null
 wait_state 1 10 >/dev/null
 check "vtctl doctor: a stopped service fails its line" \
