@@ -102,6 +102,13 @@ fact no_new_privileges "$(awk '/^NoNewPrivs/ {print $2}' /proc/$pid/status)"
 fact seccomp "$(awk '/^Seccomp:/ {print $2}' /proc/$pid/status)"
 fact pipe_as_nobody "$(setpriv --reuid=65534 --regid=65534 --clear-groups \
                        /usr/bin/vtctl hello version | tr '\n' ' ')"
+# The installation checks itself; then with the socket's mode changed.
+/usr/bin/vtctl doctor >/out/doctor.txt 2>&1
+fact doctor_status $?
+chmod 0644 /run/vtservice/twvtservicepipe
+/usr/bin/vtctl doctor >/out/doctor-socket.txt 2>&1
+fact doctor_socket_status $?
+chmod 0666 /run/vtservice/twvtservicepipe
 before=$(icmp); sleep 5; after=$(icmp)
 fact echo_requests $(( $(icmp_field OutEchos "$after") - $(icmp_field OutEchos "$before") ))
 fact echo_replies $(( $(icmp_field InEchoReps "$after") - $(icmp_field InEchoReps "$before") ))
@@ -165,6 +172,11 @@ fact() { sed -n "s/^$1=//p" "$work/out/facts"; }
 check "dpkg -i enables and starts the unit" "$(fact installed)" "enabled active"
 check "the pipe's socket is open to every user" "$(fact socket)" "srw-rw-rw-"
 check "a user answers through it" "$(fact pipe_as_nobody)" "TW_OK 0.400000 "
+check "vtctl doctor: every check of the packaged unit passes" \
+    "$(fact doctor_status) $(grep -v '^ok ' "$work/out/doctor.txt")" "0 $(tail -1 "$work/out/doctor.txt")"
+check "vtctl doctor: with the socket's mode changed, that line fails" \
+    "$(fact doctor_socket_status) $(grep '^FAIL' "$work/out/doctor-socket.txt")" \
+    "1 FAIL  the pipe's socket /run/vtservice/twvtservicepipe: found a socket of uid 0, mode 0644, expected a socket of uid 0, mode 0666"
 check "capabilities: CAP_NET_RAW only (effective, bounding, ambient)" "$(fact capabilities)" \
     "0000000000002000 0000000000002000 0000000000000000 "
 check "no new privileges" "$(fact no_new_privileges)" 1

@@ -7,7 +7,10 @@
          source's registry key, as the viewer finds it;
      vt_resinfo version FILE...
          each file's version resource after a line "== FILE": the fixed
-         file and product versions, then the English strings.
+         file and product versions, then the English strings;
+     vt_resinfo binpath SERVICE PATH
+         registers PATH as SERVICE's command line, as it stands (Wine's sc
+         has no "config"): how the harness plants an unquoted path.
 
    Exit status 0 when everything was found, 1 otherwise (the reason on
    standard error). */
@@ -137,6 +140,18 @@ int wmain(int argc, wchar_t** argv) {
         }
         return failures == 0 ? 0 : 1;
     }
-    fputs("usage: vt_resinfo event SOURCE ID STRING... | version FILE...\n", stderr);
+    if (argc == 4 && wcscmp(argv[1], L"binpath") == 0) {
+        SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+        SC_HANDLE service = manager ? OpenServiceW(manager, argv[2], SERVICE_CHANGE_CONFIG) : NULL;
+        BOOL changed = service && ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                                       SERVICE_NO_CHANGE, argv[3], NULL, NULL,
+                                                       NULL, NULL, NULL, NULL);
+        DWORD code = GetLastError();
+        if (service) CloseServiceHandle(service);
+        if (manager) CloseServiceHandle(manager);
+        return changed ? 0 : fail("ChangeServiceConfigW", code);
+    }
+    fputs("usage: vt_resinfo event SOURCE ID STRING... | version FILE... | binpath SERVICE PATH\n",
+          stderr);
     return 2;
 }

@@ -2,6 +2,7 @@
 // for testing and for poking at a running service by hand.
 //
 //   vtctl [--pipe PATH] [--raw] [--hex] [--timeout MS] REQUEST...
+//   vtctl [--pipe PATH] [--timeout MS] doctor
 //
 // Every request goes out on one connection, one after another: its bytes as
 // given (no terminator), then the reply is read and printed on a line of its
@@ -11,12 +12,18 @@
 // Exit status: 0 when every request got a reply, 1 when the connection
 // dropped or went silent before a reply, 2 when the service cannot be
 // reached, 3 on bad usage.
+//
+// `doctor` checks the installation instead (doctor.h): one line per check,
+// a summary, exit status 1 when a check failed. `vtctl -- doctor` sends the
+// word as a request.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "doctor.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -349,10 +356,36 @@ void PrintLine(const std::string& reply, bool hex) {
     std::fflush(stdout);
 }
 
+// The doctor asks the pipe over one connection, opened at the first
+// question; once it fails, every later question gets no answer.
+int Doctor(const std::string& endpoint, uint32_t timeoutMs) {
+    Connection connection;
+    bool opened = false;
+    bool broken = false;
+    const vtctl::AskPipe ask = [&](const std::string& request) -> std::optional<std::string> {
+        if (!opened) {
+            opened = true;
+            broken = !connection.Open(endpoint).empty();
+        }
+        std::string reply;
+        bool closed = false;
+        if (broken || !connection.Send(request, timeoutMs) ||
+            ReadReply(connection, timeoutMs, reply, closed) != ReadResult::kReply) {
+            broken = true;
+            return std::nullopt;
+        }
+        broken = closed;
+        return reply;
+    };
+    return vtctl::RunDoctor(ask, stdout);
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: vtctl [--pipe PATH] [--raw] [--hex] [--timeout MS] REQUEST...\n"
-                 "  sends each REQUEST on one connection and prints each reply on a line\n"
+                 "       vtctl [--pipe PATH] [--timeout MS] doctor\n"
+                 "  sends each REQUEST on one connection and prints each reply on a line;\n"
+                 "  doctor checks the installation and the running service instead\n"
                  "  --pipe PATH    the service's pipe (default %s)\n"
                  "  --raw          REQUESTs use C escapes (\\xNN \\n \\r \\t \\0 \\\\)\n"
                  "  --hex          print replies as hex bytes\n"
@@ -380,6 +413,7 @@ int main(int argc, char** argv) {
     bool hex = false;
     uint32_t timeoutMs = kDefaultTimeoutMs;
     std::vector<std::string> requests;
+    bool literal = false;  // after "--": every word is a request
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--pipe" && i + 1 < argc) {
@@ -396,6 +430,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--hex") {
             hex = true;
         } else if (arg == "--") {
+            literal = true;
             requests.insert(requests.end(), argv + i + 1, argv + argc);
             break;
         } else if (arg.rfind("--", 0) == 0 || arg == "-h") {
@@ -406,6 +441,9 @@ int main(int argc, char** argv) {
     }
     if (requests.empty()) {
         return Usage();
+    }
+    if (!literal && requests.size() == 1 && requests[0] == "doctor") {
+        return Doctor(endpoint, timeoutMs);
     }
     if (raw) {
         for (std::string& r : requests) {
