@@ -33,7 +33,7 @@ TWService::TWService(const platform::Platform& platform)
         throw SystemError(platform_.threads.LastError());
     }
     stopRequested_ = platform_.threads.CreateManualResetEvent();
-    if (!stopRequested_) {
+    if (!stopRequested_ || !readings_.valid()) {
         throw SystemError(platform_.threads.LastError());
     }
     if (!devices_.WatchStop(platform_.threads, *stopRequested_)) {
@@ -84,6 +84,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
         QueueMemberWorkItem(&TWService::CoolerCycleWorkItem, this);
         QueueMemberWorkItem(&TWService::OledJobWorkItem, this);
         QueueMemberWorkItem(&TWService::CompanionWorkItem, this);
+        QueueMemberWorkItem(&TWService::TelemetryWorkItem, this);
     } catch (const SystemError&) {
         // The service reports stopped and the object goes away with the
         // dispatcher: the work items already running see the stop (the
@@ -144,13 +145,20 @@ void TWService::PipeWorkItem() {
     platform_.threads.NameCurrentThread("vt-pipe");
     // The pipe thread's own state lives here for as long as it serves.
     pipe::DeviceCommands deviceCommands(devices_);
-    telemetry::SensorMonitor sensors(platform_.libraries, platform_.folders, platform_.console,
-                                     platform_.eventLog);
     pipe::PipeCommands commands(state_, devices_, platform_.clock, platform_.eventLog,
                                 &deviceCommands);
-    commands.temperatures.sensors = &sensors;
+    commands.temperatures.feed = &readings_;
     pipe::PipeServer server(platform_.pipes, platform_.eventLog, commands);
     server.Run(*stopRequested_);
+}
+
+// The sensor monitor is this thread's alone, from its start to its release:
+// an outside library that takes its time holds up no one but this thread.
+void TWService::TelemetryWorkItem() {
+    platform_.threads.NameCurrentThread("vt-telemetry");
+    telemetry::SensorMonitor sensors(platform_.libraries, platform_.folders, platform_.console,
+                                     platform_.eventLog);
+    readings_.Run(sensors, *stopRequested_);
 }
 
 void TWService::CoolerCycleWorkItem() {

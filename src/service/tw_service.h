@@ -27,6 +27,7 @@
 #include "platform/system_error.h"
 #include "service/companion_watcher.h"
 #include "service/tw_service_base.h"
+#include "telemetry/readings_feed.h"
 
 namespace vt::service {
 
@@ -96,8 +97,10 @@ class TWService : public TWServiceBase {
     void CoolerCycleWorkItem();
     // paints the RX410 mouse's screen from the job file;
     void OledJobWorkItem();
-    // keeps the companion program running while a device needs it.
+    // keeps the companion program running while a device needs it;
     void CompanionWorkItem();
+    // takes the hardware readings the pipe answers from.
+    void TelemetryWorkItem();
 
     std::atomic<bool> stopping_{false};
     std::unique_ptr<platform::Event> stoppedEvent_;
@@ -107,6 +110,8 @@ class TWService : public TWServiceBase {
     std::atomic<platform::ProcessHandle> companionProcess_{platform::kNoProcess};
     devices::DeviceLayer devices_;
     const platform::Platform platform_;
+    // Filled by the telemetry work item, read by the pipe's.
+    telemetry::ReadingsFeed readings_{platform_.threads, platform_.clock};
     // Work items queued and not yet returned.
     std::atomic<int> workItemsInside_{0};
     ScreenSaverReaction screenSaverReaction_{devices_.cooler};

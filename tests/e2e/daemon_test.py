@@ -462,6 +462,40 @@ class Daemon(DaemonHarness):
         self.assertEqual(errors[0][0], "1")
         self.stop(proc)
 
+    def write_readings(self, **extra):
+        with open(self.readings, "w") as f:
+            json.dump(dict(READINGS, **extra), f)
+
+    def test_a_stalled_sensor_sdk_holds_up_no_request(self):
+        self.write_readings(stall=True)  # the SDK's start never returns
+        proc = self.start()
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.connect(os.path.join(self.run_dir, "twvtservicepipe"))
+
+            def ask(request, bound):
+                t0 = time.monotonic()
+                s.sendall(request.encode())
+                reply = s.recv(128).decode()
+                self.assertLess(time.monotonic() - t0, bound, request)
+                return reply
+
+            device = '{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}'
+            self.assertEqual([ask(r, 0.05) for r in ("hello", "status", device)],
+                             ["TW_OK", "off", "TW_OK"])
+            self.assertEqual(ask("temp", 0.3), "0;0")  # no readings yet
+            self.write_readings()
+            self.assertTrue(wait_for(lambda: ask("temp", 0.3) == "46;39;", 10))
+            self.assertIn("Core temp lib load good", self.messages())
+
+            # Stalled again: after the readings' second, the last ones.
+            self.write_readings(stall=True, cpuTemps=[60])
+            time.sleep(1.1)
+            self.assertEqual(ask("temp", 0.3), "46;39;")
+            self.assertEqual(ask("hello", 0.05), "TW_OK")
+            self.write_readings(cpuTemps=[60])
+            self.assertTrue(wait_for(lambda: ask("temp", 0.3) == "60;39;", 10))
+        self.stop(proc)
+
     def test_missing_library_runs_on_without_devices(self):
         exe = os.path.join(self.dir.name, "VTService")
         shutil.copy(EXE, exe)  # alone: no libtwlink.so beside it
