@@ -93,6 +93,9 @@ recovery-restarts @ src/service/installer.cpp @ actions.restartCount = kRecovery
 job-wait-step @ src/oled/oled_job.h @ kWaitStepMs = 100; @ kWaitStepMs = 50;
 error-text @ src/common/text.cpp @ out += L" failed w/err 0x"; @ out += L" failed w/err ";
 saver-started @ src/service/tw_service.h @ void ScreenSaverStarted() override { cooler_.SwitchForScreenSaver(0); } @ void ScreenSaverStarted() override { cooler_.SwitchForScreenSaver(1); }
+readings-fresh-age @ src/telemetry/readings_feed.cpp @ clock_.TickCount64() - takenAt_ <= kFreshMs @ clock_.TickCount64() - takenAt_ < kFreshMs
+readings-wait-bound @ src/telemetry/readings_feed.cpp @ taken_->Wait(static_cast<uint32_t>(deadline - now)) @ taken_->Wait(platform::kInfinite)
+stop-work-items-bound @ src/service/tw_service.cpp @ waited < kWorkItemsWaitMs; @ waited < 2 * kWorkItemsWaitMs;
 EOF
 }
 

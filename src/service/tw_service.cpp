@@ -47,17 +47,26 @@ TWService::TWService(const platform::Platform& platform)
 TWService::~TWService() {
     // The work items see the stop at once (their waits end on it; a device
     // call under way is finished first); none may still be running inside
-    // the object once it is gone. Bounded, so a device call that never
-    // returns cannot keep the process from ending.
+    // the object once it is gone.
     RaiseStop();
+    if (!AwaitWorkItems()) {
+        // One is still inside an outside call that may never return: it is
+        // abandoned. The stop was reported; nothing may be torn down under
+        // it, and no library's own clean-up may run while it is inside.
+        platform_.processes.EndThisProcess(0);
+    }
+    stoppedEvent_.reset();
+    // Before the cooler it reaches goes with the device layer.
+    platform_.screenSaver.Unsubscribe();
+}
+
+bool TWService::AwaitWorkItems() {
     constexpr uint32_t kStepMs = 10;
     for (uint32_t waited = 0; workItemsInside_.load() > 0 && waited < kWorkItemsWaitMs;
          waited += kStepMs) {
         platform_.clock.Sleep(kStepMs);
     }
-    stoppedEvent_.reset();
-    // Before the cooler it reaches goes with the device layer.
-    platform_.screenSaver.Unsubscribe();
+    return workItemsInside_.load() == 0;
 }
 
 void TWService::RaiseStop() {

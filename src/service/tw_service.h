@@ -11,7 +11,8 @@
 // once the stop watch has seen the stop.
 //
 // Destruction, in this order: the stop is raised; every work item is awaited
-// (bounded); the screen saver's delivery ends; then the device layer waits
+// (bounded: one still inside an outside call after the bound ends the process
+// there and then, without any clean-up); the screen saver's delivery ends; then the device layer waits
 // for the library's callbacks still inside it. Nothing of the service runs
 // after the object is gone.
 #pragma once
@@ -41,6 +42,10 @@ class TWService : public TWServiceBase {
 
     // Raises `stopping` and sets the stop request.
     void RaiseStop();
+    // Waits, at most kWorkItemsWaitMs, until every work item has returned;
+    // false when one is still running then (inside a call that does not
+    // return).
+    bool AwaitWorkItems();
 
     // The stop watch: runs until `stopping` is seen, then signals the
     // stopped event.

@@ -202,6 +202,8 @@ class Daemon(DaemonHarness):
             with self.subTest(signal=sig):
                 os.remove(self.log) if os.path.exists(self.log) else None
                 proc = self.start()
+                # The readings start on a thread of their own.
+                self.wait_messages(["Core temp lib load good"])
                 t0 = time.monotonic()
                 proc.send_signal(sig)
                 out, _ = proc.communicate(timeout=10)
@@ -495,6 +497,26 @@ class Daemon(DaemonHarness):
             self.write_readings(cpuTemps=[60])
             self.assertTrue(wait_for(lambda: ask("temp", 0.3) == "60;39;", 10))
         self.stop(proc)
+
+    def test_a_stop_ends_while_a_device_call_never_returns(self):
+        with open(self.empty, "w") as f:
+            json.dump({"devices": [{"model": "KB709"}]}, f)
+        proc = self.start()
+        self.wait_messages(["CreateKB709"])
+        self.twsim({"cmd": "set", "model": "KB709",
+                    "state": {"blockOn": "SetSystemStatusEffect"}})
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.connect(os.path.join(self.run_dir, "twvtservicepipe"))
+            s.sendall(b'{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}')
+            self.assertTrue(wait_for(lambda: any(
+                e["call"] == "SetSystemStatusEffect"
+                for e in self.twsim({"cmd": "log"})[0]["log"]), 10))
+            t0 = time.monotonic()
+            proc.send_signal(signal.SIGTERM)
+            proc.communicate(timeout=15)
+            self.assertLess(time.monotonic() - t0, 10.0)
+        self.assertEqual(proc.returncode, 0)
+        self.assertEqual(self.messages()[-1], "TWservice in OnStop")
 
     def test_missing_library_runs_on_without_devices(self):
         exe = os.path.join(self.dir.name, "VTService")

@@ -103,6 +103,7 @@ class PosixProcesses final : public Processes {
     std::string FileName(const ProgramName& program) override;
     ProcessHandle LaunchInUserSession(const std::string& path) override;
     void Release(ProcessHandle process) override;
+    void EndThisProcess(uint32_t exitCode) override;
 
   private:
     void ReapEnded();

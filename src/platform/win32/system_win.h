@@ -83,6 +83,7 @@ class WinProcesses final : public Processes {
     std::string FileName(const ProgramName& program) override;
     ProcessHandle LaunchInUserSession(const std::string& path) override;
     void Release(ProcessHandle process) override;
+    void EndThisProcess(uint32_t exitCode) override;
 };
 
 class WinCrashHook final : public CrashHook {

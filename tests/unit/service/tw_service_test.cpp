@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <numeric>
 #include <thread>
 
 #include "fakes/fake_platform.h"
@@ -112,6 +113,20 @@ TEST_F(TWServiceTest, IdleWorkItemsWaitWithoutPollingAndTheStopEndsThemAtOnce) {
     fp.threads.JoinAll();
     EXPECT_THAT(fp.clock.sleeps(), ElementsAre());
     EXPECT_THAT(fp.threads.waits(), ::testing::Each(::testing::AnyOf(kInfinite, 2000u)));
+}
+
+// A work item still inside a call that does not return is awaited for the
+// bound alone; then the destruction ends the process rather than free what
+// the item still uses.
+TEST_F(TWServiceTest, WorkItemsAreAwaitedForTheBoundOnly) {
+    service.Start(0, nullptr);
+    service.RaiseStop();
+    EXPECT_FALSE(service.AwaitWorkItems());  // none has run: all still "inside"
+    const auto sleeps = fp.clock.sleeps();
+    EXPECT_EQ(std::accumulate(sleeps.begin(), sleeps.end(), 0u), TWService::kWorkItemsWaitMs);
+    fp.threads.RunPending();
+    EXPECT_TRUE(service.AwaitWorkItems());
+    EXPECT_THAT(fp.processes.ended, ElementsAre());
 }
 
 // The held companion is ended with exit code 0 and let go of even when the
