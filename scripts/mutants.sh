@@ -96,6 +96,8 @@ saver-started @ src/service/tw_service.h @ void ScreenSaverStarted() override { 
 readings-fresh-age @ src/telemetry/readings_feed.cpp @ clock_.TickCount64() - takenAt_ <= kFreshMs @ clock_.TickCount64() - takenAt_ < kFreshMs
 readings-wait-bound @ src/telemetry/readings_feed.cpp @ taken_->Wait(static_cast<uint32_t>(deadline - now)) @ taken_->Wait(platform::kInfinite)
 stop-work-items-bound @ src/service/tw_service.cpp @ waited < kWorkItemsWaitMs; @ waited < 2 * kWorkItemsWaitMs;
+hang-bound @ src/service/hang_watch.cpp @ clock_.TickCount64() - since <= kHangBoundMs @ clock_.TickCount64() - since < kHangBoundMs
+hang-nested-call @ src/common/outside_calls.cpp @ if (t_depth++ != 0 || clock == nullptr) { @ if (t_depth++ < 0 || clock == nullptr) {
 EOF
 }
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/outside_calls.h"
+
 namespace vt::pipe {
 
 namespace {
@@ -16,6 +18,7 @@ using devices::StatusEffectRequest;
 template <auto Slot>
 void StatusEffect(DeviceSlots& slots, StatusEffectRequest* request) {
     if (auto* device = (slots.*Slot).load()) {
+        OutsideCall call("SetSystemStatusEffect");
         device->SetSystemStatusEffect(request);
     }
 }

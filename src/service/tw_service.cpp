@@ -5,6 +5,7 @@
 #include "pipe/pipe_server.h"
 #include "service/companion_watcher.h"
 #include "service/crash_dump.h"
+#include "service/hang_watch.h"
 #include "telemetry/sensor_monitor.h"
 
 namespace vt::service {
@@ -27,6 +28,7 @@ TWService::TWService(const platform::Platform& platform)
         LogError(L"Prepare service_dmp", error);
     }
     platform_.crashHook.Install(platform_.folders.ServiceFolder());
+    OutsideCalls::Process().SetClock(&platform_.clock);
     devices_.AttachPanel({platform.threads, platform.folders, platform.icmp});
     stoppedEvent_ = platform_.threads.CreateManualResetEvent();
     if (!stoppedEvent_) {
@@ -56,8 +58,14 @@ TWService::~TWService() {
         platform_.processes.EndThisProcess(0);
     }
     stoppedEvent_.reset();
+    OutsideCalls::Process().SetClock(nullptr);
     // Before the cooler it reaches goes with the device layer.
     platform_.screenSaver.Unsubscribe();
+}
+
+void TWService::NameThread(const char* name) {
+    platform_.threads.NameCurrentThread(name);
+    OutsideCalls::Process().NameThisThread(name);
 }
 
 bool TWService::AwaitWorkItems() {
@@ -76,6 +84,9 @@ void TWService::RaiseStop() {
 
 void TWService::OnStart(uint32_t, wchar_t**) {
     LogEvent(L"TWService in OnStart", EventType::Information);
+    // Before the first call into the device library.
+    HangWatch::StartOnce(platform_.threads, platform_.clock, platform_.eventLog,
+                         platform_.crashHook);
     devices::DeviceLayer::SetActive(&devices_);
     devices_.ClearStartSlots();
     // Without the library the service runs on with no devices: the pipe and
@@ -135,7 +146,7 @@ void TWService::OnStop() {
 }
 
 void TWService::CompanionWorkItem() {
-    platform_.threads.NameCurrentThread("vt-companion");
+    NameThread("vt-companion");
     CompanionWatcher watcher(CompanionShared(), platform_.processes, platform_.folders,
                              platform_.clock);
     while (watcher.Pass()) {
@@ -143,7 +154,7 @@ void TWService::CompanionWorkItem() {
 }
 
 void TWService::StopWatchWorkItem() {
-    platform_.threads.NameCurrentThread("vt-stopwatch");
+    NameThread("vt-stopwatch");
     LogEvent(L"TWservice ServiceWorkerThread", EventType::Information);
     while (StopWatchPass()) {
     }
@@ -151,7 +162,7 @@ void TWService::StopWatchWorkItem() {
 }
 
 void TWService::PipeWorkItem() {
-    platform_.threads.NameCurrentThread("vt-pipe");
+    NameThread("vt-pipe");
     // The pipe thread's own state lives here for as long as it serves.
     pipe::DeviceCommands deviceCommands(devices_);
     pipe::PipeCommands commands(state_, devices_, platform_.clock, platform_.eventLog,
@@ -164,21 +175,21 @@ void TWService::PipeWorkItem() {
 // The sensor monitor is this thread's alone, from its start to its release:
 // an outside library that takes its time holds up no one but this thread.
 void TWService::TelemetryWorkItem() {
-    platform_.threads.NameCurrentThread("vt-telemetry");
+    NameThread("vt-telemetry");
     telemetry::SensorMonitor sensors(platform_.libraries, platform_.folders, platform_.console,
                                      platform_.eventLog);
     readings_.Run(sensors, *stopRequested_);
 }
 
 void TWService::CoolerCycleWorkItem() {
-    platform_.threads.NameCurrentThread("vt-cycle");
+    NameThread("vt-cycle");
     while (!stopping_) {
         devices_.cooler.CyclePass();
     }
 }
 
 void TWService::OledJobWorkItem() {
-    platform_.threads.NameCurrentThread("vt-oled");
+    NameThread("vt-oled");
     // Heap: the job keeps a device list of 50 records for its whole life.
     auto job =
         std::make_unique<oled::OledJob>(state_, devices_,

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/outside_calls.h"
 #include "common/service_event.h"
 #include "common/service_state.h"
 #include "devices/device_layer.h"
@@ -88,6 +89,9 @@ class TWService : public TWServiceBase {
       private:
         devices::CoolerDisplay& cooler_;
     };
+
+    // For debuggers and the system, and for the hang watch's reports.
+    void NameThread(const char* name);
 
     // Queues object->*fn() as a long-running work item. Throws SystemError
     // when it cannot be queued; nothing is left allocated then. The object's

@@ -498,25 +498,48 @@ class Daemon(DaemonHarness):
             self.assertTrue(wait_for(lambda: ask("temp", 0.3) == "60;39;", 10))
         self.stop(proc)
 
-    def test_a_stop_ends_while_a_device_call_never_returns(self):
+    def start_with_a_blocked_keyboard(self):
+        """A daemon whose KB709's status effect never returns, and a socket
+        whose request is inside that call."""
         with open(self.empty, "w") as f:
             json.dump({"devices": [{"model": "KB709"}]}, f)
         proc = self.start()
         self.wait_messages(["CreateKB709"])
         self.twsim({"cmd": "set", "model": "KB709",
                     "state": {"blockOn": "SetSystemStatusEffect"}})
-        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
-            s.connect(os.path.join(self.run_dir, "twvtservicepipe"))
-            s.sendall(b'{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}')
-            self.assertTrue(wait_for(lambda: any(
-                e["call"] == "SetSystemStatusEffect"
-                for e in self.twsim({"cmd": "log"})[0]["log"]), 10))
-            t0 = time.monotonic()
-            proc.send_signal(signal.SIGTERM)
-            proc.communicate(timeout=15)
-            self.assertLess(time.monotonic() - t0, 10.0)
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.addCleanup(s.close)
+        s.connect(os.path.join(self.run_dir, "twvtservicepipe"))
+        s.sendall(b'{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}')
+        return proc
+
+    def test_a_stop_ends_while_a_device_call_never_returns(self):
+        proc = self.start_with_a_blocked_keyboard()
+        self.assertTrue(wait_for(lambda: any(
+            e["call"] == "SetSystemStatusEffect"
+            for e in self.twsim({"cmd": "log"})[0]["log"]), 10))
+        t0 = time.monotonic()
+        proc.send_signal(signal.SIGTERM)
+        proc.communicate(timeout=15)
+        self.assertLess(time.monotonic() - t0, 10.0)
         self.assertEqual(proc.returncode, 0)
         self.assertEqual(self.messages()[-1], "TWservice in OnStop")
+
+    def test_a_device_call_that_never_returns_ends_the_service_with_a_report(self):
+        proc = self.start_with_a_blocked_keyboard()
+        t0 = time.monotonic()  # the call began just before
+        proc.communicate(timeout=40)
+        self.assertLess(time.monotonic() - t0, 35.5)
+        self.assertEqual(proc.returncode, 70)
+        hangs = [e for e in read_entries(self.log) if "hang" in e[5]]
+        self.assertEqual([(e[0], e[5]) for e in hangs],
+                         [("1", "TWservice hang in SetSystemStatusEffect on vt-pipe")])
+        reports = [n for n in os.listdir(os.path.join(self.data_dir, "service_dmp"))
+                   if n.endswith(".txt")]
+        self.assertEqual(len(reports), 1, reports)
+        with open(os.path.join(self.data_dir, "service_dmp", reports[0])) as f:
+            self.assertEqual(f.read(),
+                             "VTService hung\ncall SetSystemStatusEffect\nthread vt-pipe\n")
 
     def test_missing_library_runs_on_without_devices(self):
         exe = os.path.join(self.dir.name, "VTService")

@@ -130,6 +130,7 @@ std::optional<ProcStat> ParseProcStat(const std::string& stat);
 class PosixCrashHook final : public CrashHook {
   public:
     void Install(const std::string& folder) override;
+    void Hung(const char* call, const char* thread) override;
 };
 
 // Gives the calling thread a stack of its own for the crash handler, so a

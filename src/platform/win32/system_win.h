@@ -89,6 +89,7 @@ class WinProcesses final : public Processes {
 class WinCrashHook final : public CrashHook {
   public:
     void Install(const std::string& folder) override;
+    void Hung(const char* call, const char* thread) override;
 };
 
 class WinConsole final : public Console {
