@@ -23,7 +23,7 @@ std::wstring Widen(const char* text) {
 
 void HangWatch::StartOnce(platform::Threads& threads, platform::Clock& clock,
                           platform::EventLog& eventLog, platform::CrashHook& crashHook) {
-    auto watch = std::make_unique<HangWatch>(clock, eventLog, crashHook);
+    auto watch = std::make_unique<HangWatch>(threads, clock, eventLog, crashHook);
     HangWatch* none = nullptr;
     if (!g_watch.compare_exchange_strong(none, watch.get())) {
         return;
@@ -37,7 +37,7 @@ void HangWatch::StartOnce(platform::Threads& threads, platform::Clock& clock,
 
 void HangWatch::Thread(void* context) {
     auto* watch = static_cast<HangWatch*>(context);
-    OutsideCalls::NameThisThread("vt-hangwatch");
+    watch->threads_.NameCurrentThread("vt-hangwatch");
     do {
         watch->clock_.Sleep(kLookMs);
     } while (watch->Pass());

@@ -23,8 +23,9 @@ class HangWatch {
     static constexpr uint64_t kHangBoundMs = 30000;
     static constexpr uint32_t kLookMs = 5000;
 
-    HangWatch(platform::Clock& clock, platform::EventLog& eventLog, platform::CrashHook& crashHook)
-        : clock_(clock), eventLog_(eventLog), crashHook_(crashHook) {}
+    HangWatch(platform::Threads& threads, platform::Clock& clock, platform::EventLog& eventLog,
+              platform::CrashHook& crashHook)
+        : threads_(threads), clock_(clock), eventLog_(eventLog), crashHook_(crashHook) {}
 
     // Starts the process's watch on a thread of its own, once; later calls
     // do nothing. Without a thread the service runs on unwatched.
@@ -37,6 +38,7 @@ class HangWatch {
   private:
     static void Thread(void* watch);
 
+    platform::Threads& threads_;
     platform::Clock& clock_;
     platform::EventLog& eventLog_;
     platform::CrashHook& crashHook_;

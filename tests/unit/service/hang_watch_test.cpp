@@ -24,7 +24,7 @@ class HangWatchTest : public ::testing::Test {
     ~HangWatchTest() override { OutsideCalls::Process().SetClock(nullptr); }
 
     fakes::FakePlatform fp;
-    HangWatch watch{fp.clock, fp.eventLog, fp.crashHook};
+    HangWatch watch{fp.threads, fp.clock, fp.eventLog, fp.crashHook};
 };
 
 TEST_F(HangWatchTest, ACallStillInsideAfterTheBoundIsAHang) {
