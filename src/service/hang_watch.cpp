@@ -39,8 +39,18 @@ void HangWatch::Thread(void* context) {
     auto* watch = static_cast<HangWatch*>(context);
     watch->threads_.NameCurrentThread("vt-hangwatch");
     do {
-        watch->clock_.Sleep(kLookMs);
+        watch->clock_.Sleep(watch->NextLookMs());
     } while (watch->Pass());
+}
+
+uint32_t HangWatch::NextLookMs() {
+    const OutsideCalls::Slot* oldest = OutsideCalls::Process().Oldest();
+    if (oldest == nullptr || oldest->call.load() == nullptr) {
+        return kLookMs;
+    }
+    const uint64_t elapsed = clock_.TickCount64() - oldest->since.load();
+    const uint64_t untilHang = elapsed > kHangBoundMs ? 1 : kHangBoundMs - elapsed + 1;
+    return untilHang < kLookMs ? static_cast<uint32_t>(untilHang) : kLookMs;
 }
 
 bool HangWatch::Pass() {

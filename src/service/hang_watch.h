@@ -5,8 +5,8 @@
 // starts it again rather than keep a service that answers nothing.
 //
 // One per process, for its whole life, like the crash hook: it looks every
-// kLookMs (so a hang is seen at most kHangBoundMs + kLookMs after the call
-// began) and is never told to end.
+// kLookMs, or sooner when a call in progress reaches the bound before then
+// (so a hang is seen as the bound passes), and is never told to end.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +34,9 @@ class HangWatch {
 
     // One look: false when it found a hang (and reported it).
     bool Pass();
+    // How long to wait before the next look: kLookMs, or until the call
+    // in progress the longest passes the bound, if that is sooner.
+    uint32_t NextLookMs();
 
   private:
     static void Thread(void* watch);

@@ -529,7 +529,7 @@ class Daemon(DaemonHarness):
         proc = self.start_with_a_blocked_keyboard()
         t0 = time.monotonic()  # the call began just before
         proc.communicate(timeout=40)
-        self.assertLess(time.monotonic() - t0, 35.5)
+        self.assertLess(time.monotonic() - t0, 35.0)
         self.assertEqual(proc.returncode, 70)
         hangs = [e for e in read_entries(self.log) if "hang" in e[5]]
         self.assertEqual([(e[0], e[5]) for e in hangs],

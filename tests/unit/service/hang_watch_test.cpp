@@ -33,12 +33,15 @@ TEST_F(HangWatchTest, ACallStillInsideAfterTheBoundIsAHang) {
         fp.clock.Advance(HangWatch::kHangBoundMs + 1);
     }
     EXPECT_TRUE(watch.Pass());  // returned: nothing in progress
+    EXPECT_EQ(watch.NextLookMs(), HangWatch::kLookMs);
 
     OutsideCall call("SetSystemStatusEffect");
     {
         OutsideCall inner("GetEffectMode");  // from a callback: part of the outer call
     }
-    fp.clock.Advance(HangWatch::kHangBoundMs);
+    fp.clock.Advance(HangWatch::kHangBoundMs - 2000);
+    EXPECT_EQ(watch.NextLookMs(), 2001u);  // the next look falls just past the bound
+    fp.clock.Advance(2000);
     EXPECT_TRUE(watch.Pass());
     EXPECT_THAT(fp.crashHook.hung, IsEmpty());
     fp.clock.Advance(1);
