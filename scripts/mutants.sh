@@ -100,6 +100,11 @@ aside-guessable @ src/platform/posix/service_folder_posix.cpp @ ".aside-%016llx"
 pipe-users-add-instances @ src/pipe/pipe_server.cpp @ 0x12019b;;;AU @ GRGW;;;AU
 crash-reset-handler @ src/platform/posix/crash_posix.cpp @ action.sa_flags = SA_SIGINFO | SA_ONSTACK; @ action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_ONSTACK;
 crash-reraise-blocked @ src/platform/posix/crash_posix.cpp @ pthread_sigmask(SIG_UNBLOCK, &own, nullptr); @ sigemptyset(&own);
+readings-fresh-age @ src/telemetry/readings_feed.cpp @ clock_.TickCount64() - takenAt_ <= kFreshMs @ clock_.TickCount64() - takenAt_ < kFreshMs
+readings-wait-bound @ src/telemetry/readings_feed.cpp @ taken_->Wait(static_cast<uint32_t>(deadline - now)) @ taken_->Wait(platform::kInfinite)
+stop-work-items-bound @ src/service/tw_service.cpp @ waited < kWorkItemsWaitMs; @ waited < 2 * kWorkItemsWaitMs;
+hang-bound @ src/service/hang_watch.cpp @ clock_.TickCount64() - since <= kHangBoundMs @ clock_.TickCount64() - since < kHangBoundMs
+hang-nested-call @ src/common/outside_calls.cpp @ if (t_depth++ != 0 || clock == nullptr) { @ if (t_depth++ < 0 || clock == nullptr) {
 EOF
 }
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/outside_calls.h"
 #include "common/service_event.h"
 #include "common/text.h"
 #include "devices/device_catalogue.h"
@@ -154,8 +155,8 @@ void DeviceLayer::StartLibrary() {
     if (!loaded_) {
         return;
     }
-    api_.twlink_background(1);
-    api_.twlink_init();
+    Guarded("twlink_background", api_.twlink_background, 1);
+    Guarded("twlink_init", api_.twlink_init);
 }
 
 void DeviceLayer::EnumerateAttached() {
@@ -163,7 +164,7 @@ void DeviceLayer::EnumerateAttached() {
         return;
     }
     std::vector<DevInfoRecord> records(kDevInfoCapacity);
-    const int32_t count = api_.devInfo(records.data());
+    const int32_t count = Guarded("devInfo", api_.devInfo, records.data());
     // The library promises at most its capacity; never trust it further.
     const int32_t n = count < kDevInfoCapacity ? count : kDevInfoCapacity;
     for (int32_t i = 0; i < n; ++i) {
@@ -188,7 +189,7 @@ void DeviceLayer::EnumerateAttached() {
 
 void DeviceLayer::RegisterHotPlug() {
     if (loaded_) {
-        api_.registerDevNotify(&DeviceLayer::OnDeviceNotify);
+        Guarded("registerDevNotify", api_.registerDevNotify, &DeviceLayer::OnDeviceNotify);
     }
 }
 

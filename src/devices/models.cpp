@@ -2,6 +2,7 @@
 // device through its factory, retry once after the model's pause, keep the
 // object in the model's slot as soon as the factory returns, run the
 // model's set-up step, and report the outcome as an information entry.
+#include "common/outside_calls.h"
 #include "devices/models.h"
 
 #include "devices/system_info.h"
@@ -122,7 +123,9 @@ void Create(DeviceLayer& layer, const std::string& path) {
     const ModelFacts& facts = FactsOf(M);
     std::atomic<Device*>& slot = layer.slots.*Slot;
     // Stored at once, null or not: a failed creation empties the slot.
-    Device* device = factory(path.c_str());
+    // The row's export name is a literal, so its text is terminated.
+    Device* device =
+        Guarded(kModelRows[static_cast<size_t>(M)].factory.data(), factory, path.c_str());
     slot = device;
     if (device == nullptr) {
         if (facts.retryPauseMs != 0) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "common/outside_calls.h"
 #include "devices/device_layer.h"
 
 namespace vt::devices {
@@ -30,7 +31,7 @@ inline void ConnectSystemInfo(DeviceLayer& layer, std::atomic<SystemInfoSource*>
     if (source.load() != nullptr || layer.api().sysInfo == nullptr) {
         return;
     }
-    SystemInfoSource* object = layer.api().sysInfo();
+    SystemInfoSource* object = Guarded("sysInfo", layer.api().sysInfo);
     if (object == nullptr) {
         return;
     }

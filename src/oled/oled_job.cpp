@@ -1,3 +1,4 @@
+#include "common/outside_calls.h"
 #include "oled/oled_job.h"
 
 #include <algorithm>
@@ -94,12 +95,13 @@ void OledJob::LoadConverter() {
     }
     auto factory =
         reinterpret_cast<OledDataConvertFn>(converterLibrary_->Symbol(kOledDataConvertExport));
-    converter_ = factory ? factory() : nullptr;
+    converter_ = factory ? Guarded("oledDataConvert", factory) : nullptr;
     if (!factory) {
         WriteServiceEvent(platform_.eventLog, EventType::Error,
                           name + L" lacks the export oledDataConvert");
     }
     if (converter_) {
+        OutsideCall call("InitConverter");
         converter_->InitConverter(0);
     }
 }
@@ -160,7 +162,7 @@ void OledJob::FindMouse() {
     }
     Log(EventType::Information, L"Found RX410");
     record_ = *found;
-    mouse_ = api.rx410 ? api.rx410(&record_) : nullptr;
+    mouse_ = api.rx410 ? Guarded("rx410", api.rx410, &record_) : nullptr;
     if (!mouse_) {
         // The library could not open it (it may be leaving right now): look
         // again after the usual pause instead of calling through null.
@@ -350,7 +352,11 @@ void OledJob::ShowText() {
     textFrame_.frameId = devices::kOledFrameId;
     std::memset(textFrame_.pixels, 0, sizeof textFrame_.pixels);
     if (converter_ && !bitmapPath_.empty()) {
-        converter_->TextToBitmap(text_, bitmapPath_.c_str(), 1);
+        {
+            OutsideCall call("TextToBitmap");
+            converter_->TextToBitmap(text_, bitmapPath_.c_str(), 1);
+        }
+        OutsideCall call("BitmapToFrame");
         converter_->BitmapToFrame(bitmapPath_.c_str(), textFrame_.pixels);
     }
     Upload(textFrame_);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/outside_calls.h"
+
 namespace vt::pipe {
 
 namespace {
@@ -16,6 +18,7 @@ using devices::StatusEffectRequest;
 template <auto Slot>
 void StatusEffect(DeviceSlots& slots, StatusEffectRequest* request) {
     if (auto* device = (slots.*Slot).load()) {
+        OutsideCall call("SetSystemStatusEffect");
         device->SetSystemStatusEffect(request);
     }
 }
@@ -128,7 +131,7 @@ void DeviceCommands::Cooler(const std::string& func, const Json& request, std::s
         }
         if (devices::LQ120Device* device = devices_.slots.lq120.load()) {
             uint8_t displayMode = static_cast<uint8_t>(*mode);
-            device->SetDisplayMode(&displayMode);
+            Guarded("LQ120 SetDisplayMode", [&] { device->SetDisplayMode(&displayMode); });
             // Only the whole number selects the cycling mode: 267 shows mode
             // 11's low byte but does not cycle.
             cooler.SetCycleActive(*mode == devices::kMultiDisplayMode);
@@ -149,7 +152,9 @@ void DeviceCommands::CasePanel(const Json& request, std::string& reply) {
     char buffer[kHostReplySize] = {};
     const size_t n = std::min(reply.size(), sizeof buffer - 1);
     std::memcpy(buffer, reply.data(), n);
-    device->HandleHostCommand(func->c_str(), param->c_str(), buffer, sizeof buffer);
+    Guarded("CS900 HandleHostCommand", [&] {
+        device->HandleHostCommand(func->c_str(), param->c_str(), buffer, sizeof buffer);
+    });
     buffer[sizeof buffer - 1] = '\0';
     // An empty text would go out as a write of no bytes, which the client
     // cannot tell from no reply at all.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/outside_calls.h"
 #include "common/service_event.h"
 
 namespace vt::pipe {
@@ -108,6 +109,7 @@ void PipeCommands::Version(std::string& reply) {
 void PipeCommands::RX420ControlOn(std::string& reply) {
     Log(L"TWservice RX420 control on");
     if (devices::RX420Device* mouse = devices_.slots.rx420.load()) {
+        OutsideCall call("RX420 GetEffectMode/SetMusicPulse");
         uint8_t mode = 0;
         mouse->GetEffectMode(&mode);
         if (mode == kMusicPulseMode) {
@@ -121,6 +123,7 @@ void PipeCommands::RX420ControlOn(std::string& reply) {
 void PipeCommands::RX420ControlOff(std::string& reply) {
     Log(L"TWservice RX420 control off");
     if (devices::RX420Device* mouse = devices_.slots.rx420.load()) {
+        OutsideCall call("RX420 GetEffectMode/SetMusicPulse/ControlOff");
         uint8_t mode = 0;
         mouse->GetEffectMode(&mode);
         if (mode == kMusicPulseMode) {

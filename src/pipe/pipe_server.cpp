@@ -60,7 +60,6 @@ bool PipeServer::Start(platform::Event& stop) {
             return false;
         }
     }
-    commands_.temperatures.Start();
     Log(L"VTService is Readly,Will While(1)", EventType::Information);
     return true;
 }

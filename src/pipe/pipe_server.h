@@ -38,8 +38,8 @@ class PipeServer {
     PipeServer(platform::Pipes& pipes, platform::EventLog& eventLog, PipeCommands& commands);
 
     // Creates the pipe, retrying every kCreateRetryMs while the name cannot
-    // be had (one error entry per kind of failure, not one per try); then
-    // starts the temperature sources. False when `stop` was set first.
+    // be had (one error entry per kind of failure, not one per try). False
+    // when `stop` was set first.
     bool Start(platform::Event& stop);
     // Waits for the next thing a client does and answers it. False once
     // the stop event is set.

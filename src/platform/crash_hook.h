@@ -16,6 +16,12 @@ class CrashHook {
     // name without writing through it. An empty `folder`: no dump, the
     // process still ends. Installed once; nothing removes it.
     virtual void Install(const std::string& folder) = 0;
+    // A call into an outside library that never returned: leaves what a
+    // crash would in the installed folder (Windows: a minidump of every
+    // thread; Linux: a report naming `call` and the hung `thread`), then
+    // ends the process with a failure code at once, running no clean-up.
+    // Runs on a thread that is not hung. Never returns, except in tests.
+    virtual void Hung(const char* call, const char* thread) = 0;
 
   protected:
     ~CrashHook() = default;

@@ -34,6 +34,12 @@ class Processes {
     // Lets go of a process the service started and no longer follows:
     // closes the handle on Windows, reaps the child on Linux once it ended.
     virtual void Release(ProcessHandle process) = 0;
+    // Ends this process at once with `exitCode`, running no clean-up of the
+    // program or of the libraries it loaded: a thread may still be inside
+    // one of them (holding its locks, on Windows perhaps the loader lock),
+    // and their detach code could wait for it for ever. Never returns,
+    // except in tests.
+    virtual void EndThisProcess(uint32_t exitCode) = 0;
 
   protected:
     ~Processes() = default;

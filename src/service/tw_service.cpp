@@ -5,6 +5,7 @@
 #include "pipe/pipe_server.h"
 #include "service/companion_watcher.h"
 #include "service/crash_dump.h"
+#include "service/hang_watch.h"
 #include "telemetry/sensor_monitor.h"
 
 namespace vt::service {
@@ -27,13 +28,14 @@ TWService::TWService(const platform::Platform& platform)
         LogError(L"Prepare service_dmp", error);
     }
     platform_.crashHook.Install(platform_.folders.ServiceFolder());
+    OutsideCalls::Process().SetClock(&platform_.clock);
     devices_.AttachPanel({platform.threads, platform.folders, platform.icmp});
     stoppedEvent_ = platform_.threads.CreateManualResetEvent();
     if (!stoppedEvent_) {
         throw SystemError(platform_.threads.LastError());
     }
     stopRequested_ = platform_.threads.CreateManualResetEvent();
-    if (!stopRequested_) {
+    if (!stopRequested_ || !readings_.valid()) {
         throw SystemError(platform_.threads.LastError());
     }
     if (!devices_.WatchStop(platform_.threads, *stopRequested_)) {
@@ -47,17 +49,32 @@ TWService::TWService(const platform::Platform& platform)
 TWService::~TWService() {
     // The work items see the stop at once (their waits end on it; a device
     // call under way is finished first); none may still be running inside
-    // the object once it is gone. Bounded, so a device call that never
-    // returns cannot keep the process from ending.
+    // the object once it is gone.
     RaiseStop();
+    if (!AwaitWorkItems()) {
+        // One is still inside an outside call that may never return: it is
+        // abandoned. The stop was reported; nothing may be torn down under
+        // it, and no library's own clean-up may run while it is inside.
+        platform_.processes.EndThisProcess(0);
+    }
+    stoppedEvent_.reset();
+    OutsideCalls::Process().SetClock(nullptr);
+    // Before the cooler it reaches goes with the device layer.
+    platform_.screenSaver.Unsubscribe();
+}
+
+void TWService::NameThread(const char* name) {
+    platform_.threads.NameCurrentThread(name);
+    OutsideCalls::Process().NameThisThread(name);
+}
+
+bool TWService::AwaitWorkItems() {
     constexpr uint32_t kStepMs = 10;
     for (uint32_t waited = 0; workItemsInside_.load() > 0 && waited < kWorkItemsWaitMs;
          waited += kStepMs) {
         platform_.clock.Sleep(kStepMs);
     }
-    stoppedEvent_.reset();
-    // Before the cooler it reaches goes with the device layer.
-    platform_.screenSaver.Unsubscribe();
+    return workItemsInside_.load() == 0;
 }
 
 void TWService::RaiseStop() {
@@ -67,6 +84,9 @@ void TWService::RaiseStop() {
 
 void TWService::OnStart(uint32_t, wchar_t**) {
     LogEvent(L"TWService in OnStart", EventType::Information);
+    // Before the first call into the device library.
+    HangWatch::StartOnce(platform_.threads, platform_.clock, platform_.eventLog,
+                         platform_.crashHook);
     devices::DeviceLayer::SetActive(&devices_);
     devices_.ClearStartSlots();
     // Without the library the service runs on with no devices: the pipe and
@@ -84,6 +104,7 @@ void TWService::OnStart(uint32_t, wchar_t**) {
         QueueMemberWorkItem(&TWService::CoolerCycleWorkItem, this);
         QueueMemberWorkItem(&TWService::OledJobWorkItem, this);
         QueueMemberWorkItem(&TWService::CompanionWorkItem, this);
+        QueueMemberWorkItem(&TWService::TelemetryWorkItem, this);
     } catch (const SystemError&) {
         // The service reports stopped and the object goes away with the
         // dispatcher: the work items already running see the stop (the
@@ -125,7 +146,7 @@ void TWService::OnStop() {
 }
 
 void TWService::CompanionWorkItem() {
-    platform_.threads.NameCurrentThread("vt-companion");
+    NameThread("vt-companion");
     CompanionWatcher watcher(CompanionShared(), platform_.processes, platform_.folders,
                              platform_.clock);
     while (watcher.Pass()) {
@@ -133,7 +154,7 @@ void TWService::CompanionWorkItem() {
 }
 
 void TWService::StopWatchWorkItem() {
-    platform_.threads.NameCurrentThread("vt-stopwatch");
+    NameThread("vt-stopwatch");
     LogEvent(L"TWservice ServiceWorkerThread", EventType::Information);
     while (StopWatchPass()) {
     }
@@ -141,27 +162,34 @@ void TWService::StopWatchWorkItem() {
 }
 
 void TWService::PipeWorkItem() {
-    platform_.threads.NameCurrentThread("vt-pipe");
+    NameThread("vt-pipe");
     // The pipe thread's own state lives here for as long as it serves.
     pipe::DeviceCommands deviceCommands(devices_);
-    telemetry::SensorMonitor sensors(platform_.libraries, platform_.folders, platform_.console,
-                                     platform_.eventLog);
     pipe::PipeCommands commands(state_, devices_, platform_.clock, platform_.eventLog,
                                 &deviceCommands);
-    commands.temperatures.sensors = &sensors;
+    commands.temperatures.feed = &readings_;
     pipe::PipeServer server(platform_.pipes, platform_.eventLog, commands);
     server.Run(*stopRequested_);
 }
 
+// The sensor monitor is this thread's alone, from its start to its release:
+// an outside library that takes its time holds up no one but this thread.
+void TWService::TelemetryWorkItem() {
+    NameThread("vt-telemetry");
+    telemetry::SensorMonitor sensors(platform_.libraries, platform_.folders, platform_.console,
+                                     platform_.eventLog);
+    readings_.Run(sensors, *stopRequested_);
+}
+
 void TWService::CoolerCycleWorkItem() {
-    platform_.threads.NameCurrentThread("vt-cycle");
+    NameThread("vt-cycle");
     while (!stopping_) {
         devices_.cooler.CyclePass();
     }
 }
 
 void TWService::OledJobWorkItem() {
-    platform_.threads.NameCurrentThread("vt-oled");
+    NameThread("vt-oled");
     // Heap: the job keeps a device list of 50 records for its whole life.
     auto job =
         std::make_unique<oled::OledJob>(state_, devices_,

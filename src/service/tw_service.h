@@ -11,7 +11,8 @@
 // once the stop watch has seen the stop.
 //
 // Destruction, in this order: the stop is raised; every work item is awaited
-// (bounded); the screen saver's delivery ends; then the device layer waits
+// (bounded: one still inside an outside call after the bound ends the process
+// there and then, without any clean-up); the screen saver's delivery ends; then the device layer waits
 // for the library's callbacks still inside it. Nothing of the service runs
 // after the object is gone.
 #pragma once
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/outside_calls.h"
 #include "common/service_event.h"
 #include "common/service_state.h"
 #include "devices/device_layer.h"
@@ -27,6 +29,7 @@
 #include "platform/system_error.h"
 #include "service/companion_watcher.h"
 #include "service/tw_service_base.h"
+#include "telemetry/readings_feed.h"
 
 namespace vt::service {
 
@@ -40,6 +43,10 @@ class TWService : public TWServiceBase {
 
     // Raises `stopping` and sets the stop request.
     void RaiseStop();
+    // Waits, at most kWorkItemsWaitMs, until every work item has returned;
+    // false when one is still running then (inside a call that does not
+    // return).
+    bool AwaitWorkItems();
 
     // The stop watch: runs until `stopping` is seen, then signals the
     // stopped event.
@@ -83,6 +90,9 @@ class TWService : public TWServiceBase {
         devices::CoolerDisplay& cooler_;
     };
 
+    // For debuggers and the system, and for the hang watch's reports.
+    void NameThread(const char* name);
+
     // Queues object->*fn() as a long-running work item. Throws SystemError
     // when it cannot be queued; nothing is left allocated then. The object's
     // destruction waits for the item to return.
@@ -96,8 +106,10 @@ class TWService : public TWServiceBase {
     void CoolerCycleWorkItem();
     // paints the RX410 mouse's screen from the job file;
     void OledJobWorkItem();
-    // keeps the companion program running while a device needs it.
+    // keeps the companion program running while a device needs it;
     void CompanionWorkItem();
+    // takes the hardware readings the pipe answers from.
+    void TelemetryWorkItem();
 
     std::atomic<bool> stopping_{false};
     std::unique_ptr<platform::Event> stoppedEvent_;
@@ -107,6 +119,8 @@ class TWService : public TWServiceBase {
     std::atomic<platform::ProcessHandle> companionProcess_{platform::kNoProcess};
     devices::DeviceLayer devices_;
     const platform::Platform platform_;
+    // Filled by the telemetry work item, read by the pipe's.
+    telemetry::ReadingsFeed readings_{platform_.threads, platform_.clock};
     // Work items queued and not yet returned.
     std::atomic<int> workItemsInside_{0};
     ScreenSaverReaction screenSaverReaction_{devices_.cooler};

@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "common/outside_calls.h"
 #include "common/service_event.h"
 
 namespace vt::telemetry {
@@ -71,10 +72,10 @@ SensorMonitor::~SensorMonitor() {
     }
     if (sdk) {
         if (SdkCloseFn close = sdk->Close()) {
-            close(sdk->instance);
+            Guarded("sdkClose", close, sdk->instance);
         }
         if (SdkDestroyFn destroy = sdk->Destroy()) {
-            destroy(sdk->instance);
+            Guarded("sdkDestroy", destroy, sdk->instance);
         }
         sdk.reset();
     }
@@ -97,16 +98,19 @@ int SensorMonitor::Init() {
         return -1;
     }
     sdk = std::make_unique<CPUIDSDK>();
-    sdk->Fill(reinterpret_cast<SdkQueryInterfaceFn>(sdkLibrary->Symbol("QueryInterface")));
+    {
+        OutsideCall call("QueryInterface");
+        sdk->Fill(reinterpret_cast<SdkQueryInterfaceFn>(sdkLibrary->Symbol("QueryInterface")));
+    }
     if (SdkCreateFn create = sdk->Create()) {
-        sdk->instance = create();
+        sdk->instance = Guarded("sdkCreate", create);
     }
     int32_t status = 0;
     int32_t detail = 0;
     int32_t started = 0;
     if (SdkStartFn start = sdk->Start()) {
-        started =
-            start(sdk->instance, folder.c_str(), kSdkFileName, kSdkStartFlags, &status, &detail);
+        started = Guarded("sdkStart", start, sdk->instance, folder.c_str(), kSdkFileName,
+                          kSdkStartFlags, &status, &detail);
     } else {
         status = kSdkStatusNoStart;
     }
@@ -157,6 +161,7 @@ constexpr DeviceClassRow kDeviceClasses[] = {
 
 // With several devices of one class the last one enumerated is kept.
 void SensorMonitor::EnumerateDevices() {
+    OutsideCall call("sdkRefresh/sdkDeviceClass");
     if (SdkRefreshFn refresh = sdk->Refresh()) {
         refresh(sdk->instance);
     }
@@ -214,6 +219,7 @@ bool SensorMonitor::QueryTemperatures(int32_t* cpuCount, uint32_t cpuTemps[kCpuT
         return true;
     }
     try {
+        OutsideCall call("GetCpuTemp/GetGpuTemp");
         int32_t count = 0;
         if (getCpuTemp(&count, cpuWork) != 0) {
             *cpuCount = count;
@@ -285,6 +291,7 @@ int SensorMonitor::ReadSensors(SensorSnapshot* out) {
     if (!sdk) {
         return -1;
     }
+    OutsideCall call("sdkRefresh/sdkSensorInfo");
     if (SdkRefreshFn refresh = sdk->Refresh()) {
         refresh(sdk->instance);
     }

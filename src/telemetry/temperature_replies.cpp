@@ -28,10 +28,8 @@ void TemperatureReplies::Log(std::wstring_view text) {
     WriteServiceEvent(eventLog_, platform::EventType::Information, text);
 }
 
-void TemperatureReplies::Start() {
-    if (sensors != nullptr && sensors->Init() == 0) {
-        ready = sensors->LoadTemperatureLibrary();
-    }
+Readings TemperatureReplies::Latest() {
+    return feed != nullptr ? feed->Latest() : Readings{};
 }
 
 void TemperatureReplies::ToggleFake() {
@@ -46,20 +44,18 @@ void TemperatureReplies::NextFakeStep() {
 
 std::string TemperatureReplies::Temp() {
     std::string reply = "0;0";
-    if (ready) {
-        int32_t cpuCount = 0, gpuCount = 0;
-        uint32_t cpuValues[kCpuTemperatureCount];
-        uint32_t gpuValues[kGpuTemperatureCount];
+    const Readings r = Latest();
+    if (r.available) {
         int64_t cpu = lastCpuTemperature;
         int64_t gpu = 0;
-        if (!sensors->QueryTemperatures(&cpuCount, cpuValues, &gpuCount, gpuValues)) {
+        if (!r.temperaturesRead) {
             Log(L"fail to get the cpu and gpu temp");
         } else {
-            if (cpuCount != 0) {
-                cpu = AverageOf(cpuValues, cpuCount, kCpuTemperatureCount);
+            if (r.cpuCount != 0) {
+                cpu = AverageOf(r.cpuValues, r.cpuCount, kCpuTemperatureCount);
             }
-            if (gpuCount != 0) {
-                gpu = AverageOf(gpuValues, gpuCount, kGpuTemperatureCount);
+            if (r.gpuCount != 0) {
+                gpu = AverageOf(r.gpuValues, r.gpuCount, kGpuTemperatureCount);
             }
         }
         // An impossible CPU reading is not remembered either.
@@ -82,27 +78,26 @@ std::string TemperatureReplies::Temp() {
 }
 
 std::string TemperatureReplies::Count() {
-    if (!ready) {
+    const Readings r = Latest();
+    if (!r.available) {
         return "0;0";
     }
-    int32_t cpuCount = 0, gpuCount = 0;
-    uint32_t cpuValues[kCpuTemperatureCount];
-    uint32_t gpuValues[kGpuTemperatureCount];
-    if (!sensors->QueryTemperatures(&cpuCount, cpuValues, &gpuCount, gpuValues)) {
+    int32_t gpuCount = 0;
+    if (!r.temperaturesRead) {
         Log(L"fail to get the cpu and gpu temp");
-        gpuCount = 0;
     } else {
-        lastCpuCount = cpuCount;
+        lastCpuCount = r.cpuCount;
+        gpuCount = r.gpuCount;
     }
     return std::to_string(lastCpuCount) + ";" + std::to_string(gpuCount) + ";";
 }
 
 std::string TemperatureReplies::SysInfo() {
-    if (!ready) {
+    const Readings r = Latest();
+    if (!r.available) {
         return "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;";
     }
-    sensors->ReadSensors(&snapshot);
-    const SensorSnapshot& s = snapshot;
+    const SensorSnapshot& s = r.snapshot;
     char text[512];
     std::snprintf(text, sizeof text, "%f;%d;%f;%d;%d;%f;%d;%f;%d;%d;%d;%d;%d;%d;%d;",
                   static_cast<double>(s.cpuClock), s.boardFan[0], static_cast<double>(s.cpuVoltage),

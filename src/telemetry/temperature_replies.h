@@ -1,14 +1,15 @@
 // The answers to the desktop application's temperature keywords ("temp",
 // "getc", "getsysinfo", and the fake levels of "fake_temp" and "fake_step")
 // in the text it reads, with what they remember between requests. Lives on
-// the pipe's thread.
+// the pipe's thread; the readings themselves come from the telemetry
+// thread's feed, so no answer waits on an outside library for long.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "platform/event_log.h"
-#include "telemetry/sensor_monitor.h"
+#include "telemetry/readings_feed.h"
 
 namespace vt::telemetry {
 
@@ -16,13 +17,9 @@ class TemperatureReplies {
   public:
     explicit TemperatureReplies(platform::EventLog& eventLog) : eventLog_(eventLog) {}
 
-    // Once, after the pipe exists: the sensor SDK, and the temperature
-    // library only when the SDK started.
-    void Start();
-
     // "CPU;GPU;": the averages of the readings in whole degrees (0 outside
-    // 0 to 100), or one of the fake levels while they are on; "0;0" before
-    // the sources are ready.
+    // 0 to 100), or one of the fake levels while they are on; "0;0"
+    // without readings (no temperature library, or none taken yet).
     std::string Temp();
     // "CPUs;GPUs;": how many readings each side has.
     std::string Count();
@@ -33,17 +30,16 @@ class TemperatureReplies {
     void ToggleFake();
     void NextFakeStep();
 
-    // The pipe thread's sensors; none, and every answer is zeros.
-    SensorMonitor* sensors = nullptr;
-    bool ready = false;
+    // Where the readings come from; none, and every answer is zeros.
+    ReadingsFeed* feed = nullptr;
     int32_t fakeTemperature = 0;
     int32_t fakeStep = 0;
     int32_t lastCpuTemperature = 0;
     int32_t lastCpuCount = 0;
-    SensorSnapshot snapshot{};
 
   private:
     void Log(std::wstring_view text);
+    Readings Latest();
 
     platform::EventLog& eventLog_;
 };

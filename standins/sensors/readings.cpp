@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "telemetry/cpuidsdk.h"
 
@@ -15,6 +16,9 @@ using nlohmann::json;
 namespace t = vt::telemetry;
 
 namespace {
+
+// How often a stalled reading looks whether its file still says so.
+constexpr int kStallLookMs = 50;
 
 const std::map<std::string, int32_t> kDeviceClasses = {
     {"processor", t::kClassProcessor},
@@ -84,6 +88,8 @@ Readings ParseReadings(const std::string& text, std::string& error) {
         }
         r.cpu = TemperaturesOf(doc.value("cpuTemps", json()));
         r.gpu = TemperaturesOf(doc.value("gpuTemps", json()));
+        r.takeMs = doc.value("takeMs", 0);
+        r.stall = doc.value("stall", false);
     } catch (const std::exception& e) {
         error = e.what();
         return {};
@@ -155,7 +161,13 @@ void ServeCurrentReadings() {
     state.source = [] {
         // Utilisation is measured between this library's own samples.
         static CpuTimes previous;
-        return CurrentReadings(ModuleFolder(), previous);
+        Readings r = CurrentReadings(ModuleFolder(), previous);
+        std::this_thread::sleep_for(std::chrono::milliseconds(r.takeMs));
+        while (r.stall) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kStallLookMs));
+            r = CurrentReadings(ModuleFolder(), previous);
+        }
+        return r;
     };
 }
 

@@ -48,6 +48,11 @@ struct Readings {
     std::vector<Device> devices;
     TemperatureList cpu;
     TemperatureList gpu;
+    // How a shipped library behaves while its readings file says so: each
+    // reading takes this long, or does not return at all until the file
+    // no longer says "stall" (an SDK probing hardware, or hung in a driver).
+    int32_t takeMs = 0;
+    bool stall = false;
 };
 
 struct SensorState : Readings {

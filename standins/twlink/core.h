@@ -83,6 +83,9 @@ struct DeviceState {
     int32_t failFactory = 0;                         // factory calls still to fail
     std::string faultOn;     // operation that crashes; set only through the control endpoint
     std::string overflowOn;  // operation that overflows its stack; the same
+    // Operation that does not return until the field is cleared (a USB
+    // transfer stuck in a driver); the same.
+    std::string blockOn;
 };
 
 struct Device {

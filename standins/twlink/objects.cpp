@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
 
 #include "core.h"
 
@@ -21,6 +22,9 @@ __attribute__((noinline, no_sanitize("null"))) void Crash() {
     volatile uintptr_t address = 0;
     *reinterpret_cast<volatile int*>(address) = 1;
 }
+
+// How often a blocked operation looks whether it was released.
+constexpr int kBlockLookMs = 20;
 
 // Never set: it only keeps the compiler from seeing that Overflow has no end.
 volatile bool g_overflowEnds = false;
@@ -68,6 +72,12 @@ class Op {
         if (object.device && object.device->state.overflowOn == call) {
             lock_.unlock();
             Overflow(nullptr);
+        }
+        // Blocked without the lock, so the control endpoint can release it.
+        while (object.device && object.device->state.blockOn == call) {
+            lock_.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kBlockLookMs));
+            lock_.lock();
         }
         // Out of line, and nothing of it in this frame: the armed overflow
         // above starts from here, and how much stack the fault handling

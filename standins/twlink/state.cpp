@@ -160,6 +160,8 @@ void ApplyState(const json& fields, DeviceState& st, bool allowFault) {
             st.faultOn = v.is_null() ? "" : Text(v, key);
         } else if (key == "overflowOn" && allowFault) {
             st.overflowOn = v.is_null() ? "" : Text(v, key);
+        } else if (key == "blockOn" && allowFault) {
+            st.blockOn = v.is_null() ? "" : Text(v, key);
         } else {
             throw Error("unknown state field: " + key);
         }
@@ -186,6 +188,7 @@ json StateToJson(const DeviceState& st) {
         {"failFactory", st.failFactory},
         {"faultOn", st.faultOn},
         {"overflowOn", st.overflowOn},
+        {"blockOn", st.blockOn},
     };
 }
 

@@ -202,6 +202,8 @@ class Daemon(DaemonHarness):
             with self.subTest(signal=sig):
                 os.remove(self.log) if os.path.exists(self.log) else None
                 proc = self.start()
+                # The readings start on a thread of their own.
+                self.wait_messages(["Core temp lib load good"])
                 t0 = time.monotonic()
                 proc.send_signal(sig)
                 out, _ = proc.communicate(timeout=10)
@@ -461,6 +463,83 @@ class Daemon(DaemonHarness):
         self.assertEqual(len(errors), 1)
         self.assertEqual(errors[0][0], "1")
         self.stop(proc)
+
+    def write_readings(self, **extra):
+        with open(self.readings, "w") as f:
+            json.dump(dict(READINGS, **extra), f)
+
+    def test_a_stalled_sensor_sdk_holds_up_no_request(self):
+        self.write_readings(stall=True)  # the SDK's start never returns
+        proc = self.start()
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.connect(os.path.join(self.run_dir, "twvtservicepipe"))
+
+            def ask(request, bound):
+                t0 = time.monotonic()
+                s.sendall(request.encode())
+                reply = s.recv(128).decode()
+                self.assertLess(time.monotonic() - t0, bound, request)
+                return reply
+
+            device = '{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}'
+            self.assertEqual([ask(r, 0.05) for r in ("hello", "status", device)],
+                             ["TW_OK", "off", "TW_OK"])
+            self.assertEqual(ask("temp", 0.3), "0;0")  # no readings yet
+            self.write_readings()
+            self.assertTrue(wait_for(lambda: ask("temp", 0.3) == "46;39;", 10))
+            self.assertIn("Core temp lib load good", self.messages())
+
+            # Stalled again: after the readings' second, the last ones.
+            self.write_readings(stall=True, cpuTemps=[60])
+            time.sleep(1.1)
+            self.assertEqual(ask("temp", 0.3), "46;39;")
+            self.assertEqual(ask("hello", 0.05), "TW_OK")
+            self.write_readings(cpuTemps=[60])
+            self.assertTrue(wait_for(lambda: ask("temp", 0.3) == "60;39;", 10))
+        self.stop(proc)
+
+    def start_with_a_blocked_keyboard(self):
+        """A daemon whose KB709's status effect never returns, and a socket
+        whose request is inside that call."""
+        with open(self.empty, "w") as f:
+            json.dump({"devices": [{"model": "KB709"}]}, f)
+        proc = self.start()
+        self.wait_messages(["CreateKB709"])
+        self.twsim({"cmd": "set", "model": "KB709",
+                    "state": {"blockOn": "SetSystemStatusEffect"}})
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.addCleanup(s.close)
+        s.connect(os.path.join(self.run_dir, "twvtservicepipe"))
+        s.sendall(b'{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}')
+        return proc
+
+    def test_a_stop_ends_while_a_device_call_never_returns(self):
+        proc = self.start_with_a_blocked_keyboard()
+        self.assertTrue(wait_for(lambda: any(
+            e["call"] == "SetSystemStatusEffect"
+            for e in self.twsim({"cmd": "log"})[0]["log"]), 10))
+        t0 = time.monotonic()
+        proc.send_signal(signal.SIGTERM)
+        proc.communicate(timeout=15)
+        self.assertLess(time.monotonic() - t0, 10.0)
+        self.assertEqual(proc.returncode, 0)
+        self.assertEqual(self.messages()[-1], "TWservice in OnStop")
+
+    def test_a_device_call_that_never_returns_ends_the_service_with_a_report(self):
+        proc = self.start_with_a_blocked_keyboard()
+        t0 = time.monotonic()  # the call began just before
+        proc.communicate(timeout=40)
+        self.assertLess(time.monotonic() - t0, 35.0)
+        self.assertEqual(proc.returncode, 70)
+        hangs = [e for e in read_entries(self.log) if "hang" in e[5]]
+        self.assertEqual([(e[0], e[5]) for e in hangs],
+                         [("1", "TWservice hang in SetSystemStatusEffect on vt-pipe")])
+        reports = [n for n in os.listdir(os.path.join(self.data_dir, "service_dmp"))
+                   if n.endswith(".txt")]
+        self.assertEqual(len(reports), 1, reports)
+        with open(os.path.join(self.data_dir, "service_dmp", reports[0])) as f:
+            self.assertEqual(f.read(),
+                             "VTService hung\ncall SetSystemStatusEffect\nthread vt-pipe\n")
 
     def test_missing_library_runs_on_without_devices(self):
         exe = os.path.join(self.dir.name, "VTService")

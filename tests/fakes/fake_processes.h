@@ -30,6 +30,8 @@ class FakeProcesses final : public platform::Processes {
         return terminateSucceeds;
     }
 
+    void EndThisProcess(uint32_t exitCode) override { ended.push_back(exitCode); }
+
     bool ProgramRuns(const std::string& fileName) override {
         std::lock_guard<std::mutex> lock(mutex_);
         ++listings;
@@ -96,6 +98,7 @@ class FakeProcesses final : public platform::Processes {
     int listings = 0;
     std::vector<std::pair<platform::ProcessHandle, uint32_t>> terminated;
     std::vector<std::string> launched;
+    std::vector<uint32_t> ended;  // EndThisProcess calls, by exit code
     std::vector<platform::ProcessHandle> released;
 
   private:

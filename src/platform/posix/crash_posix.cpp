@@ -28,6 +28,8 @@ namespace {
 
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr int kMaxFrames = 64;
+// EX_SOFTWARE: a failure, so systemd's Restart=on-failure starts it again.
+constexpr int kHangExitCode = 70;
 // The handler needs a few KiB (its record, the unwinder); the rest is for
 // what the sanitizers add to every frame.
 constexpr size_t kAltStackSize = 64 * 1024;
@@ -101,14 +103,14 @@ const char* SignalName(int signal) {
     }
 }
 
-// On the writer thread, which may take locks: the worst a lock the crash
-// left held can do is cost the report.
-void WriteReport(const PosixCrash& crash) {
+// The report file named after the local time in the hook's folder; -1 when
+// there is none.
+int OpenReport() {
     const Hook* hook = g_hook.load();
     const time_t now = time(nullptr);
     struct tm local;
-    if (localtime_r(&now, &local) == nullptr) {
-        return;
+    if (hook == nullptr || localtime_r(&now, &local) == nullptr) {
+        return -1;
     }
     const CrashTime when{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                          local.tm_min};
@@ -116,9 +118,15 @@ void WriteReport(const PosixCrash& crash) {
     const size_t folderLength = strlen(hook->folder);
     memcpy(path, hook->folder, folderLength);
     if (FormatCrashFileName(when, ".txt", path + folderLength, sizeof path - folderLength) == 0) {
-        return;
+        return -1;
     }
-    const int fd = CreateCrashReportFile(path);
+    return CreateCrashReportFile(path);
+}
+
+// On the writer thread, which may take locks: the worst a lock the crash
+// left held can do is cost the report.
+void WriteReport(const PosixCrash& crash) {
+    const int fd = OpenReport();
     if (fd >= 0) {
         WriteCrashReport(fd, crash.signal, crash.address, crash.frames, crash.frameCount);
         close(fd);
@@ -251,6 +259,21 @@ void WriteCrashReport(int fd, int signal, const void* address, void* const* fram
     PutNumber(fd, reinterpret_cast<unsigned long>(address), 16);
     Put(fd, "\nbacktrace:\n");
     backtrace_symbols_fd(frames, frameCount, fd);
+}
+
+// The hung thread cannot be unwound from here: the report names it and the
+// call it is inside.
+void PosixCrashHook::Hung(const char* call, const char* thread) {
+    const int fd = OpenReport();
+    if (fd >= 0) {
+        Put(fd, "VTService hung\ncall ");
+        Put(fd, call);
+        Put(fd, "\nthread ");
+        Put(fd, thread);
+        Put(fd, "\n");
+        close(fd);
+    }
+    _exit(kHangExitCode);
 }
 
 // An empty folder (the service folder could not be prepared) means no

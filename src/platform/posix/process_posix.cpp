@@ -154,4 +154,9 @@ void PosixProcesses::Release(ProcessHandle process) {
     }
 }
 
+// _exit: no atexit handlers, no static destructors, no library destructors.
+void PosixProcesses::EndThisProcess(uint32_t exitCode) {
+    ::_exit(static_cast<int>(exitCode));
+}
+
 }  // namespace vt::platform::posix

@@ -103,6 +103,7 @@ class PosixProcesses final : public Processes {
     std::string FileName(const ProgramName& program) override;
     ProcessHandle LaunchInUserSession(const std::string& path) override;
     void Release(ProcessHandle process) override;
+    void EndThisProcess(uint32_t exitCode) override;
 
   private:
     void ReapEnded();
@@ -129,6 +130,7 @@ std::optional<ProcStat> ParseProcStat(const std::string& stat);
 class PosixCrashHook final : public CrashHook {
   public:
     void Install(const std::string& folder) override;
+    void Hung(const char* call, const char* thread) override;
 };
 
 // Gives the calling thread a stack of its own for the crash handler, so a

@@ -72,8 +72,9 @@ void WriteDump(const WinCrash& crash) {
     // The pointers are this process's own: TRUE would have the writer read
     // them as addresses in another process.
     info.ClientPointers = FALSE;
-    ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal, &info,
-                        nullptr, nullptr);
+    // A hang has no exception: the dump holds every thread's stack all the same.
+    ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal,
+                        crash.exception != nullptr ? &info : nullptr, nullptr, nullptr);
     ::CloseHandle(file);
 }
 
@@ -103,6 +104,15 @@ LONG WINAPI WriteCrashDump(EXCEPTION_POINTERS* exception) {
     }
     EndProcess(crash);
     return EXCEPTION_EXECUTE_HANDLER;  // the process is gone before this
+}
+
+// Written on the watching thread, which is not the hung one; the call and
+// the thread are in the event log's entry already.
+void WinCrashHook::Hung(const char*, const char*) {
+    if (g_hook.load() != nullptr) {
+        WriteDump(WinCrash{});
+    }
+    ::TerminateProcess(::GetCurrentProcess(), ERROR_TIMEOUT);
 }
 
 // An empty folder (the service folder could not be prepared) means no

@@ -119,4 +119,12 @@ void WinProcesses::Release(ProcessHandle process) {
     ::CloseHandle(reinterpret_cast<HANDLE>(process));
 }
 
+// Not ExitProcess: it runs every library's DLL_PROCESS_DETACH under the
+// loader lock, and a library whose call never returned may hold that lock or
+// wait in its detach code for the thread stuck inside it. TerminateProcess
+// on this process runs no detach code.
+void WinProcesses::EndThisProcess(uint32_t exitCode) {
+    ::TerminateProcess(::GetCurrentProcess(), exitCode);
+}
+
 }  // namespace vt::platform::win32

@@ -88,11 +88,13 @@ class WinProcesses final : public Processes {
     std::string FileName(const ProgramName& program) override;
     ProcessHandle LaunchInUserSession(const std::string& path) override;
     void Release(ProcessHandle process) override;
+    void EndThisProcess(uint32_t exitCode) override;
 };
 
 class WinCrashHook final : public CrashHook {
   public:
     void Install(const std::string& folder) override;
+    void Hung(const char* call, const char* thread) override;
 };
 
 class WinConsole final : public Console {

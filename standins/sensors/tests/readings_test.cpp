@@ -23,9 +23,11 @@ TEST(ReadingsFile, DevicesSensorsAndBothTemperatureSides) {
           {"class": 1024}
         ],
         "cpuTemps": {"count": 20, "values": [40, 41]},
-        "gpuTemps": null})",
+        "gpuTemps": null, "takeMs": 1500, "stall": true})",
                                      error);
     EXPECT_EQ(error, "");
+    EXPECT_EQ(r.takeMs, 1500);
+    EXPECT_TRUE(r.stall);
     EXPECT_EQ(r.startStatus, 8);
     EXPECT_EQ(r.startDetail, 3);
     EXPECT_FALSE(r.startSucceeds);

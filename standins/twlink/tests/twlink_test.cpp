@@ -204,6 +204,7 @@ TEST_F(TwLink, BadScenarioFilesLeaveNoDevices) {
                              R"({"devices": [{"model": "KB709", "effectMode": 300}]})",
                              R"({"devices": [{"model": "RX420", "faultOn": "GetEffectMode"}]})",
                              R"({"devices": [{"model": "RX420", "overflowOn": "GetMode"}]})",
+                             R"({"devices": [{"model": "RX420", "blockOn": "GetMode"}]})",
                              R"({"devices": [], "colour": 1})"}) {
         WriteText(file, text);
         EXPECT_NE(Error({{"cmd", "reset"}}).find("no devices"), std::string::npos) << text;
@@ -488,6 +489,28 @@ TEST_F(TwLink, ArmedFaultsAreARealAccessViolationAndARealStackOverflow) {
     uint8_t mode = 0;
     rx->GetEffectMode(&mode);
     EXPECT_EQ(mode, 216);
+}
+
+// Released through the control endpoint while the operation is inside the
+// library: it blocks without the simulator's lock.
+TEST_F(TwLink, ABlockedOperationReturnsOnlyOnceReleased) {
+    auto* rx = api.rx420("rx420-path");
+    ASSERT_NE(rx, nullptr);
+    Ok({{"cmd", "set"}, {"model", "RX420"}, {"state", {{"blockOn", "GetEffectMode"}}}});
+    std::atomic<bool> returned{false};
+    std::thread caller([&] {
+        uint8_t mode;
+        rx->GetEffectMode(&mode);
+        returned = true;
+    });
+    while (Calls("GetEffectMode").empty()) {
+        std::this_thread::yield();
+    }
+    rx->SetMusicPulse(1);  // other operations still work
+    EXPECT_FALSE(returned);
+    Ok({{"cmd", "set"}, {"model", "RX420"}, {"state", {{"blockOn", nullptr}}}});
+    caller.join();
+    EXPECT_TRUE(returned);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // "temp", "getc" and "getsysinfo" over the real sensor monitor with a fake
 // SDK and a fake temperature library: averaging, the remembered values,
-// the valid range, failures, the fake levels and the formatting.
+// the valid range, failures, the fake levels and the formatting. Fresh
+// readings are taken before each request, as the telemetry thread would.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -20,11 +21,14 @@ class TemperatureCommandsTest : public ::testing::Test {
   protected:
     TemperatureCommandsTest() { fakes::InstallSensorLibraries(fp.libraries, true); }
 
-    // The pipe thread's start with whatever the test set up.
+    // The telemetry thread's start with whatever the test set up.
     void Start() {
-        commands.temperatures.sensors = &monitor;
-        commands.temperatures.Start();
+        feed.Start(monitor);
         fp.eventLog.clear();
+    }
+    std::string Ask(std::string_view request) {
+        feed.Take(monitor);
+        return commands.Handle(request);
     }
     void Cpu(int32_t count, std::vector<int32_t> values) {
         Sensors().cpu.count = count;
@@ -39,13 +43,13 @@ class TemperatureCommandsTest : public ::testing::Test {
     devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
     ServiceState state;
     SensorMonitor monitor{fp.libraries, fp.folders, fp.console, fp.eventLog};
+    ReadingsFeed feed{fp.threads, fp.clock};
     PipeCommands commands{state, layer, fp.clock, fp.eventLog, nullptr};
+    void SetUp() override { commands.temperatures.feed = &feed; }
 };
 
 TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
-    commands.temperatures.sensors = &monitor;
-    commands.temperatures.Start();
-    EXPECT_TRUE(commands.temperatures.ready);
+    feed.Start(monitor);
     EXPECT_THAT(fp.libraries.loads, ElementsAre(kSdkLibrary.windows, kCoreTempLibrary.windows));
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Core temp lib load good"));
 
@@ -53,10 +57,10 @@ TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
     fakes::InstallSensorLibraries(noSdk.libraries, true);
     Sensors().startSucceeds = false;
     SensorMonitor m(noSdk.libraries, noSdk.folders, noSdk.console, noSdk.eventLog);
+    ReadingsFeed f(noSdk.threads, noSdk.clock);
     PipeCommands c(state, layer, noSdk.clock, noSdk.eventLog, nullptr);
-    c.temperatures.sensors = &m;
-    c.temperatures.Start();
-    EXPECT_FALSE(c.temperatures.ready);
+    c.temperatures.feed = &f;
+    f.Start(m);
     EXPECT_THAT(noSdk.libraries.loads, ElementsAre(kSdkLibrary.windows));
     EXPECT_EQ(c.Handle("temp"), "0;0");
     EXPECT_EQ(c.Handle("getc"), "0;0");
@@ -67,9 +71,7 @@ TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
 TEST_F(TemperatureCommandsTest, TheLibraryMissingAnswersZeros) {
     fp.libraries.components[kCoreTempLibrary.windows].programFolderError =
         platform::kErrorModNotFound;
-    commands.temperatures.sensors = &monitor;
-    commands.temperatures.Start();
-    EXPECT_FALSE(commands.temperatures.ready);
+    feed.Start(monitor);
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Get the core temp .dll failed"));
     Cpu(8, {50, 50, 50, 50, 50, 50, 50, 50});
     EXPECT_EQ(commands.Handle("temp"), "0;0");
@@ -81,46 +83,46 @@ TEST_F(TemperatureCommandsTest, TempAveragesUpToTheFirstZeroOverTheReportedCount
     Start();
     Cpu(4, {50, 60, 70, 80});
     Gpu(1, {38});
-    EXPECT_EQ(commands.Handle("temp"), "65;38;");
+    EXPECT_EQ(Ask("temp"), "65;38;");
     Cpu(4, {50, 60, 0, 80});  // 110 / 4
-    EXPECT_EQ(commands.Handle("temp"), "27;38;");
+    EXPECT_EQ(Ask("temp"), "27;38;");
     Cpu(20, std::vector<int32_t>(20, 40));  // 16 values summed, divided by 20
     Gpu(2, {30, 50});
-    EXPECT_EQ(commands.Handle("temp"), "32;40;");
+    EXPECT_EQ(Ask("temp"), "32;40;");
     EXPECT_THAT(fp.eventLog.messages(), IsEmpty());
 }
 
 TEST_F(TemperatureCommandsTest, TheLastCpuTemperatureIsRememberedAndResetByAnImpossibleOne) {
     Start();
     Cpu(2, {45, 45});
-    EXPECT_EQ(commands.Handle("temp"), "45;0;");  // no GPU reading: 0
+    EXPECT_EQ(Ask("temp"), "45;0;");  // no GPU reading: 0
     Cpu(0, {});
-    EXPECT_EQ(commands.Handle("temp"), "45;0;");
+    EXPECT_EQ(Ask("temp"), "45;0;");
     Sensors().cpu.delivered = false;  // a failed call counts 0 as well
-    EXPECT_EQ(commands.Handle("temp"), "45;0;");
+    EXPECT_EQ(Ask("temp"), "45;0;");
     Sensors().cpu.delivered = true;
 
     Cpu(1, {101});
     Gpu(1, {101});
-    EXPECT_EQ(commands.Handle("temp"), "0;0;");
+    EXPECT_EQ(Ask("temp"), "0;0;");
     EXPECT_EQ(commands.temperatures.lastCpuTemperature, 0);
     Cpu(0, {});
     Gpu(1, {-3});
-    EXPECT_EQ(commands.Handle("temp"), "0;0;");
+    EXPECT_EQ(Ask("temp"), "0;0;");
     // The edges: 100 is still a reading, -1 is not.
     Cpu(1, {100});
     Gpu(1, {100});
-    EXPECT_EQ(commands.Handle("temp"), "100;100;");
+    EXPECT_EQ(Ask("temp"), "100;100;");
     Cpu(1, {-1});
     Gpu(1, {-1});
-    EXPECT_EQ(commands.Handle("temp"), "0;0;");
+    EXPECT_EQ(Ask("temp"), "0;0;");
 
     // An exception inside the library: the remembered CPU value, GPU 0.
     Cpu(1, {52});
     Gpu(1, {60});
-    EXPECT_EQ(commands.Handle("temp"), "52;60;");
+    EXPECT_EQ(Ask("temp"), "52;60;");
     Sensors().throwOnCpu = true;
-    EXPECT_EQ(commands.Handle("temp"), "52;0;");
+    EXPECT_EQ(Ask("temp"), "52;0;");
     EXPECT_THAT(fp.eventLog.messages(),
                 ElementsAre(L"GetSysTemperature Fail", L"fail to get the cpu and gpu temp"));
 }
@@ -128,28 +130,28 @@ TEST_F(TemperatureCommandsTest, TheLastCpuTemperatureIsRememberedAndResetByAnImp
 TEST_F(TemperatureCommandsTest, FakeLevelsReplaceLiveReadings) {
     Start();
     Cpu(1, {45});
-    commands.Handle("fake_temp");
-    EXPECT_EQ(commands.Handle("temp"), "100;100");
-    commands.Handle("fake_step");
-    EXPECT_EQ(commands.Handle("temperature"), "20;20");
+    Ask("fake_temp");
+    EXPECT_EQ(Ask("temp"), "100;100");
+    Ask("fake_step");
+    EXPECT_EQ(Ask("temperature"), "20;20");
     // The live query still ran and was remembered.
     EXPECT_EQ(commands.temperatures.lastCpuTemperature, 45);
-    EXPECT_EQ(commands.Handle("getc"), "1;0;");
+    EXPECT_EQ(Ask("getc"), "1;0;");
 }
 
 TEST_F(TemperatureCommandsTest, GetcAnswersTheCountsAndRemembersTheCpuCount) {
     Start();
     Cpu(8, {40, 41, 42, 43, 44, 45, 46, 47});
     Gpu(1, {38});
-    EXPECT_EQ(commands.Handle("getc"), "8;1;");
-    EXPECT_EQ(commands.Handle("getcount"), "8;1;");
+    EXPECT_EQ(Ask("getc"), "8;1;");
+    EXPECT_EQ(Ask("getcount"), "8;1;");
     Sensors().throwOnCpu = true;
-    EXPECT_EQ(commands.Handle("getc"), "8;0;");
+    EXPECT_EQ(Ask("getc"), "8;0;");
     EXPECT_THAT(fp.eventLog.messages(),
                 ElementsAre(L"GetSysTemperature Fail", L"fail to get the cpu and gpu temp"));
     Sensors().throwOnCpu = false;
     Sensors().cpu.delivered = false;
-    EXPECT_EQ(commands.Handle("getc"), "0;1;");
+    EXPECT_EQ(Ask("getc"), "0;1;");
 }
 
 TEST_F(TemperatureCommandsTest, GetsysinfoWritesFifteenFieldsFloatsWithSixDecimals) {
@@ -166,15 +168,9 @@ TEST_F(TemperatureCommandsTest, GetsysinfoWritesFifteenFieldsFloatsWithSixDecima
                            {kSensorFan, "SYS4", 804.0f},
                            {kSensorFan, "SYS5", 805.0f}}}};
     Start();
-    EXPECT_EQ(commands.Handle("getsysinfo"),
+    EXPECT_EQ(Ask("getsysinfo"),
               "3600.000000;1200;1.250000;47;13;0.000000;0;0.000000;0;0;801;802;803;804;805;");
 
-    // A display adapter appears only at the next start; until then the GPU
-    // positions keep what they had.
-    commands.temperatures.snapshot.gpuTemperature = 33;
-    commands.temperatures.snapshot.gpuClock = 0.5f;
-    EXPECT_EQ(commands.Handle("getsysinfo!"),
-              "3600.000000;1200;1.250000;47;13;0.500000;0;0.000000;33;0;801;802;803;804;805;");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <numeric>
 #include <thread>
 
 #include "fakes/fake_platform.h"
@@ -77,10 +78,10 @@ TEST_F(TWServiceTest, FullStartAndStopWritesTheEntriesInOrder) {
     EXPECT_THAT(fp.eventLog.messages(),
                 ElementsAre(L"TWService in OnStart", L"TWservice in OnStop",
                             L"TWservice ServiceWorkerThread", L"TWservice PipeWorkerThread",
-                            L"TWservice PipeWorkerThread OK", L"LoadLibrary cpuidsdk failed",
-                            L"VTService is Readly,Will While(1)",
+                            L"TWservice PipeWorkerThread OK", L"VTService is Readly,Will While(1)",
                             L"OledDataConvert.dll lacks the export oledDataConvert",
-                            L"TWservice JobThread", L"Disable job"));
+                            L"TWservice JobThread", L"Disable job",
+                            L"LoadLibrary cpuidsdk failed"));
     EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopPending,
                                       kServiceStopped));
     EXPECT_TRUE(service.stopping());
@@ -94,24 +95,38 @@ TEST_F(TWServiceTest, IdleWorkItemsWaitWithoutPollingAndTheStopEndsThemAtOnce) {
     fp.pipes.waitForStopWhenDone = true;  // the pipe thread waits for the stop
     service.Start(0, nullptr);
     fp.threads.RunPendingOnThreads();
-    // A handshake with the threads, not a timing rule: each of the five is
+    // A handshake with the threads, not a timing rule: each of the six is
     // blocked in its wait (the watch, the pipe, the cycle, the job, the
-    // companion watcher after its first two-second look).
+    // companion watcher after its first two-second look, the telemetry).
     auto blocked = [&] {
         const auto waits = fp.threads.waits();
         return std::count(waits.begin(), waits.end(), kInfinite);
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (blocked() < 5 && std::chrono::steady_clock::now() < deadline) {
+    while (blocked() < 6 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
-    ASSERT_EQ(blocked(), 5);
+    ASSERT_EQ(blocked(), 6);
 
     service.Stop();
     EXPECT_EQ(States().back(), kServiceStopped);
     fp.threads.JoinAll();
     EXPECT_THAT(fp.clock.sleeps(), ElementsAre());
     EXPECT_THAT(fp.threads.waits(), ::testing::Each(::testing::AnyOf(kInfinite, 2000u)));
+}
+
+// A work item still inside a call that does not return is awaited for the
+// bound alone; then the destruction ends the process rather than free what
+// the item still uses.
+TEST_F(TWServiceTest, WorkItemsAreAwaitedForTheBoundOnly) {
+    service.Start(0, nullptr);
+    service.RaiseStop();
+    EXPECT_FALSE(service.AwaitWorkItems());  // none has run: all still "inside"
+    const auto sleeps = fp.clock.sleeps();
+    EXPECT_EQ(std::accumulate(sleeps.begin(), sleeps.end(), 0u), TWService::kWorkItemsWaitMs);
+    fp.threads.RunPending();
+    EXPECT_TRUE(service.AwaitWorkItems());
+    EXPECT_THAT(fp.processes.ended, ElementsAre());
 }
 
 // The held companion is ended with exit code 0 and let go of even when the
@@ -144,7 +159,7 @@ TEST_F(TWServiceTest, StartBringsUpTheLibraryThenQueuesThenRegistersHotPlug) {
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWService in OnStart", L"CreateHV230"));
     EXPECT_EQ(service.devices().companionDeviceCount, 1);
     EXPECT_EQ(devices::DeviceLayer::Active(), &service.devices());
-    EXPECT_EQ(fp.threads.pendingCount(), 5u);
+    EXPECT_EQ(fp.threads.pendingCount(), 6u);
 
     service.Stop();
     EXPECT_EQ(service.devices().companionDeviceCount, 0);
@@ -166,7 +181,7 @@ TEST_F(TWServiceTest, WithoutTheDeviceLibraryTheServiceRunsOn) {
                 ElementsAre(L"TWService in OnStart", L"Load TWLINK.dll failed w/err 0x0000007e"));
     EXPECT_TRUE(fakes::Calls().empty());
     EXPECT_EQ(States().back(), kServiceRunning);
-    EXPECT_EQ(fp.threads.pendingCount(), 5u);
+    EXPECT_EQ(fp.threads.pendingCount(), 6u);
 }
 
 TEST_F(TWServiceTest, TheCoolerFollowsTheScreenSaverOnlyWithItsFlagOn) {
