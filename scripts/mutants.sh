@@ -105,6 +105,7 @@ readings-wait-bound @ src/telemetry/readings_feed.cpp @ taken_->Wait(static_cast
 stop-work-items-bound @ src/service/tw_service.cpp @ waited < kWorkItemsWaitMs; @ waited < 2 * kWorkItemsWaitMs;
 hang-bound @ src/service/hang_watch.cpp @ clock_.TickCount64() - since <= kHangBoundMs @ clock_.TickCount64() - since < kHangBoundMs
 hang-nested-call @ src/common/outside_calls.cpp @ if (t_depth++ != 0 || clock == nullptr) { @ if (t_depth++ < 0 || clock == nullptr) {
+hang-unwatched-device-call @ src/devices/panel.cpp @ OutsideCall call("CS900 SendPanelData"); @ ;
 EOF
 }
 

@@ -57,6 +57,10 @@ OutsideCall::OutsideCall(const char* name) {
     }
 }
 
+bool OutsideCall::OnThisThread() {
+    return t_depth > 0;
+}
+
 OutsideCall::~OutsideCall() {
     --t_depth;
     if (slot_ != nullptr) {

@@ -54,6 +54,8 @@ class OutsideCall {
     explicit OutsideCall(const char* name);
     ~OutsideCall();
     OutsideCall(const OutsideCall&) = delete;
+    // Whether the calling thread is inside one (for the tests' fakes).
+    static bool OnThisThread();
     OutsideCall& operator=(const OutsideCall&) = delete;
 
   private:

@@ -1,3 +1,4 @@
+#include "common/outside_calls.h"
 #include "devices/cooler.h"
 
 namespace vt::devices {
@@ -64,6 +65,7 @@ void CoolerDisplay::CyclePass() {
     }
     if (step == Step::Apply) {
         try {
+            OutsideCall call("LQ120 SetCycleMode/SetDisplayMode");
             device->SetCycleMode(mode);
             device->SetDisplayMode(&mode);
         } catch (...) {
@@ -82,6 +84,7 @@ void CoolerDisplay::SwitchForScreenSaver(int32_t value) {
         return;
     }
     try {
+        OutsideCall call("LQ120 SetSaverSwitch");
         device->SetSaverSwitchA(value);
         device->SetSaverSwitchB(value);
     } catch (...) {

@@ -1,3 +1,4 @@
+#include "common/outside_calls.h"
 #include "devices/latency_probe.h"
 
 #include <cstring>
@@ -111,7 +112,10 @@ bool LatencyProbe::Ping(uint32_t address, PingResult* out) {
 void ProbeLatency(platform::Icmp& icmp, PingState& state, CS900Device& device, PanelData& data) {
     LatencyProbe probe(icmp, state);
     uint32_t selector = 0;
-    device.GetPingTarget(&selector);
+    {
+        OutsideCall call("CS900 GetPingTarget");
+        device.GetPingTarget(&selector);
+    }
     if (selector > kLastTargetSelector) {
         return;
     }

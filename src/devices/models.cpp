@@ -131,14 +131,18 @@ void Create(DeviceLayer& layer, const std::string& path) {
         if (facts.retryPauseMs != 0) {
             layer.Pause(facts.retryPauseMs);
         }
-        device = factory(path.c_str());
+        device = Guarded(kModelRows[static_cast<size_t>(M)].factory.data(), factory, path.c_str());
         slot = device;
     }
     if (device == nullptr) {
         layer.LogInformation(facts.failed);
         return;
     }
-    SetUp(layer, *device);
+    {
+        // The model's first calls on its new object (callbacks, modes).
+        OutsideCall call(kModelRows[static_cast<size_t>(M)].factory.data());
+        SetUp(layer, *device);
+    }
     layer.LogInformation(facts.created);
 }
 

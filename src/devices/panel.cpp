@@ -1,3 +1,4 @@
+#include "common/outside_calls.h"
 #include "devices/panel.h"
 
 #include "common/profile_text.h"
@@ -110,13 +111,16 @@ bool PanelThread::Pass() {
     }
     Needs needs;
     uint8_t mode = 0;
-    device->GetPanelMode(&mode);
-    if (mode == kPanelModeCycle) {
-        PanelCycle cycle{0, {0, 0, 0, 0, 0}, kCycleExtraPreset};
-        device->GetPanelCycle(&cycle);
-        if (cycle.count > 0) {
-            for (uint8_t member : cycle.modes) {
-                needs.Add(member);
+    {
+        OutsideCall call("CS900 GetPanelMode/GetPanelCycle");
+        device->GetPanelMode(&mode);
+        if (mode == kPanelModeCycle) {
+            PanelCycle cycle{0, {0, 0, 0, 0, 0}, kCycleExtraPreset};
+            device->GetPanelCycle(&cycle);
+            if (cycle.count > 0) {
+                for (uint8_t member : cycle.modes) {
+                    needs.Add(member);
+                }
             }
         }
     }
@@ -137,11 +141,13 @@ bool PanelThread::Pass() {
         uint32_t value = 0;
         // Without the library's source the value stays 0.
         if (SystemInfoSource* source = panel_.systemInfo_.load()) {
+            OutsideCall call("QuerySystemValue");
             source->QuerySystemValue(&value);
         }
         data.systemValue = value;
     }
     if (needs.any()) {
+        OutsideCall call("CS900 SendPanelData");
         device->SendPanelData(&data);
     }
     if (panel_.layer_.Pause(kPanelPeriodMs)) {

@@ -18,6 +18,7 @@ template <class Device, std::atomic<Device*> DeviceSlots::*Slot>
 void VT_STDCALL ForwardSystemInfo(SystemInfoRecord record) {
     InCallback([&record](DeviceLayer& layer) {
         if (Device* device = (layer.slots.*Slot).load()) {
+            OutsideCall call("SendSystemInfo");
             device->SendSystemInfo(&record);
         }
     });
@@ -36,6 +37,7 @@ inline void ConnectSystemInfo(DeviceLayer& layer, std::atomic<SystemInfoSource*>
         return;
     }
     source = object;
+    OutsideCall call("RegisterSystemInfoCallback");
     object->RegisterSystemInfoCallback(callback);
 }
 

@@ -58,6 +58,17 @@ std::string ScratchBitmapPath(platform::Folders& folders) {
     return folder.empty() ? std::string() : folder + kBitmapFileName;
 }
 
+// The mouse's reads, each watched as a call into the device library.
+void ReadMouseSettings(devices::RX410Device* mouse, uint8_t* settings) {
+    OutsideCall call("RX410 ReadSettings");
+    mouse->ReadSettings(kSettingsSelector, settings);
+}
+
+void QueryMouse(devices::RX410Device* mouse, int32_t selector, void* out) {
+    OutsideCall call("RX410 QueryInfo");
+    mouse->QueryInfo(&selector, 0, out);
+}
+
 }  // namespace
 
 OledJob::OledJob(ServiceState& service, devices::DeviceLayer& devices, JobPlatform platform)
@@ -169,6 +180,7 @@ void OledJob::FindMouse() {
         Hold(kAbsentPollMs);
         return;
     }
+    OutsideCall call("RX410 GetProfile/QueryInfo/SetOled");
     mouse_->GetProfile(&activeProfile_);
     if (activeProfile_ == 0) {
         int32_t flag = 0;
@@ -212,6 +224,7 @@ void OledJob::LoadFile() {
 
 void OledJob::HandleProfileChange() {
     Log(EventType::Warning, L"Change profile notify");
+    OutsideCall call("RX410 QueryInfo/SetOled/GetProfile");
     int32_t flag = 0;
     int32_t selector = kQueryLogoFlag;
     mouse_->QueryInfo(&selector, 0, &flag);
@@ -293,7 +306,7 @@ void OledJob::Show(const ProfileView& profile, Item item) {
             std::snprintf(text, sizeof text, "PROFILE%d", static_cast<int>(activeProfile_));
             break;
         case Item::Dpi: {
-            mouse_->ReadSettings(kSettingsSelector, settings_.data());
+            ReadMouseSettings(mouse_, settings_.data());
             // Only four stages exist; an index beyond them shows 0 rather
             // than whatever bytes follow the stages.
             const int stage = settings_[0];
@@ -303,7 +316,7 @@ void OledJob::Show(const ProfileView& profile, Item item) {
             break;
         }
         case Item::LiftOff:
-            mouse_->ReadSettings(kSettingsSelector, settings_.data());
+            ReadMouseSettings(mouse_, settings_.data());
             std::snprintf(text, sizeof text, "%s",
                           settings_[kLiftOffByte] ? "LOD HIGH" : "LOD LOW");
             break;
@@ -311,8 +324,7 @@ void OledJob::Show(const ProfileView& profile, Item item) {
         case Item::Cpu:
         case Item::Gpu:
         case Item::Ram: {
-            int32_t selector = kQueryInfoBlock;
-            mouse_->QueryInfo(&selector, 0, info_.data());
+            QueryMouse(mouse_, kQueryInfoBlock, info_.data());
             static const char* const kFormats[] = {"VOL %u%%", "CPU %u%%", "GPU %u%%", "RAM %u%%"};
             static const int kBytes[] = {3, 0, 4, 2};
             std::snprintf(text, sizeof text, kFormats[Offset(item, Item::Volume)],
@@ -320,15 +332,14 @@ void OledJob::Show(const ProfileView& profile, Item item) {
             break;
         }
         case Item::Rate: {
-            mouse_->ReadSettings(kSettingsSelector, settings_.data());
+            ReadMouseSettings(mouse_, settings_.data());
             // An interval of 0 would divide by zero: it reads as rate 0.
             const unsigned interval = settings_[kReportIntervalByte];
             std::snprintf(text, sizeof text, "RATE %uHz", interval ? 1000 / interval : 0);
             break;
         }
         case Item::Apm: {
-            int32_t selector = kQueryApm;
-            mouse_->QueryInfo(&selector, 0, &apm_);
+            QueryMouse(mouse_, kQueryApm, &apm_);
             std::snprintf(text, sizeof text, "APM %d", static_cast<int>(apm_));
             break;
         }
@@ -379,6 +390,7 @@ void OledJob::ShowCustom(const ProfileView& profile) {
 }
 
 void OledJob::Upload(devices::OledFrame& frame) {
+    OutsideCall call("RX410 SetOled");
     int32_t mode = kUploadFrame;
     mouse_->SetOled(&mode, reinterpret_cast<uintptr_t>(&frame));
     mode = kSelectScreen;

@@ -28,7 +28,6 @@ TWService::TWService(const platform::Platform& platform)
         LogError(L"Prepare service_dmp", error);
     }
     platform_.crashHook.Install(platform_.folders.ServiceFolder());
-    OutsideCalls::Process().SetClock(&platform_.clock);
     devices_.AttachPanel({platform.threads, platform.folders, platform.icmp});
     stoppedEvent_ = platform_.threads.CreateManualResetEvent();
     if (!stoppedEvent_) {
@@ -44,6 +43,9 @@ TWService::TWService(const platform::Platform& platform)
     // Without the system's notification service the cooler simply does not
     // follow the screen saver; nothing to report.
     platform_.screenSaver.Subscribe(screenSaverReaction_);
+    // Last: a constructor that throws runs no destructor to take the clock
+    // back, and the registry is the process's.
+    OutsideCalls::Process().SetClock(&platform_.clock);
 }
 
 TWService::~TWService() {

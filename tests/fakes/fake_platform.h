@@ -1,6 +1,9 @@
 // A whole fake operating system for one test: build one per test.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include "common/outside_calls.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_console.h"
 #include "fakes/fake_crash_hook.h"
@@ -22,6 +25,13 @@ namespace vt::fakes {
 struct FakePlatform {
     FakePlatform() {
         twlink.MakeCurrent();
+        // Every operation the service calls on a device is watched for a
+        // hang; one that is not fails the test that reaches it.
+        twlink.onCall = [](const std::string& call) {
+            if (!vt::OutsideCall::OnThisThread()) {
+                ADD_FAILURE() << "a device call outside a watched call: " << call;
+            }
+        };
         ResetSensors();
         InstallSensorLibraries(libraries, false);
     }
