@@ -412,10 +412,10 @@ void CheckDataFolder(DoctorReport& report, bool wine) {
     }
 }
 
-// A text value; `view` picks the 32- or 64-bit registry view.
-std::wstring RegistryText(const wchar_t* key, const wchar_t* value, REGSAM view) {
+// A text value, in this program's registry view.
+std::wstring RegistryText(const wchar_t* key, const wchar_t* value) {
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | view, &handle) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) {
         return L"(no key)";
     }
     wchar_t data[2048] = {};
@@ -428,7 +428,7 @@ std::wstring RegistryText(const wchar_t* key, const wchar_t* value, REGSAM view)
 }
 
 void CheckEventSource(DoctorReport& report, const std::wstring& program, bool wine) {
-    const std::wstring file = RegistryText(kEventSourceKey, L"EventMessageFile", 0);
+    const std::wstring file = RegistryText(kEventSourceKey, L"EventMessageFile");
     if (SamePath(file, program)) {
         report.Ok("the event source VTService names the installed program");
     } else {
@@ -474,15 +474,16 @@ void CheckEventSource(DoctorReport& report, const std::wstring& program, bool wi
 }
 
 void CheckUninstallEntry(DoctorReport& report, const std::wstring& folder) {
-    // The 32-bit installer writes it where 32-bit programs see it: on 64-bit
-    // Windows that is the 32-bit view.
-    const std::wstring uninstaller =
-        RegistryText(kUninstallKey, L"UninstallString", KEY_WOW64_32KEY);
+    // Looked up in this program's own view, the installer's: the product's
+    // 32-bit installer and this 32-bit tool both see the 32-bit view (on
+    // 64-bit Windows, Wow6432Node), where the entry has to be for Programs
+    // and Features to list a 32-bit program.
+    const std::wstring uninstaller = RegistryText(kUninstallKey, L"UninstallString");
     const std::wstring expected = folder + L"\\Uninstall.exe";
     if (SamePath(uninstaller, expected) || SamePath(uninstaller, L"\"" + expected + L"\"")) {
-        report.Ok("the uninstall entry, in the 32-bit registry view");
+        report.Ok("the uninstall entry, in the installer's registry view");
     } else {
-        report.Fail("the uninstall entry, in the 32-bit registry view", Narrow(uninstaller),
+        report.Fail("the uninstall entry, in the installer's registry view", Narrow(uninstaller),
                     Narrow(expected));
     }
 }
