@@ -4,9 +4,9 @@
 # as its only network); there `dpkg -i` installs the package, whose
 # maintainer scripts enable and start the unit. The checks: the daemon still
 # does what it does inside the sandbox (the pipe for every user, raw ICMP,
-# the companion program, crash reports, restart), the sandbox holds (a probe
-# unit with the same settings tries what an attacker in the daemon's place
-# would), and `dpkg -r` / `--purge` stop, disable and remove everything.
+# the companion program, crash reports, restart after a crash or a hang),
+# the sandbox holds (a probe unit with the same settings tries what an
+# attacker in the daemon's place would), and `dpkg -r` / `--purge` stop, disable and remove everything.
 #
 #   tests/package/sandbox_test.sh BUILD_DIR
 #
@@ -15,7 +15,7 @@
 # overlay (and the container's dpkg database in it), the container's /run
 # and its mounts live in a private mount namespace, its control groups in
 # one of the test's own that goes at the end, and the container is stopped
-# after 120 s at the latest.
+# after 180 s at the latest.
 set -u
 build=${1:?build folder with the .deb}
 source "$(dirname "$0")/../checks.sh"
@@ -91,6 +91,14 @@ icmp() { awk '/^Icmp:/ { if (!h) { for (i = 2; i <= NF; i++) n[i] = $i; h = 1 }
 icmp_field() { grep -Po "^$1=\K.*" <<<"$2"; }
 twsim() { /usr/bin/twsim --endpoint /run/vtservice/twsim.sock "$@"; }
 state() { systemctl is-enabled vtservice 2>&1 | tr '\n' ' '; systemctl is-active vtservice; }
+restarted() {  # COUNT SECONDS: waits for the unit's COUNTth restart to be up
+    local i
+    for i in $(seq $(($2 * 10))); do
+        [ "$(systemctl show -p NRestarts --value vtservice)" = "$1" ] &&
+            [ "$(systemctl show -p ActiveState --value vtservice)" = active ] && return
+        sleep 0.1
+    done
+}
 
 dpkg -i /vt/vtservice.deb >/out/dpkg-install.log 2>&1
 fact installed "$(state)"
@@ -123,15 +131,22 @@ fact private_tmp "$(nsenter -t "$pid" -m sh -c 'touch /tmp/vt-x && ls /tmp/vt-x'
 fact events "$(journalctl -b -o cat -t VTService | grep -c 'VTService is Readly')"
 twsim '{"cmd":"set","model":"RX420","state":{"faultOn":"ControlOff"}}' >/dev/null
 /usr/bin/vtctl rx420_control_off >/dev/null 2>&1
-for i in $(seq 150); do
-    [ "$(systemctl show -p NRestarts --value vtservice)" = 1 ] &&
-        [ "$(systemctl show -p ActiveState --value vtservice)" = active ] && break
-    sleep 0.1
-done
+restarted 1 15
 fact crash_report "$(head -2 /var/lib/vtservice/service_dmp/*.txt | tr '\n' ' ')"
 fact crash_report_mode "$(stat -c '%A' /var/lib/vtservice/service_dmp \
                           /var/lib/vtservice/service_dmp/*.txt | tr '\n' ' ')"
 fact restarted "$(systemctl show -p NRestarts -p ActiveState --value vtservice | tr '\n' ' ')"
+# A device call that never returns: the service ends itself at 30 s and
+# systemd starts it again.
+for i in $(seq 100); do
+    twsim '{"cmd":"set","model":"RX420","state":{"blockOn":"ControlOff"}}' | grep -q '"ok":true' && break
+    sleep 0.1
+done
+timeout 2 /usr/bin/vtctl rx420_control_off >/dev/null 2>&1
+restarted 2 45
+fact hang_entry "$(journalctl -b -o cat -t VTService | grep -c ': TWservice hang in RX420 GetEffectMode/SetMusicPulse/ControlOff on vt-pipe$')"
+fact hang_report "$(cat /var/lib/vtservice/service_dmp/*.txt | grep -A2 '^VTService hung$' | tr '\n' ' ')"
+fact hang_restarted "$(systemctl show -p NRestarts -p ActiveState --value vtservice | tr '\n' ' ')"
 systemctl start vt-probe.service
 
 dpkg -r vtservice >/out/dpkg-remove.log 2>&1
@@ -159,7 +174,7 @@ unshare -m --propagation private bash -c '
     cp -a "$work/stage" "$work/ovl/upper"
     mount -t overlay overlay -o "lowerdir=/,upperdir=$work/ovl/upper,workdir=$work/ovl/work" \
         "$work/root"
-    exec timeout -k 10 120 systemd-nspawn --quiet --directory="$work/root" --private-network \
+    exec timeout -k 10 180 systemd-nspawn --quiet --directory="$work/root" --private-network \
         --register=no --keep-unit --link-journal=no --uuid=5d1e0c7a3b2f4e6d8c9a0b1c2d3e4f50 \
         --bind="$work/out:/out" --boot -- systemd.unit=vt-test.target' sh "$work" "${groups[@]}" \
     >"$work/container.log" 2>&1
@@ -202,6 +217,9 @@ esac
 check "the report is the service's own (umask 0077)" "$(fact crash_report_mode)" \
     "drwx------ -rw------- "
 check "systemd restarts it after the fault" "$(fact restarted)" "1 active "
+check "a device call that never returns: one entry, one report" "$(fact hang_entry) $(fact hang_report)" \
+    "1 VTService hung call RX420 GetEffectMode/SetMusicPulse/ControlOff thread vt-pipe "
+check "systemd restarts it after the hang" "$(fact hang_restarted)" "2 active "
 check "dpkg -r stops it, and the companion goes too" "$(fact removed)" "inactive "
 check "dpkg -r disables it and leaves only the state folder" "$(fact left_after_remove)" \
     "/var/lib/vtservice "

@@ -93,8 +93,10 @@ bool PosixServiceHost::RunDispatcher(const wchar_t* serviceName, ServiceMainFunc
         }
 
         ControlHandlerFunction deliver = nullptr;
+        bool mainReturned = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            mainReturned = mainReturned_;
             if (state_ == kServiceStopped) {
                 break;
             }
@@ -108,12 +110,20 @@ bool PosixServiceHost::RunDispatcher(const wchar_t* serviceName, ServiceMainFunc
                 stopWanted = false;
             }
         }
+        // Joined as soon as it returns, not only when the dispatcher ends:
+        // the process may be ended from another thread meanwhile (a hang),
+        // and a finished thread nobody joined is a leak to the checkers.
+        if (mainReturned && serviceThread.joinable()) {
+            serviceThread.join();
+        }
         if (deliver != nullptr) {
             deliver(kServiceControlStop);
         }
     }
 
-    serviceThread.join();
+    if (serviceThread.joinable()) {
+        serviceThread.join();
+    }
     CloseFds(signalFd);
     return true;
 }
