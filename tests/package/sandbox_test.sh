@@ -100,8 +100,13 @@ restarted() {  # COUNT SECONDS: waits for the unit's COUNTth restart to be up
     done
 }
 
+# A data folder a user made before the package came is taken over.
+mkdir -m 0777 /var/lib/vtservice && chown 65534:65534 /var/lib/vtservice
 dpkg -i /vt/vtservice.deb >/out/dpkg-install.log 2>&1
 fact installed "$(state)"
+fact taken_over "$(grep -c 'took over /var/lib/vtservice from user' /out/dpkg-install.log) $(
+                   stat -c '%u %a' /var/lib/vtservice /var/lib/vtservice/service_dmp | tr '\n' ' ')"
+fact install_option "$(/usr/lib/vtservice/VTService -install 2>&1)"
 for i in $(seq 100); do [ -S /run/vtservice/twvtservicepipe ] && break; sleep 0.1; done
 pid=$(systemctl show -p MainPID --value vtservice)
 fact socket "$(stat -c '%A' /run/vtservice/twvtservicepipe)"
@@ -185,6 +190,9 @@ fi
 fact() { sed -n "s/^$1=//p" "$work/out/facts"; }
 
 check "dpkg -i enables and starts the unit" "$(fact installed)" "enabled active"
+check "the user's data folder is taken over, with one line" "$(fact taken_over)" "1 0 755 0 700 "
+check "the installed program points at its unit" "$(fact install_option)" \
+    "VTService is installed, started and removed by systemd here: see packaging/vtservice.service."
 check "the pipe's socket is open to every user" "$(fact socket)" "srw-rw-rw-"
 check "a user answers through it" "$(fact pipe_as_nobody)" "TW_OK 0.400000 "
 check "vtctl doctor: every check of the packaged unit passes" \
