@@ -109,17 +109,6 @@ class PipeClients(DaemonHarness):
             s.close()
         self.stop(proc)
 
-    def test_an_empty_panel_text_is_answered_TW_FAIL(self):
-        del self.env["TWSIM_SCENARIO"]  # the default scenario's CS900
-        proc = self.start()
-        self.wait_messages(["CreateCS900"])
-        self.twsim({"cmd": "set", "model": "CS900",
-                    "state": {"hostReplies": {"GetVersion": "1.0.0", "Blank": ""}}})
-        r = self.vtctl('{"mod":"cs900","func":"Blank","param":"x"}',
-                       '{"mod":"cs900","func":"GetVersion","param":"all"}')
-        self.assertEqual(r.stdout, "TW_FAIL\n1.0.0\n")
-        self.stop(proc)
-
     def test_a_name_held_elsewhere_is_served_once_free(self):
         os.makedirs(self.run_dir)
         squatter = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)

@@ -67,11 +67,36 @@ class ScriptedServer:
         self.stopping = True
         self.sock.close()
         self.thread.join(5)
+        os.unlink(self.path)
 
 
 def service_like(request):
     replies = {b"hello": b"TW_OK", b"status": b"on", b"version": b"0.400000"}
     return [replies.get(request, b"TW_FAIL")]
+
+
+# What the server answers, vtctl's arguments; then its exit status, standard
+# output, the requests the server read and a piece of standard error.
+CASES = [
+    ("requests share one connection and print a line each", service_like,
+     ["hello", "status", "nonsense", "version"],
+     0, b"TW_OK\non\nTW_FAIL\n0.400000\n", [b"hello", b"status", b"nonsense", b"version"], b""),
+    ("--raw sends exact bytes, --hex prints bytes", lambda req: [b"\x00ok\xff"],
+     ["--raw", "--hex", r"he\x00llo\n\\\t\x7F"], 0, b"00 6f 6b ff\n", [b"he\x00llo\n\\\t\x7f"], b""),
+    # 200 bytes are two reads for the service, so two replies on its line;
+    # a reply that arrives in two writes is still one reply.
+    ("replies in pieces, a long request", lambda req: [b"TW_OK"] if req.startswith(b"hello")
+     else [b"0;", b"0"], ["--raw", "hello" + "x" * 195, "temp"],
+     0, b"TW_OK0;0\n0;0\n", [b"hello" + b"x" * 122, b"x" * 73, b"temp"], b""),
+    # What came before a dropped connection is still printed.
+    ("a service that closes without replying", lambda req: None if req == b"status" else [b"TW_OK"],
+     ["hello", "status", "hello"], 1, b"TW_OK\n", [b"hello", b"status"], b"dropped"),
+    ("a silent service", lambda req: [], ["--timeout", "300", "hello"], 1, b"", [b"hello"],
+     b"no reply"),
+] + [("a bad escape sends nothing", service_like, ["--raw", bad], 3, b"", [], b"bad escape")
+     for bad in [r"\x4", r"\xzz", "a\\", r"\q"]] + [
+    ("bad usage", service_like, args, 3, b"", [], b"") for args in
+    [[], ["--bogus", "hello"], ["--timeout", "x", "hello"]]]
 
 
 class Vtctl(unittest.TestCase):
@@ -80,52 +105,27 @@ class Vtctl(unittest.TestCase):
         self.addCleanup(self.dir.cleanup)
         self.env = checked_env(self, dict(os.environ, VTSERVICE_RUN_DIR=self.dir.name),
                                os.path.join(self.dir.name, "sanitizers"))
-        self.server = None
-
-    def tearDown(self):
-        if self.server:
-            self.server.close()
-
-    def serve(self, answer):
-        self.server = ScriptedServer(self.dir.name, answer)
 
     def vtctl(self, *args):
         r = subprocess.run([*RUN, VTCTL, *args], capture_output=True, timeout=10, env=self.env)
         assert_clean(self, r.stderr)
         return r
 
-    def test_requests_share_one_connection_and_print_a_line_each(self):
-        self.serve(service_like)
-        r = self.vtctl("hello", "status", "nonsense", "version")
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout, b"TW_OK\non\nTW_FAIL\n0.400000\n")
-        self.assertEqual(self.server.requests,
-                         [b"hello", b"status", b"nonsense", b"version"])
-        self.assertEqual(self.server.connections, 1)
-
-    def test_raw_sends_exact_bytes_and_hex_prints_bytes(self):
-        self.serve(lambda req: [b"\x00ok\xff"])
-        r = self.vtctl("--raw", "--hex", r"he\x00llo\n\\\t\x7F")
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(self.server.requests, [b"he\x00llo\n\\\t\x7f"])
-        self.assertEqual(r.stdout, b"00 6f 6b ff\n")
-
-    def test_replies_in_pieces_and_a_long_request_print_a_line_per_request(self):
-        # 200 bytes are two reads for the service, so two replies on its line;
-        # a reply that arrives in two writes is still one reply.
-        self.serve(lambda req: [b"TW_OK"] if req.startswith(b"hello") else [b"0;", b"0"])
-        r = self.vtctl("--raw", "hello" + "x" * 195, "temp")
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual([len(q) for q in self.server.requests], [127, 73, 4])
-        self.assertEqual(r.stdout, b"TW_OK0;0\n0;0\n")
-
-    def test_a_bad_escape_sends_nothing(self):
-        self.serve(service_like)
-        for bad in [r"\x4", r"\xzz", "a\\", r"\q"]:
-            r = self.vtctl("--raw", bad)
-            self.assertEqual(r.returncode, 3, bad)
-            self.assertIn(b"bad escape", r.stderr)
-        self.assertEqual(self.server.requests, [])
+    def test_against_a_scripted_service(self):
+        for name, answer, args, status, out, requests, err in CASES:
+            with self.subTest(name, args=args):
+                server = ScriptedServer(self.dir.name, answer)
+                start = time.monotonic()
+                try:
+                    r = self.vtctl(*args)
+                finally:
+                    server.close()
+                self.assertEqual(r.returncode, status, r.stderr)
+                self.assertEqual(r.stdout, out)
+                self.assertEqual(server.requests, requests)
+                self.assertEqual(server.connections, 1 if requests else server.connections)
+                self.assertIn(err, r.stderr)
+                self.assertLess(time.monotonic() - start, 3)
 
     def test_an_unreachable_service_exits_2_with_the_endpoint(self):
         missing = os.path.join(self.dir.name, "nobody-here")
@@ -138,26 +138,6 @@ class Vtctl(unittest.TestCase):
         r = self.vtctl("hello")
         self.assertEqual(r.returncode, 2)
         self.assertIn(os.path.join(self.dir.name, "twvtservicepipe").encode(), r.stderr)
-
-    def test_a_service_that_closes_without_replying_exits_1(self):
-        self.serve(lambda req: None if req == b"status" else [b"TW_OK"])
-        r = self.vtctl("hello", "status", "hello")
-        self.assertEqual(r.returncode, 1)
-        self.assertEqual(r.stdout, b"TW_OK\n")  # what came before still printed
-        self.assertIn(b"dropped", r.stderr)
-        self.assertEqual(self.server.requests, [b"hello", b"status"])
-
-    def test_a_silent_service_times_out_with_exit_1(self):
-        self.serve(lambda req: [])
-        start = time.monotonic()
-        r = self.vtctl("--timeout", "300", "hello")
-        self.assertEqual(r.returncode, 1)
-        self.assertIn(b"no reply", r.stderr)
-        self.assertLess(time.monotonic() - start, 3)
-
-    def test_bad_usage_exits_3(self):
-        for args in [[], ["--bogus", "hello"], ["--timeout", "x", "hello"]]:
-            self.assertEqual(self.vtctl(*args).returncode, 3, args)
 
 
 if __name__ == "__main__":
