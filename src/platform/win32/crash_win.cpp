@@ -30,6 +30,7 @@ namespace {
 struct WinCrash {
     EXCEPTION_POINTERS* exception = nullptr;
     DWORD threadId = 0;
+    UINT exitCode = 1;  // when there is no exception code (a hang)
 };
 
 using Handoff = CrashHandoff<WinCrash>;
@@ -82,7 +83,7 @@ void WriteDump(const WinCrash& crash) {
 // crash left held); the exception code is never 0, but the exit code must
 // say failure whatever it is.
 void EndProcess(const WinCrash& crash) {
-    UINT code = 1;
+    UINT code = crash.exitCode;
     if (crash.exception != nullptr && crash.exception->ExceptionRecord != nullptr &&
         crash.exception->ExceptionRecord->ExceptionCode != 0) {
         code = crash.exception->ExceptionRecord->ExceptionCode;
@@ -106,13 +107,16 @@ LONG WINAPI WriteCrashDump(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_EXECUTE_HANDLER;  // the process is gone before this
 }
 
-// Written on the watching thread, which is not the hung one; the call and
-// the thread are in the event log's entry already.
+// The call and the thread are in the event log's entry already. The dump
+// goes through the writer thread and its bound like a crash's: writing it
+// suspends every thread, the hung one included, and may itself wait on a
+// lock that one holds; the process ends within the bound all the same.
 void WinCrashHook::Hung(const char*, const char*) {
-    if (g_hook.load() != nullptr) {
-        WriteDump(WinCrash{});
+    const WinCrash hang{nullptr, ::GetCurrentThreadId(), ERROR_TIMEOUT};
+    if (Hook* hook = g_hook.load()) {
+        hook->handoff.Crashed(hang);
     }
-    ::TerminateProcess(::GetCurrentProcess(), ERROR_TIMEOUT);
+    EndProcess(hang);
 }
 
 // An empty folder (the service folder could not be prepared) means no
