@@ -13,3 +13,7 @@ finish() {
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ]
 }
+holds() {  # holds "description" command...: ok when the command succeeds
+    local description=$1; shift
+    if "$@"; then ok "$description"; else bad "$description"; fi
+}

@@ -209,8 +209,7 @@ replies=$(fact echo_replies)
 [ "${sent:-0}" -ge 2 ] && [ "$replies" == "$sent" ] &&
     ok "the latency probe pings through its raw socket ($sent requests, $replies replies in 5 s)" ||
     bad "the latency probe pings through its raw socket ($sent requests, $replies replies in 5 s)"
-[ "$(fact panel_sends)" -ge 2 ] && ok "the case panel gets its latency values" ||
-    bad "the case panel gets its latency values"
+holds "the case panel gets its latency values" [ "$(fact panel_sends)" -ge 2 ]
 parent=$(fact companion_parent)
 [ -n "${parent%%/*}" ] && [ "${parent%%/*}" == "${parent##*/}" ] &&
     ok "the service starts the companion program from its folder" ||

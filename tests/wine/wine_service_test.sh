@@ -49,14 +49,11 @@ done
 product=$build32/VTService.exe
 if [ -f "$product" ]; then
     headers=$(i686-w64-mingw32-objdump -p "$product")
-    grep -q "file format pei-i386" <<<"$headers" && ok "product is a 32-bit PE" ||
-        bad "product is a 32-bit PE"
+    holds "product is a 32-bit PE" grep -q "file format pei-i386" <<<"$headers"
     grep -qiE "DLL Name: (libstdc|libgcc|libwinpthread)" <<<"$headers" &&
         bad "product links the runtime statically" || ok "product links the runtime statically"
-    grep -q "SetDefaultDllDirectories" <<<"$headers" && ok "product sets its DLL directories" ||
-        bad "product sets its DLL directories"
-    grep -q "large address aware" <<<"$headers" && ok "product is large-address-aware" ||
-        bad "product is large-address-aware"
+    holds "product sets its DLL directories" grep -q "SetDefaultDllDirectories" <<<"$headers"
+    holds "product is large-address-aware" grep -q "large address aware" <<<"$headers"
 else
     bad "product $product was built"
 fi
@@ -194,9 +191,8 @@ win_exe='C:\Program Files\Tarnwick Veltrace\VTService.exe'
 out=$(run "$win_exe" -install)
 check "-install prints the install and run lines" "$out" $'VTService is installed.\nVTService is running.'
 took=$(wait_state 4 10)
-[ "$took" != timeout ] && ok "service reaches RUNNING" || bad "service reaches RUNNING"
-service_process_alive && ok "service process runs in this prefix" ||
-    bad "service process runs in this prefix"
+holds "service reaches RUNNING" [ "$took" != timeout ]
+holds "service process runs in this prefix" service_process_alive
 
 image=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v ImagePath | tr -d '\r' |
         awk -F'REG_(EXPAND_)?SZ    ' '/ImagePath/ {print $2}')
@@ -216,11 +212,10 @@ check "event source: EventMessageFile is the program, unquoted" \
 check "event source: TypesSupported" "$(reg_value "$evkey" TypesSupported)" "REG_DWORD 0x7"
 
 for i in $(seq 50); do trace_has "TWservice ServiceWorkerThread" && break; sleep 0.2; done
-trace_has "TWService in OnStart" && ok "entry: TWService in OnStart" || bad "entry: TWService in OnStart"
-trace_has "TWservice ServiceWorkerThread" && ok "entry: TWservice ServiceWorkerThread" ||
-    bad "entry: TWservice ServiceWorkerThread"
+holds "entry: TWService in OnStart" trace_has "TWService in OnStart"
+holds "entry: TWservice ServiceWorkerThread" trace_has "TWservice ServiceWorkerThread"
 for m in CreateKB709 CreateKB709Dongle CreateHV230 CreateRX420 CreateLQ120 CreateCS900; do
-    trace_has "$m" && ok "entry: $m" || bad "entry: $m"
+    holds "entry: $m" trace_has "$m"
 done
 entries=$(grep -a -c 'ReportEventW L"' "$trace")
 sources=$(grep -a -c 'ReportEventW L"VTService"' "$trace")
@@ -251,7 +246,7 @@ esac
 # before the pipe's "disable" below starts the cycle again).
 for m in "TWservice JobThread" "Enable job" "Found RX410"; do
     for i in $(seq 25); do trace_has "$m" && break; sleep 0.2; done
-    trace_has "$m" && ok "entry: $m" || bad "entry: $m"
+    holds "entry: $m" trace_has "$m"
 done
 for i in $(seq 100); do [ -f "$drive/frames/frame-0005.png" ] && break; sleep 0.2; done
 sleep 0.5  # the fifth picture may still be being written
@@ -270,8 +265,7 @@ PY
 else
     bad "the RX410 receives the golden frames"; echo "$out" | tail -5
 fi
-[ -f "$data/service_dmp/oled.bmp" ] && ok "text screens go through service_dmp/oled.bmp" ||
-    bad "text screens go through service_dmp/oled.bmp"
+holds "text screens go through service_dmp/oled.bmp" [ -f "$data/service_dmp/oled.bmp" ]
 # The planted folder is set aside whole, a new one made; the planted link
 # is left alone and nothing is written through it.
 [ "$(ls -d "$data"/service_dmp.aside-* | wc -l)" = 1 ] &&
@@ -305,11 +299,6 @@ check "a case panel command gets the panel's reply text" "$out" "1.0.0"
 out=$(w "$build/vtctl.exe" --raw "$(printf 'x%.0s' $(seq 127))hello$(printf 'y%.0s' $(seq 68))" |
       tr -d '\r')
 check "200 bytes are two requests" "$out" "TW_FAILTW_OK"
-log=$(twsim '{"cmd":"log"}')
-case "$log" in
-    *'"call":"GetEffectMode"'*'"call":"SetMusicPulse","model":"RX420"'*) ok "rx420_control_on reaches the mouse" ;;
-    *) bad "rx420_control_on reaches the mouse" ;;
-esac
 
 # Several clients at once on the real named pipe. A silent and a slow
 # client (replies to it pile up unread) delay nobody.
@@ -346,37 +335,15 @@ release_holders "$drive/pipe_go2"
 check "the client idle the longest was closed for it" "$(tr -d '\r' <"$work/eight.out" | tr '\n' ' ')" \
     "holding 1:closed 2:open 3:open 4:open 5:open 6:open 7:open 8:open "
 
-# A display cycle for the cooler, set over the pipe, reaches it in order.
-twsim '{"cmd":"clearLog"}' >/dev/null
-out=$(w "$build/vtctl.exe" \
-      '{"mod":"lq120","func":"setMultiDisplayMode","param":{"duration":1,"modes":[3,4,255,255,255]}}' \
-      '{"mod":"lq120","func":"updateData","param":{"mode":11}}' | tr -d '\r')
-check "cycle and mode 11 accepted" "$out" $'TW_OK\nTW_OK'
-cooler_calls() {
-    twsim '{"cmd":"log"}' | grep -o '"args":\[[0-9]*\],"call":"Set[A-Za-z]*Mode","model":"LQ120"' |
-        sed 's/"args":\[\([0-9]*\)\],"call":"\([A-Za-z]*\)".*/\2(\1)/' | tr '\n' ' '
-}
-for i in $(seq 50); do
-    case "$(cooler_calls)" in *"SetCycleMode(4)"*"SetCycleMode(3)"*) break ;; esac
-    sleep 0.2
-done
-case "$(cooler_calls)" in
-    "SetDisplayMode(11) SetCycleMode(3) SetDisplayMode(3) SetCycleMode(4) SetDisplayMode(4) SetCycleMode(3) "*)
-        ok "the cooler steps through the cycle in order" ;;
-    *) bad "the cooler steps through the cycle in order"; echo "       $(cooler_calls)" ;;
-esac
-w "$build/vtctl.exe" '{"mod":"lq120","func":"updateData","param":{"mode":3}}' >/dev/null
 # Wine has no system event notification service: the subscription is
 # skipped (the event system's class is not registered) and all of the above
 # ran without it.
-grep -a -qi 'class {4e14fba2-2e22-11d1-9964-00c04fbbb345} not registered' "$trace" &&
-    ok "no screen-saver event system under Wine, and the service runs on" ||
-    bad "no screen-saver event system under Wine, and the service runs on"
+holds "no screen-saver event system under Wine, and the service runs on" \
+    grep -a -qi 'class {4e14fba2-2e22-11d1-9964-00c04fbbb345} not registered' "$trace"
 
 # Temperatures and system information from the sensor stand-ins beside the
 # service, not from the copy planted in its current directory.
-trace_has "Core temp lib load good" && ok "entry: Core temp lib load good" ||
-    bad "entry: Core temp lib load good"
+holds "entry: Core temp lib load good" trace_has "Core temp lib load good"
 out=$(w "$build/vtctl.exe" temp getc getsysinfo | tr -d '\r')
 check "temp, getc and getsysinfo answer the readings file" "$out" $'45;38;\n4;1;\n'"$sysinfo"
 
@@ -397,17 +364,13 @@ esac
 # The case panel: the default scenario's CS900 is in mode 7 (the system
 # value) and no scenario here ever puts it in a latency mode, so the Windows
 # build, which always measures the product's public address, sends nothing.
+# (Its two-second period is the unit tests', on a fake clock.)
 twsim '{"cmd":"clearLog"}' >/dev/null
-t0=$(date +%s.%N)
-sleep 6.2
-log=$(twsim '{"cmd":"log"}')
-window=$(elapsed_since "$t0")
-sends=$(grep -o '"call":"SendPanelData"' <<<"$log" | wc -l)
-if awk -v n="$sends" -v w="$window" 'BEGIN { exit !(n >= int(w / 2.0) - 1 && n <= int(w / 2.0) + 1) }'; then
-    ok "CS900 in mode 7 gets SendPanelData every two seconds ($sends in ${window}s)"
-else
-    bad "CS900 in mode 7 gets SendPanelData every two seconds ($sends in ${window}s)"
-fi
+for i in $(seq 25); do
+    log=$(twsim '{"cmd":"log"}')
+    grep -q '"call":"SendPanelData"' <<<"$log" && break
+    sleep 0.2
+done
 case "$log" in
     *'{"args":[0,0,42],"call":"SendPanelData","model":"CS900"'*) ok "the panel gets the system value" ;;
     *) bad "the panel gets the system value"; echo "$log" | head -c 600; echo ;;
@@ -425,7 +388,7 @@ if [ "$took" != timeout ] && awk "BEGIN { exit !($total < 4.0) }"; then
 else
     bad "stop reaches STOPPED in time (took $total s)"
 fi
-trace_has "TWservice in OnStop" && ok "entry: TWservice in OnStop" || bad "entry: TWservice in OnStop"
+holds "entry: TWservice in OnStop" trace_has "TWservice in OnStop"
 sleep 0.5
 service_process_alive && bad "service process ended" || ok "service process ended"
 
@@ -436,7 +399,7 @@ rm "$dir/tw-core-temp.dll"
 out=$(run "$win_exe" -install)
 check "second -install" "$out" $'CreateService failed w/err 0x00000431\nVTService is running.'
 took=$(wait_state 4 10)
-[ "$took" != timeout ] && ok "running again" || bad "running again"
+holds "running again" [ "$took" != timeout ]
 wait_trace_count "VTService is Readly,Will While(1)" 2 || bad "the pipe is ready again"
 check "the library beside the service was found once" "$(trace_count "Core temp lib load good")" 1
 check "without it the load fails" "$(trace_count "Get the core temp .dll failed")" 1
@@ -460,10 +423,9 @@ rm "$dir/cpuidsdk.dll"
 w sc start VTService >/dev/null
 wait_state 4 10 >/dev/null || bad "running without the SDK"
 wait_trace_count "VTService is Readly,Will While(1)" 3 || bad "the pipe is ready without the SDK"
-trace_has "LoadLibrary cpuidsdk failed" && ok "entry: LoadLibrary cpuidsdk failed" ||
-    bad "entry: LoadLibrary cpuidsdk failed"
-grep -a -q 'err:eventlog:ReportEventW.*L"LoadLibrary cpuidsdk failed"' "$trace" &&
-    ok "it is an error entry" || bad "it is an error entry"
+holds "entry: LoadLibrary cpuidsdk failed" trace_has "LoadLibrary cpuidsdk failed"
+holds "it is an error entry" \
+    grep -a -q 'err:eventlog:ReportEventW.*L"LoadLibrary cpuidsdk failed"' "$trace"
 out=$(w "$build/vtctl.exe" temp getc getsysinfo | tr -d '\r')
 check "without the SDK the temperature keywords answer zeros" "$out" \
     $'0;0\n0;0\n0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;'
@@ -488,8 +450,7 @@ check "-remove without a registration" "$out" "OpenService failed w/err 0x000004
 w sc create VTUnquoted binPath= "$win_exe" >/dev/null
 w sc start VTUnquoted >/dev/null
 for i in $(seq 25); do [ -f "$drive/canary_ran.txt" ] && break; sleep 0.2; done
-[ -f "$drive/canary_ran.txt" ] && ok "control: an unquoted path starts the canary" ||
-    bad "control: an unquoted path starts the canary"
+holds "control: an unquoted path starts the canary" [ -f "$drive/canary_ran.txt" ]
 w sc delete VTUnquoted >/dev/null
 
 # A fault inside the device library ends the service with a minidump, and so
@@ -519,25 +480,74 @@ crash_through_the_library() {  # crash_through_the_library FAULT_KIND READY_COUN
             ok "$kind ends the service process (${took} s)" ||
             bad "$kind ends the service process within the bound (${took} s)"
     fi
+    one_minidump "$kind"
+}
+one_minidump() {  # one_minidump WHAT: the dumps folder holds one minidump
+    local dump
     dump=$(ls "$dumps" 2>/dev/null | grep '\.dmp$' | tr '\n' ' ')
     case "$dump" in
-        20[0-9][0-9]*.dmp" ") ok "$kind leaves one minidump ($dump)" ;;
-        *) bad "$kind leaves one minidump"; printf '       found: %q\n' "$dump" ;;
+        20[0-9][0-9]*.dmp" ") ok "$1 leaves one minidump ($dump)" ;;
+        *) bad "$1 leaves one minidump"; printf '       found: %q\n' "$dump" ;;
     esac
     [ -n "$dump" ] && [ "$(head -c 4 "$dumps/${dump% }")" == "MDMP" ] &&
-        ok "$kind: the dump is a minidump" || bad "$kind: the dump is a minidump"
+        ok "$1: the dump is a minidump" || bad "$1: the dump is a minidump"
 }
 before=$(trace_count "$ready")
 run "$win_exe" -install >/dev/null
 took=$(wait_state 4 10)
-[ "$took" != timeout ] && ok "installed again for the crash" || bad "installed again for the crash"
+holds "installed again for the crash" [ "$took" != timeout ]
 crash_through_the_library faultOn "$before"
 # Started again, in a new process: the simulator starts from its scenario.
 before=$(trace_count "$ready")
 w sc start VTService >/dev/null
 crash_through_the_library overflowOn "$before"
-[ -z "$(pgrep -f 'tw-nightjar.exe')" ] && ok "no companion without a user session" ||
-    bad "no companion without a user session"
+
+# A device call that never returns (the RX420's ControlOff, with a request
+# inside it). A stop meanwhile still reaches STOPPED within its 10 s, the
+# call abandoned; left alone, the hang watch ends the process at 30 s with an
+# entry and a minidump.
+block_a_device_call() {  # block_a_device_call READY_COUNT_BEFORE_START
+    local i
+    for i in $(seq 25); do [ "$(trace_count "$ready")" -gt "$1" ] && break; sleep 0.2; done
+    twsim '{"cmd":"set","model":"RX420","state":{"blockOn":"ControlOff"}}' >/dev/null
+    w "$build/vtctl.exe" --timeout 1000 rx420_control_off >/dev/null 2>&1
+}
+before=$(trace_count "$ready")
+stops=$(trace_count "TWservice in OnStop")
+w sc start VTService >/dev/null
+block_a_device_call "$before"
+w sc stop VTService >/dev/null
+took=$(wait_state 1 10) && ok "a stop while a device call hangs reaches STOPPED (${took} s)" ||
+    bad "a stop while a device call hangs reaches STOPPED within 10 s"
+check "... and still writes its entry" "$(trace_count "TWservice in OnStop")" "$((stops + 1))"
+for i in $(seq 25); do service_process_alive || break; sleep 0.2; done
+service_process_alive && bad "... and the process ends" || ok "... and the process ends"
+before=$(trace_count "$ready")
+rm -f "$dumps"/*.dmp
+w sc start VTService >/dev/null
+start=$(date +%s.%N)
+block_a_device_call "$before"
+hang="TWservice hang in RX420 GetEffectMode/SetMusicPulse/ControlOff on vt-pipe"
+for i in $(seq 200); do trace_has "$hang" && break; sleep 0.2; done
+seen=$(elapsed_since "$start")
+for i in $(seq 75); do service_process_alive || break; sleep 0.2; done
+gone=$(elapsed_since "$start")
+holds "a hung device call is seen within 35 s (${seen} s)" awk -v t="$seen" 'BEGIN { exit !(t < 35) }'
+check "... in one entry naming the call" "$(trace_count "$hang")" 1
+# Its dump is written within the same bound as a crash's.
+service_process_alive && bad "... and the process ends" ||
+    holds "... and the process ends within 10 s of it (${gone} s)" \
+        awk -v a="$seen" -v b="$gone" 'BEGIN { exit !(b - a < 12) }'
+one_minidump "the hang"
+# Wine's service manager does not see a service process end on its own (it
+# keeps showing the state last reported) and does not carry out recovery
+# actions ("SERVICE_CONFIG_FAILURE_ACTIONS not implemented"): the restart
+# after 5 s can be seen on Windows only.
+echo "# after the hang, Wine's service manager shows: state, exit code $(w sc query VTService |
+    tr -d '\r' | awk '/STATE/ {print $3} /WIN32_EXIT_CODE/ {print $3}' | tr '\n' ' ')"
+grep -a -q "SERVICE_CONFIG_FAILURE_ACTIONS not implemented" "$trace" &&
+    echo "# ... and says: SERVICE_CONFIG_FAILURE_ACTIONS not implemented"
+holds "no companion without a user session" [ -z "$(pgrep -f 'tw-nightjar.exe')" ]
 w sc delete VTService >/dev/null
 
 # Every program and library of the build carries the product's version
@@ -559,10 +569,9 @@ if [ -n "$version" ] && [ -z "$unversioned" ]; then
 else
     bad "every program and library carries the version resource"; echo "$unversioned"
 fi
-grep -A8 -F "$(winpath "$exe")" "$work/versions.txt" |
-    grep -q '^FileDescription=Tarnwick Veltrace Technology Service$' &&
-    ok "VTService.exe describes itself as the service" ||
-    bad "VTService.exe describes itself as the service"
+holds "VTService.exe describes itself as the service" \
+    grep -q '^FileDescription=Tarnwick Veltrace Technology Service$' \
+    <<<"$(grep -A8 -F "$(winpath "$exe")" "$work/versions.txt")"
 
 # The installer, as an administrator runs it: silent install into
 # C:\Program Files\Tarnwick Veltrace, which registers and starts the service.
