@@ -42,7 +42,11 @@ class CrashHandoff {
 
     // The writer thread: waits for a crash, writes its dump, says so.
     void Serve() {
-        if (crashed_.Wait(kInfinite) != kWaitObject0) {
+        if (crashed_.Wait(kInfinite) != kWaitObject0 ||
+            // The event orders the report's writing before this through the
+            // system; the flag orders it for the language (and the race
+            // checkers, who do not see the event).
+            !published_.load(std::memory_order_acquire)) {
             return;  // the crashed thread's bound still ends the process
         }
         write_(report_);
@@ -53,6 +57,7 @@ class CrashHandoff {
     void Crashed(const Report& report) {
         if (!claimed_.exchange(true)) {
             report_ = report;
+            published_.store(true, std::memory_order_release);
             crashed_.Set();
         }
         written_.Wait(kWriteBoundMs);
@@ -65,6 +70,7 @@ class CrashHandoff {
     WriteFunction write_;
     EndFunction end_;
     std::atomic<bool> claimed_{false};
+    std::atomic<bool> published_{false};
     // Written by the first crashed thread before `crashed` is set, read by
     // the writer after it saw it.
     Report report_{};
