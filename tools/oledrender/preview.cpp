@@ -170,15 +170,7 @@ Rendering RenderOneCycle(const std::string& config, const twsim::DeviceState& st
 std::string FramesToText(const std::vector<Pixels>& frames) {
     std::string out;
     for (size_t f = 0; f < frames.size(); ++f) {
-        if (f > 0) {
-            out += '\n';
-        }
-        for (int y = 0; y < devices::kOledHeight; ++y) {
-            for (int x = 0; x < devices::kOledWidth; ++x) {
-                out += frames[f][static_cast<size_t>(x * devices::kOledHeight + y)] ? '#' : '.';
-            }
-            out += '\n';
-        }
+        out += (f > 0 ? "\n" : "") + twsim::FrameText(frames[f].data());
     }
     return out;
 }
