@@ -170,7 +170,10 @@ Rendering RenderOneCycle(const std::string& config, const twsim::DeviceState& st
 std::string FramesToText(const std::vector<Pixels>& frames) {
     std::string out;
     for (size_t f = 0; f < frames.size(); ++f) {
-        out += (f > 0 ? "\n" : "") + twsim::FrameText(frames[f].data());
+        if (f > 0) {
+            out += '\n';
+        }
+        out += twsim::FrameText(frames[f].data());
     }
     return out;
 }
