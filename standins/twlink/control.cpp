@@ -71,15 +71,16 @@ json Attach(Simulator& sim, const json& req) {
 }
 
 json Detach(Simulator& sim, const json& req) {
-    std::shared_ptr<Device> d;
-    dev::DevNotifyCallback callback;
+    std::string path;
     {
-        // Gone before the service hears of it, as with a pulled plug.
         std::lock_guard<std::mutex> lock(sim.mu);
-        d = Target(sim, req);
-        std::erase(sim.devices, d);
-        d->attached = false;
-        callback = sim.devNotifyCallback;
+        path = Target(sim, req)->path;
+    }
+    // Gone before the service hears of it, as with a pulled plug.
+    dev::DevNotifyCallback callback;
+    const std::shared_ptr<Device> d = sim.Detach(path, &callback);
+    if (!d) {
+        throw Error("no device at " + path);  // another client detached it meanwhile
     }
     return Notify(sim, callback, *d, 0);
 }

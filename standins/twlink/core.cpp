@@ -163,6 +163,19 @@ std::shared_ptr<Device> Core::Attach(const json& entry, dev::DevNotifyCallback* 
     return d;
 }
 
+std::shared_ptr<Device> Core::Detach(std::string_view path, dev::DevNotifyCallback* callback) {
+    std::lock_guard<std::mutex> lock(mu);
+    auto d = FindPath(path);
+    if (d) {
+        std::erase(devices, d);
+        d->attached = false;
+    }
+    if (callback) {
+        *callback = devNotifyCallback;
+    }
+    return d;
+}
+
 void Core::StoreFrame(const dev::OledFrame& frame, std::unique_lock<std::mutex>& lock) {
     lastFrame = frame;
     ++frameCount;
@@ -186,6 +199,18 @@ void Core::Install(Scenario s) {
     lastFrame = {};
     frames.clear();
     ClearLog();
+}
+
+std::string FrameText(const uint8_t* pixels) {
+    std::string out;
+    out.reserve((dev::kOledWidth + 1) * dev::kOledHeight);
+    for (int y = 0; y < dev::kOledHeight; ++y) {
+        for (int x = 0; x < dev::kOledWidth; ++x) {
+            out += pixels[x * dev::kOledHeight + y] ? '#' : '.';
+        }
+        out += '\n';
+    }
+    return out;
 }
 
 std::string CallText(const json& entry) {

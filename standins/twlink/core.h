@@ -218,6 +218,12 @@ class Core {
     // service through `callback` when asked. Nobody is called here: who
     // delivers the news, and on which thread, is the caller's choice.
     std::shared_ptr<Device> Attach(const json& entry, dev::DevNotifyCallback* callback = nullptr);
+    // Takes the device at `path` off the list (mu not held), so it reads as
+    // detached, and returns it; null when none is attached there. The
+    // hot-plug callback goes to `callback` as with Attach, and again nobody
+    // is called here.
+    std::shared_ptr<Device> Detach(std::string_view path,
+                                   dev::DevNotifyCallback* callback = nullptr);
     // Keeps an uploaded frame (mu held through `lock`).
     void StoreFrame(const dev::OledFrame& frame, std::unique_lock<std::mutex>& lock);
     // Replaces devices, readings and frames (mu held). Callbacks and objects
@@ -244,6 +250,11 @@ class Core {
 // and no parentheses without arguments: "RX410.SetOled(0,241)",
 // "rx410(hid#rx410)", "devInfo".
 std::string CallText(const json& entry);
+
+// A screen frame (96x24, column by column, 0 or 1 per pixel) as text: 24
+// lines of 96 characters, '#' lit and '.' dark, each ending in a newline.
+// What the tests compare; the golden frames are written this way.
+std::string FrameText(const uint8_t* pixels);
 
 // Every export of the contract, in its order.
 #define TWSIM_EXPORT_NAMES(X)                                                                      \

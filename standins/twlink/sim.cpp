@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <utility>
 
 #include "host.h"
 #include "png.h"
@@ -35,11 +36,16 @@ void Simulator::FrameStored(const dev::OledFrame& frame, uint64_t number,
         return;
     }
     char name[32];
-    std::snprintf(name, sizeof name, "/frame-%04llu.png", static_cast<unsigned long long>(number));
+    std::snprintf(name, sizeof name, "/frame-%04llu", static_cast<unsigned long long>(number));
     const std::string file = frameDir + name;
     lock.unlock();
-    if (!WriteWholeFile(file, FramePng(frame.pixels))) {
-        Say("cannot write " + file);
+    // The picture for a person to look at, then the text the tests compare:
+    // once the text is there, both are whole.
+    for (const auto& [ext, data] : {std::pair{".png", FramePng(frame.pixels)},
+                                    std::pair{".txt", FrameText(frame.pixels)}}) {
+        if (!WriteWholeFile(file + ext, data)) {
+            Say("cannot write " + file + ext);
+        }
     }
 }
 

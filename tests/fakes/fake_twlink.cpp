@@ -14,21 +14,11 @@ std::vector<std::string> Calls(uint64_t since) {
 
 DevNotifyRecord Notify(const std::string& model, const std::string& path, uint32_t eventCode) {
     twsim::Core& core = TwLink();
-    std::shared_ptr<twsim::Device> device;
-    {
-        std::lock_guard<std::mutex> lock(core.mu);
-        device = core.FindPath(path);
-        if (device && eventCode == 0) {
-            std::erase(core.devices, device);
-            device->attached = false;
-        }
-    }
+    auto device = eventCode == 0 ? core.Detach(path) : core.FindPath(path);
     if (!device) {
         device = core.Attach({{"model", model}, {"path", path}});
         if (eventCode == 0) {
-            std::lock_guard<std::mutex> lock(core.mu);
-            std::erase(core.devices, device);
-            device->attached = false;
+            core.Detach(path);
         }
     }
     return MakeNotify(device->vendorId, device->productId, path, eventCode);

@@ -173,12 +173,7 @@ std::string FramesToText(const std::vector<Pixels>& frames) {
         if (f > 0) {
             out += '\n';
         }
-        for (int y = 0; y < devices::kOledHeight; ++y) {
-            for (int x = 0; x < devices::kOledWidth; ++x) {
-                out += frames[f][static_cast<size_t>(x * devices::kOledHeight + y)] ? '#' : '.';
-            }
-            out += '\n';
-        }
+        out += twsim::FrameText(frames[f].data());
     }
     return out;
 }

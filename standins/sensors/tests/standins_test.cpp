@@ -9,6 +9,7 @@
 
 #include "telemetry/coretemp.h"
 #include "telemetry/cpuidsdk.h"
+#include "telemetry/sensor_monitor.h"
 
 namespace {
 
@@ -45,25 +46,21 @@ TEST_F(StandIns, TheSdkServesTheFilesDevicesAndSensors) {
     auto query = Symbol<t::SdkQueryInterfaceFn>(library, "QueryInterface");
     ASSERT_NE(query, nullptr);
     EXPECT_EQ(query(t::kSdkEntryIds[100]), nullptr);
-    auto create = reinterpret_cast<t::SdkCreateFn>(query(t::kSdkCreateId));
-    auto start = reinterpret_cast<t::SdkStartFn>(query(t::kSdkStartId));
-    auto count = reinterpret_cast<t::SdkDeviceCountFn>(query(t::kSdkDeviceCountId));
-    auto deviceClass = reinterpret_cast<t::SdkDeviceClassFn>(query(t::kSdkDeviceClassId));
-    auto sensorCount = reinterpret_cast<t::SdkSensorCountFn>(query(t::kSdkSensorCountId));
-    auto info = reinterpret_cast<t::SdkSensorInfoFn>(query(t::kSdkSensorInfoId));
-    auto refresh = reinterpret_cast<t::SdkRefreshFn>(query(t::kSdkRefreshId));
-    auto destroy = reinterpret_cast<t::SdkDestroyFn>(query(t::kSdkDestroyId));
-    ASSERT_TRUE(create && start && count && deviceClass && sensorCount && info && refresh &&
-                destroy);
-
-    t::SdkInstance sdk = create();
+    // The table as the service fills it.
+    t::CPUIDSDK table;
+    table.Fill(query);
+    for (int slot = t::kSlotCreate; slot <= t::kSlotSensorInfo; ++slot) {
+        ASSERT_NE(table.table[slot], nullptr) << slot;
+    }
+    const auto info = table.SensorInfo();
+    t::SdkInstance sdk = table.Create()();
     int32_t status = -1, detail = -1;
-    EXPECT_NE(start(sdk, "/x", "cpuidsdk.dll", t::kSdkStartFlags, &status, &detail), 0);
+    EXPECT_NE(table.Start()(sdk, "/x", "cpuidsdk.dll", t::kSdkStartFlags, &status, &detail), 0);
     EXPECT_EQ(status, 8);
-    EXPECT_EQ(count(sdk), 2);
-    EXPECT_EQ(deviceClass(sdk, 1), t::kClassProcessor);
-    EXPECT_EQ(deviceClass(sdk, 2), 0);
-    EXPECT_EQ(sensorCount(sdk, 1, t::kSensorTemperature), 2);
+    EXPECT_EQ(table.DeviceCount()(sdk), 2);
+    EXPECT_EQ(table.DeviceClass()(sdk, 1), t::kClassProcessor);
+    EXPECT_EQ(table.DeviceClass()(sdk, 2), 0);
+    EXPECT_EQ(table.SensorCount()(sdk, 1, t::kSensorTemperature), 2);
     t::SdkString name = nullptr;
     float value = 0;
     int32_t a, b, c, d;
@@ -74,11 +71,11 @@ TEST_F(StandIns, TheSdkServesTheFilesDevicesAndSensors) {
     EXPECT_EQ(info(sdk, 1, 2, t::kSensorTemperature, &a, &name, &b, &value, &c, &d), 0);
     // Each refresh reads the file again.
     Readings(R"({"devices": [{"class": "mainboard"}]})");
-    EXPECT_EQ(count(sdk), 2);
-    refresh(sdk);
-    EXPECT_EQ(count(sdk), 1);
-    EXPECT_EQ(deviceClass(sdk, 0), t::kClassMainboard);
-    destroy(sdk);
+    EXPECT_EQ(table.DeviceCount()(sdk), 2);
+    table.Refresh()(sdk);
+    EXPECT_EQ(table.DeviceCount()(sdk), 1);
+    EXPECT_EQ(table.DeviceClass()(sdk, 0), t::kClassMainboard);
+    table.Destroy()(sdk);
 }
 
 TEST_F(StandIns, TheTemperatureLibraryServesTheFilesTemperatures) {

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "devices/twlink.h"
+#include "devices/twlink_loader.h"
 
 namespace twsim::test {
 namespace {
@@ -35,14 +36,12 @@ struct Library {
     std::string control;
 };
 
-template <class Fn>
-void Resolve(void* handle, Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(dlsym(handle, name));
-    if (!fn) {
-        std::fprintf(stderr, "%s missing from %s\n", name, TWLINK_LIBRARY);
-        std::abort();
-    }
-}
+// The library as the service opens it; its own resolver takes the exports.
+struct Opened final : vt::platform::DynamicLibrary {
+    void* handle = dlopen(TWLINK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    void* Symbol(const char* name) override { return dlsym(handle, name); }
+    void Unload() override {}
+};
 
 std::vector<dev::DevInfoRecord> List(const dev::TwLinkApi& api) {
     std::vector<dev::DevInfoRecord> records(dev::kDevInfoCapacity);
@@ -65,20 +64,16 @@ const Library& Lib() {
         unsetenv("TWSIM_FRAME_DIR");
         WriteText(l->dir / "scenario.json",
                   R"({"devices":[{"model":"KB505","path":"start-kb505"},{"model":"HV210"}]})");
-        void* handle = dlopen(TWLINK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            std::fprintf(stderr, "%s\n", dlerror());
+        Opened library;
+        std::string missing;
+        const auto api = library.handle ? dev::ResolveTwLink(library, missing) : std::nullopt;
+        if (!api) {
+            std::fprintf(stderr, "%s: %s\n", TWLINK_LIBRARY,
+                         library.handle ? ("lacks " + missing).c_str() : dlerror());
             std::abort();
         }
-        dev::TwLinkApi& a = l->api;
-#define RESOLVE(name) Resolve(handle, a.name, #name)
-        RESOLVE(twlink_background), RESOLVE(twlink_init), RESOLVE(devInfo);
-        RESOLVE(registerDevNotify), RESOLVE(sysInfo), RESOLVE(kb505), RESOLVE(kb507);
-        RESOLVE(kb709), RESOLVE(kb303), RESOLVE(kb401), RESOLVE(kb403), RESOLVE(kb406);
-        RESOLVE(hv150), RESOLVE(hv210), RESOLVE(hv230), RESOLVE(lq120), RESOLVE(cs900);
-        RESOLVE(rx420), RESOLVE(rx410);
-#undef RESOLVE
-        a.twlink_init();
+        l->api = *api;
+        l->api.twlink_init();
         return l;
     }();
     return *lib;

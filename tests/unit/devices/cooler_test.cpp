@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "devices/device_layer.h"
-#include "fakes/fake_platform.h"
+#include "fakes/fake_service.h"
 
 namespace vt::devices {
 namespace {
 
-using fakes::FakePlatform;
 using fakes::TwLink;
 using platform::kInfinite;
 using ::testing::ElementsAre;
@@ -33,14 +32,9 @@ DisplayCycleRequest Cycle(uint32_t duration, std::vector<uint8_t> modes) {
     return r;
 }
 
-class CoolerTest : public ::testing::Test {
+class CoolerTest : public fakes::DeviceLayerFixture {
   protected:
-    CoolerTest() {
-        DeviceLayer::SetActive(&layer);
-        EXPECT_TRUE(layer.Load(fp.libraries));
-        EXPECT_TRUE(layer.WatchStop(fp.threads, *stop));
-    }
-    ~CoolerTest() override { DeviceLayer::SetActive(nullptr); }
+    CoolerTest() { EXPECT_TRUE(layer.WatchStop(fp.threads, *stop)); }
 
     // The cooler's state in the library, attached first if it is not.
     twsim::DeviceState& Lq120() {
@@ -89,9 +83,6 @@ class CoolerTest : public ::testing::Test {
     // the library's) that would have made it while the pass waited.
     void WhileWaiting(std::function<void()> change) { fp.threads.whileBlocked = std::move(change); }
 
-    FakePlatform fp;
-    std::unique_ptr<platform::Event> stop = fp.threads.CreateManualResetEvent();
-    DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
     CoolerDisplay& cooler = layer.cooler;
 };
 

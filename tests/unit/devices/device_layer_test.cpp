@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "devices/model_table.h"
-#include "fakes/fake_platform.h"
+#include "fakes/fake_service.h"
 
 namespace vt::devices {
 namespace {
@@ -53,12 +53,8 @@ const std::map<Model, bool (*)(const DeviceSlots&)> kSlotFilled = {
     VT_DRIVEN_MODELS(VT_SLOT_FILLED)};
 #undef VT_SLOT_FILLED
 
-class DeviceLayerTest : public ::testing::Test {
+class DeviceLayerTest : public fakes::DeviceLayerFixture {
   protected:
-    DeviceLayerTest() {
-        DeviceLayer::SetActive(&layer);
-        EXPECT_TRUE(layer.Load(fp.libraries));
-    }
     void Enumerate() { layer.EnumerateAttached(); }
     // The library's device at `path` with these ids, replacing one with
     // other ids; it takes the failures pending for its export.
@@ -68,9 +64,7 @@ class DeviceLayerTest : public ::testing::Test {
             if (d->vendorId == vid && d->productId == pid) {
                 return;
             }
-            std::lock_guard<std::mutex> lock(library.mu);
-            std::erase(library.devices, d);
-            d->attached = false;
+            library.Detach(path);
         }
         // Named after its export, as the log then reads: "HV210.SetKeyNotify(1)".
         twsim::json entry = {{"model", "ID" + std::to_string(pid)},
@@ -104,7 +98,6 @@ class DeviceLayerTest : public ::testing::Test {
         failNext[factory] = n;
     }
     std::map<std::string, int> failNext;
-    std::vector<std::wstring> Events() { return fp.eventLog.messages(); }
     bool Called(const std::string& call) {
         for (const auto& c : fakes::Calls()) {
             if (c == call) {
@@ -113,9 +106,6 @@ class DeviceLayerTest : public ::testing::Test {
         }
         return false;
     }
-
-    FakePlatform fp;
-    DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
 };
 
 // Every product id of every model reaches its factory with the path, fills

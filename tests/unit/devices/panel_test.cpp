@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "devices/device_layer.h"
-#include "fakes/fake_platform.h"
+#include "fakes/fake_service.h"
 
 namespace vt::devices {
 namespace {
 
-using fakes::FakePlatform;
 using fakes::TwLink;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -25,12 +24,10 @@ using fakes::kVid;
 constexpr uint16_t kCS900 = 0x01C1;
 constexpr char kIni[] = "/data/localdevice.ini";
 
-class PanelTest : public ::testing::Test {
+class PanelTest : public fakes::DeviceLayerFixture {
   protected:
     PanelTest() {
         fp.folders.dataFolder = "/data";
-        DeviceLayer::SetActive(&layer);
-        EXPECT_TRUE(layer.Load(fp.libraries));
         layer.AttachPanel({fp.threads, fp.folders, fp.icmp});
     }
     // Plugs the case in; returns its state, which every object opened for
@@ -58,9 +55,6 @@ class PanelTest : public ::testing::Test {
         EXPECT_TRUE(thread.Pass());
         return fakes::Calls();
     }
-
-    FakePlatform fp;
-    DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
 };
 
 TEST_F(PanelTest, CreationSetsUpOnceAndServesLaterObjectsWithTheSameThread) {

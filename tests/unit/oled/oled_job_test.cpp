@@ -12,7 +12,7 @@
 #include <fstream>
 #include <functional>
 
-#include "fakes/fake_platform.h"
+#include "fakes/fake_service.h"
 #include "fakes/temp_path.h"
 #include "oled/builtin_pictures.h"
 #include "preview.h"
@@ -57,9 +57,9 @@ extern "C" OledConverter* VT_CDECL RecordingConverterFactory() {
     return &converter;
 }
 
-class OledJobTest : public ::testing::Test {
+class OledJobTest : public fakes::DeviceLayerFixture {
   protected:
-    OledJobTest() {
+    OledJobTest() : DeviceLayerFixture(false) {
         g_converterCalls.clear();
         g_whileDrawing = nullptr;
         fp.libraries.symbols = {
@@ -138,10 +138,8 @@ class OledJobTest : public ::testing::Test {
     size_t NewFrames() { return mouse.frames.size() - framesAt; }
     static std::vector<uint32_t> Steps(size_t n) { return std::vector<uint32_t>(n, 100u); }
 
-    fakes::FakePlatform fp;
     std::string folder = PrepareFolder(fp);
     PreviewMouse mouse;
-    devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
     ServiceState state;
     std::atomic<int32_t>& enabled = state.enabled;
     std::atomic<int32_t>& disabled = state.disabled;

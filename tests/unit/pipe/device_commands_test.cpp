@@ -9,20 +9,20 @@
 #include <vector>
 
 #include "devices/model_table.h"
-#include "fakes/fake_platform.h"
+#include "fakes/fake_service.h"
 
 namespace vt::pipe {
 namespace {
 
 using devices::DeviceSlots;
-using fakes::FakePlatform;
 using fakes::TwLink;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class DeviceCommandsTest : public ::testing::Test {
+class DeviceCommandsTest : public fakes::PipeCommandsFixture {
   protected:
-    ~DeviceCommandsTest() override { devices::DeviceLayer::SetActive(nullptr); }
+    // (`json` is made after the commands, which only keep its address.)
+    DeviceCommandsTest() : PipeCommandsFixture(&json, false) {}
 
     // The whole request as the pipe handles it.
     std::string Reply(const std::string& request) { return commands.Handle(request); }
@@ -30,11 +30,7 @@ class DeviceCommandsTest : public ::testing::Test {
         layer.slots.lq120 = fakes::Open<devices::LQ120Device>("LQ120", "hid#lq120");
     }
 
-    FakePlatform fp;
-    devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
     DeviceCommands json{layer};
-    ServiceState state;
-    PipeCommands commands{state, layer, fp.clock, fp.eventLog, &json};
     devices::CoolerDisplay& cooler = layer.cooler;
 };
 

@@ -1,5 +1,5 @@
 // The request handling: keyword table, JSON stage, control and status
-// keywords, fake temperatures.
+// keywords. The temperature keywords' answers are the telemetry's test.
 #include "pipe/pipe_commands.h"
 
 #include <gmock/gmock.h>
@@ -7,12 +7,11 @@
 
 #include <stdexcept>
 
-#include "fakes/fake_platform.h"
+#include "fakes/fake_service.h"
 
 namespace vt::pipe {
 namespace {
 
-using fakes::FakePlatform;
 using fakes::TwLink;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -37,19 +36,14 @@ class RecordingJson final : public JsonCommands {
     bool throwNonStandard = false;
 };
 
-class PipeCommandsTest : public ::testing::Test {
+class PipeCommandsTest : public fakes::PipeCommandsFixture {
   protected:
-    PipeCommandsTest() { layer.Load(fp.libraries); }
-    std::vector<std::wstring> Events() { return fp.eventLog.messages(); }
+    PipeCommandsTest() : PipeCommandsFixture(&json) {}
 
-    FakePlatform fp;
-    devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
-    ServiceState state;
     std::atomic<int32_t>& enabled = state.enabled;
     std::atomic<int32_t>& disabled = state.disabled;
     std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
     RecordingJson json;
-    PipeCommands commands{state, layer, fp.clock, fp.eventLog, &json};
 };
 
 TEST_F(PipeCommandsTest, KeywordsArePrefixesComparedByteForByte) {
@@ -70,7 +64,6 @@ TEST_F(PipeCommandsTest, KeywordsArePrefixesComparedByteForByte) {
 
 TEST_F(PipeCommandsTest, EnableDisableStatusAndHeartbeat) {
     // The OLED job waits for the switch: each switch wakes it.
-    auto stop = fp.threads.CreateManualResetEvent();
     ASSERT_TRUE(layer.WatchStop(fp.threads, *stop));
     fp.threads.whileBlocked = [&] {
         ADD_FAILURE() << "the OLED job was not woken";
@@ -108,41 +101,6 @@ TEST_F(PipeCommandsTest, HelloAndVersion) {
     EXPECT_EQ(commands.Handle("version"), "0.400000");
     EXPECT_THAT(Events(), ElementsAre(L"TWservice PipeWorkerThread hello",
                                       L"TWservice PipeWorkerThread get version"));
-}
-
-TEST_F(PipeCommandsTest, FakeModeTogglesAndStepsThroughEveryLevel) {
-    EXPECT_EQ(commands.Handle("temp"), "0;0");
-    commands.Handle("fake_temp");
-    EXPECT_EQ(commands.Handle("temp"), "100;100");  // step 0
-    std::vector<std::string> levels;
-    for (int i = 0; i < 6; ++i) {
-        commands.Handle("fake_step");
-        levels.push_back(commands.Handle("temp"));
-    }
-    EXPECT_THAT(levels, ElementsAre("20;20", "50;50", "70;70", "90;90", "100;100", "100;100"));
-    commands.Handle("fake_temp");
-    EXPECT_EQ(commands.Handle("temp"), "0;0");
-    std::vector<std::wstring> fakeEntries;
-    for (const auto& e : Events()) {
-        if (e.rfind(L"Get the fake", 0) == 0) {
-            fakeEntries.push_back(e);
-        }
-    }
-    EXPECT_THAT(fakeEntries,
-                ElementsAre(L"Get the fake_temp  = 1", L"Get the fake_temp_step  = 1",
-                            L"Get the fake_temp_step  = 2", L"Get the fake_temp_step  = 3",
-                            L"Get the fake_temp_step  = 4", L"Get the fake_temp_step  = 5",
-                            L"Get the fake_temp_step  = 0", L"Get the fake_temp  = 0"));
-    // The fake mode never touches the count.
-    commands.Handle("fake_temp");
-    EXPECT_EQ(commands.Handle("getc"), "0;0");
-}
-
-TEST_F(PipeCommandsTest, TemperatureKeywordsAnswerZerosWithoutTheLibrary) {
-    EXPECT_EQ(commands.Handle("temp"), "0;0");
-    EXPECT_EQ(commands.Handle("getc"), "0;0");
-    EXPECT_EQ(commands.Handle("getsysinfo"), "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;");
-    EXPECT_THAT(Events(), IsEmpty());
 }
 
 TEST_F(PipeCommandsTest, RX420ControlHandsTheMusicPulseOverAndBack) {
@@ -197,14 +155,10 @@ TEST_F(PipeCommandsTest, AMalformedJsonCommandIsAFailureNotACrash) {
     EXPECT_EQ(commands.Handle(R"({"mod":"kb709"})"), "TW_OK");
 }
 
-TEST(PipeCommandsNoJson, ObjectsWithoutJsonCommandsAreUnrecognised) {
-    FakePlatform fp;
-    devices::DeviceLayer layer(fp.eventLog, fp.console, fp.clock);
-    ServiceState state;
-    PipeCommands commands(state, layer, fp.clock, fp.eventLog, nullptr);
-    EXPECT_EQ(
-        commands.Handle(R"({"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}})"),
-        "TW_FAIL");
+TEST_F(PipeCommandsTest, ObjectsWithoutJsonCommandsAreUnrecognised) {
+    PipeCommands noJson(state, layer, fp.clock, fp.eventLog, nullptr);
+    EXPECT_EQ(noJson.Handle(R"({"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}})"),
+              "TW_FAIL");
 }
 
 }  // namespace

@@ -5,19 +5,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fakes/fake_platform.h"
+#include "fakes/fake_service.h"
 
 namespace vt::pipe {
 namespace {
 
-using fakes::FakePlatform;
 using platform::EventType;
 using ::testing::ElementsAre;
 
-class PipeServerTest : public ::testing::Test {
+class PipeServerTest : public fakes::PipeCommandsFixture {
   protected:
-    PipeServerTest() { layer.Load(fp.libraries); }
-    std::vector<std::wstring> Events() { return fp.eventLog.messages(); }
     std::vector<std::string> Writes(uint32_t client) { return fp.pipes.clients[client].writes; }
     int Disconnects(uint32_t client) { return fp.pipes.clients[client].disconnects; }
     void ServeAll() {
@@ -25,11 +22,6 @@ class PipeServerTest : public ::testing::Test {
         }
     }
 
-    FakePlatform fp;
-    std::unique_ptr<platform::Event> stop = fp.threads.CreateManualResetEvent();
-    devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
-    ServiceState state;
-    PipeCommands commands{state, layer, fp.clock, fp.eventLog, nullptr};
     PipeServer server{fp.pipes, fp.eventLog, commands};
 };
 

@@ -124,6 +124,9 @@ TEST(OledConvert, AnythingElseGivesABlankFrame) {
     }
 }
 
+// What a text looks like after its way through the file is the golden
+// frames' part; here the answers (the job ignores them) and a file the
+// converter cannot read.
 TEST(OledConvert, TheConverterObjectGoesThroughTheFile) {
     vt::oled::OledConverter* c = Converter();
     const std::string path = vt::fakes::UniqueTempPath("oledconvert_test") + ".bmp";
@@ -131,9 +134,6 @@ TEST(OledConvert, TheConverterObjectGoesThroughTheFile) {
     EXPECT_EQ(c->TextToBitmap("DPI 4000", path.c_str(), 1), 1);
     uint8_t pixels[kWidth * kHeight];
     EXPECT_EQ(c->BitmapToFrame(path.c_str(), pixels), 1);
-    const Pixels expected = DrawText("DPI 4000", 1);
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), pixels));
-
     std::ofstream(path, std::ios::binary | std::ios::trunc) << "not a picture";
     std::fill(std::begin(pixels), std::end(pixels), uint8_t{1});
     EXPECT_EQ(c->BitmapToFrame(path.c_str(), pixels), 0);

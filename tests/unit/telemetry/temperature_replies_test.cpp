@@ -2,24 +2,28 @@
 // SDK and a fake temperature library: averaging, the remembered values,
 // the valid range, failures, the fake levels and the formatting. Fresh
 // readings are taken before each request, as the telemetry thread would.
+#include "telemetry/temperature_replies.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fakes/fake_platform.h"
-#include "pipe/pipe_commands.h"
+#include "fakes/fake_service.h"
 
-namespace vt::pipe {
+namespace vt::telemetry {
 namespace {
 
 using fakes::FakePlatform;
 using fakes::Sensors;
+using pipe::PipeCommands;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using namespace telemetry;
 
-class TemperatureCommandsTest : public ::testing::Test {
+class TemperatureRepliesTest : public fakes::PipeCommandsFixture {
   protected:
-    TemperatureCommandsTest() { fakes::InstallSensorLibraries(fp.libraries, true); }
+    TemperatureRepliesTest() : PipeCommandsFixture(nullptr, false) {
+        fakes::InstallSensorLibraries(fp.libraries, true);
+        commands.temperatures.feed = &feed;
+    }
 
     // The telemetry thread's start with whatever the test set up.
     void Start() {
@@ -39,16 +43,11 @@ class TemperatureCommandsTest : public ::testing::Test {
         Sensors().gpu.values = std::move(values);
     }
 
-    FakePlatform fp;
-    devices::DeviceLayer layer{fp.eventLog, fp.console, fp.clock};
-    ServiceState state;
     SensorMonitor monitor{fp.libraries, fp.folders, fp.console, fp.eventLog};
     ReadingsFeed feed{fp.threads, fp.clock};
-    PipeCommands commands{state, layer, fp.clock, fp.eventLog, nullptr};
-    void SetUp() override { commands.temperatures.feed = &feed; }
 };
 
-TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
+TEST_F(TemperatureRepliesTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
     feed.Start(monitor);
     EXPECT_THAT(fp.libraries.loads, ElementsAre(kSdkLibrary.windows, kCoreTempLibrary.windows));
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"Core temp lib load good"));
@@ -68,7 +67,7 @@ TEST_F(TemperatureCommandsTest, StartLoadsTheLibraryOnlyAfterTheSdkStarted) {
     EXPECT_EQ(Sensors().temperatureCalls, 0);
 }
 
-TEST_F(TemperatureCommandsTest, TheLibraryMissingAnswersZeros) {
+TEST_F(TemperatureRepliesTest, TheLibraryMissingAnswersZeros) {
     fp.libraries.components[kCoreTempLibrary.windows].programFolderError =
         platform::kErrorModNotFound;
     feed.Start(monitor);
@@ -79,7 +78,7 @@ TEST_F(TemperatureCommandsTest, TheLibraryMissingAnswersZeros) {
     EXPECT_EQ(commands.Handle("getsysinfo"), "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;");
 }
 
-TEST_F(TemperatureCommandsTest, TempAveragesUpToTheFirstZeroOverTheReportedCount) {
+TEST_F(TemperatureRepliesTest, TempAveragesUpToTheFirstZeroOverTheReportedCount) {
     Start();
     Cpu(4, {50, 60, 70, 80});
     Gpu(1, {38});
@@ -92,7 +91,7 @@ TEST_F(TemperatureCommandsTest, TempAveragesUpToTheFirstZeroOverTheReportedCount
     EXPECT_THAT(fp.eventLog.messages(), IsEmpty());
 }
 
-TEST_F(TemperatureCommandsTest, TheLastCpuTemperatureIsRememberedAndResetByAnImpossibleOne) {
+TEST_F(TemperatureRepliesTest, TheLastCpuTemperatureIsRememberedAndResetByAnImpossibleOne) {
     Start();
     Cpu(2, {45, 45});
     EXPECT_EQ(Ask("temp"), "45;0;");  // no GPU reading: 0
@@ -127,19 +126,31 @@ TEST_F(TemperatureCommandsTest, TheLastCpuTemperatureIsRememberedAndResetByAnImp
                 ElementsAre(L"GetSysTemperature Fail", L"fail to get the cpu and gpu temp"));
 }
 
-TEST_F(TemperatureCommandsTest, FakeLevelsReplaceLiveReadings) {
+// Step 0 and the five levels after it, wrapping back to step 0.
+TEST_F(TemperatureRepliesTest, FakeLevelsReplaceLiveReadingsStepByStep) {
     Start();
     Cpu(1, {45});
     Ask("fake_temp");
     EXPECT_EQ(Ask("temp"), "100;100");
-    Ask("fake_step");
-    EXPECT_EQ(Ask("temperature"), "20;20");
-    // The live query still ran and was remembered.
+    std::vector<std::string> levels;
+    for (int i = 0; i < 6; ++i) {
+        Ask("fake_step");
+        levels.push_back(Ask(i == 0 ? "temperature" : "temp"));
+    }
+    EXPECT_THAT(levels, ElementsAre("20;20", "50;50", "70;70", "90;90", "100;100", "100;100"));
+    // The live query still ran and was remembered; the count is never faked.
     EXPECT_EQ(commands.temperatures.lastCpuTemperature, 45);
     EXPECT_EQ(Ask("getc"), "1;0;");
+    Ask("fake_temp");
+    EXPECT_EQ(Ask("temp"), "45;0;");
+    EXPECT_THAT(Events(),
+                ElementsAre(L"Get the fake_temp  = 1", L"Get the fake_temp_step  = 1",
+                            L"Get the fake_temp_step  = 2", L"Get the fake_temp_step  = 3",
+                            L"Get the fake_temp_step  = 4", L"Get the fake_temp_step  = 5",
+                            L"Get the fake_temp_step  = 0", L"Get the fake_temp  = 0"));
 }
 
-TEST_F(TemperatureCommandsTest, GetcAnswersTheCountsAndRemembersTheCpuCount) {
+TEST_F(TemperatureRepliesTest, GetcAnswersTheCountsAndRemembersTheCpuCount) {
     Start();
     Cpu(8, {40, 41, 42, 43, 44, 45, 46, 47});
     Gpu(1, {38});
@@ -154,7 +165,7 @@ TEST_F(TemperatureCommandsTest, GetcAnswersTheCountsAndRemembersTheCpuCount) {
     EXPECT_EQ(Ask("getc"), "0;1;");
 }
 
-TEST_F(TemperatureCommandsTest, GetsysinfoWritesFifteenFieldsFloatsWithSixDecimals) {
+TEST_F(TemperatureRepliesTest, GetsysinfoWritesFifteenFieldsFloatsWithSixDecimals) {
     Sensors().devices = {{kClassProcessor,
                           {{kSensorClock, "Core #0", 3600.0f},
                            {kSensorVoltage, "VID", 1.25f},
@@ -170,8 +181,7 @@ TEST_F(TemperatureCommandsTest, GetsysinfoWritesFifteenFieldsFloatsWithSixDecima
     Start();
     EXPECT_EQ(Ask("getsysinfo"),
               "3600.000000;1200;1.250000;47;13;0.000000;0;0.000000;0;0;801;802;803;804;805;");
-
 }
 
 }  // namespace
-}  // namespace vt::pipe
+}  // namespace vt::telemetry
