@@ -411,8 +411,11 @@ class Daemon(DaemonHarness):
         self.stop(proc)
 
     def write_readings(self, **extra):
-        with open(self.readings, "w") as f:
+        # Replaced whole: the stand-ins read the file afresh for each value,
+        # and a half-written file would give a reading of zero.
+        with open(self.readings + ".new", "w") as f:
             json.dump(dict(READINGS, **extra), f)
+        os.replace(self.readings + ".new", self.readings)
 
     def test_a_stalled_sensor_sdk_holds_up_no_request(self):
         self.write_readings(stall=True)  # the SDK's start never returns
