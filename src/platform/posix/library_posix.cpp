@@ -11,6 +11,16 @@
 
 namespace vt::platform::posix {
 
+class PosixLibraries final : public Libraries {
+  public:
+    std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
+                                                          uint32_t& error) override;
+    std::unique_ptr<DynamicLibrary> LoadFromSystemFolder(const LibraryName& name,
+                                                         uint32_t& error) override;
+    void FreeComponentString(void* text) override;
+    std::wstring DisplayName(const LibraryName& name) override;
+};
+
 namespace {
 
 // A file that is there but is no loadable library (ERROR_BAD_EXE_FORMAT).
@@ -77,6 +87,11 @@ void PosixLibraries::FreeComponentString(void* text) {
 
 std::wstring PosixLibraries::DisplayName(const LibraryName& name) {
     return FromUtf8(name.posix);
+}
+
+Libraries& SystemLibraries() {
+    static PosixLibraries libraries;
+    return libraries;
 }
 
 }  // namespace vt::platform::posix

@@ -8,8 +8,8 @@ const Platform& System() {
     static posix::PosixServiceHost serviceHost;
     static posix::PosixThreads threads;
     static posix::PosixProcesses processes;
-    static posix::PosixConsole console;
-    static posix::PosixLibraries libraries;
+    static Console& console = posix::SystemConsole();
+    static Libraries& libraries = posix::SystemLibraries();
     static posix::PosixPipes pipes;
     static posix::PosixFolders folders;
     static posix::PosixScreenSaverEvents screenSaver;

@@ -8,7 +8,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -148,11 +147,6 @@ int CreateCrashReportFile(const char* path);
 // thread's frames, symbolised, as text into `fd`.
 void WriteCrashReport(int fd, int signal, const void* address, void* const* frames, int frameCount);
 
-class PosixConsole final : public Console {
-  public:
-    void Print(std::wstring_view text) override;
-};
-
 // Opens the folder at the absolute `path` (O_PATH) by a walk from '/' that
 // follows no link and trusts no folder above the last that another user
 // controls (see folder_walk_posix.cpp). -1 with `error` (ELOOP: a link on
@@ -194,16 +188,6 @@ class PosixIcmp final : public Icmp {
     uint32_t ProcessId() override;
 };
 
-class PosixLibraries final : public Libraries {
-  public:
-    std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
-                                                          uint32_t& error) override;
-    std::unique_ptr<DynamicLibrary> LoadFromSystemFolder(const LibraryName& name,
-                                                         uint32_t& error) override;
-    void FreeComponentString(void* text) override;
-    std::wstring DisplayName(const LibraryName& name) override;
-};
-
 // SIGUSR1 is the screen saver starting, SIGUSR2 stopping: the desktop's
 // screen-saver watcher (or a test) sends them to the service process. A
 // thread of its own reads them from a signalfd and calls the sink.
@@ -231,6 +215,11 @@ class PosixPipes final : public Pipes {
     std::unique_ptr<PipeEndpoint> CreateServer(const PipeSpec& spec, Event& stop,
                                                uint32_t& error) override;
 };
+
+// The process's one console and one library loader, for System(); their
+// classes are declared where they are implemented.
+Console& SystemConsole();
+Libraries& SystemLibraries();
 
 std::string RunFolder();
 // Milliseconds of the monotonic clock, for the backends' own deadlines.

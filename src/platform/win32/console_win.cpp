@@ -7,6 +7,11 @@
 
 namespace vt::platform::win32 {
 
+class WinConsole final : public Console {
+  public:
+    void Print(std::wstring_view text) override;
+};
+
 // A real console gets the wide text as it is; a pipe or file (the installer
 // run from a script) gets UTF-8.
 void WinConsole::Print(std::wstring_view text) {
@@ -27,6 +32,11 @@ void WinConsole::Print(std::wstring_view text) {
                           size, nullptr, nullptr);
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
     std::fflush(stdout);
+}
+
+Console& SystemConsole() {
+    static WinConsole console;
+    return console;
 }
 
 }  // namespace vt::platform::win32

@@ -24,6 +24,12 @@
 
 namespace vt::platform::win32 {
 
+class WinCrashHook final : public CrashHook {
+  public:
+    void Install(const std::string& folder) override;
+    void Hung(const char* call, const char* thread) override;
+};
+
 namespace {
 
 // What the failed thread hands over.
@@ -151,6 +157,11 @@ void WinCrashHook::Install(const std::string& folder) {
     // thread may hold the loader's lock). Missing elsewhere; nothing lost.
     ::LoadLibraryExW(L"dbgcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     ::SetUnhandledExceptionFilter(WriteCrashDump);
+}
+
+CrashHook& SystemCrashHook() {
+    static WinCrashHook crashHook;
+    return crashHook;
 }
 
 }  // namespace vt::platform::win32

@@ -6,6 +6,11 @@
 
 namespace vt::platform::win32 {
 
+class WinEventLog final : public EventLog {
+  public:
+    void Write(const EventRecord& record) override;
+};
+
 // The source is opened and closed around each record, so no handle is held
 // between entries and any thread may log.
 void WinEventLog::Write(const EventRecord& record) {
@@ -21,6 +26,11 @@ void WinEventLog::Write(const EventRecord& record) {
     ::ReportEventW(source, static_cast<WORD>(record.type), record.category, record.eventId, nullptr,
                    static_cast<WORD>(strings.size()), 0, strings.data(), nullptr);
     ::DeregisterEventSource(source);
+}
+
+EventLog& SystemEventLog() {
+    static WinEventLog eventLog;
+    return eventLog;
 }
 
 }  // namespace vt::platform::win32

@@ -7,6 +7,15 @@
 
 namespace vt::platform::win32 {
 
+// The probe always measures the product's address here.
+class WinIcmp final : public Icmp {
+  public:
+    std::unique_ptr<IcmpSocket> Open() override;
+    uint32_t ParseAddress(const std::string& text) override;
+    std::string ProbeTarget(const std::string& productAddress) override;
+    uint32_t ProcessId() override;
+};
+
 namespace {
 
 class WinIcmpSocket final : public IcmpSocket {
@@ -89,6 +98,11 @@ std::string WinIcmp::ProbeTarget(const std::string& productAddress) {
 
 uint32_t WinIcmp::ProcessId() {
     return ::GetCurrentProcessId();
+}
+
+Icmp& SystemIcmp() {
+    static WinIcmp icmp;
+    return icmp;
 }
 
 }  // namespace vt::platform::win32

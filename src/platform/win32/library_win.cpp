@@ -8,6 +8,16 @@
 
 namespace vt::platform::win32 {
 
+class WinLibraries final : public Libraries {
+  public:
+    std::unique_ptr<DynamicLibrary> LoadFromProgramFolder(const LibraryName& name,
+                                                          uint32_t& error) override;
+    std::unique_ptr<DynamicLibrary> LoadFromSystemFolder(const LibraryName& name,
+                                                         uint32_t& error) override;
+    void FreeComponentString(void* text) override;
+    std::wstring DisplayName(const LibraryName& name) override;
+};
+
 namespace {
 
 class WinLibrary final : public DynamicLibrary {
@@ -70,6 +80,11 @@ void WinLibraries::FreeComponentString(void* text) {
 
 std::wstring WinLibraries::DisplayName(const LibraryName& name) {
     return name.windows;
+}
+
+Libraries& SystemLibraries() {
+    static WinLibraries libraries;
+    return libraries;
 }
 
 }  // namespace vt::platform::win32

@@ -10,6 +10,16 @@
 
 namespace vt::platform::win32 {
 
+class WinProcesses final : public Processes {
+  public:
+    bool Terminate(ProcessHandle process, uint32_t exitCode) override;
+    bool ProgramRuns(const std::string& fileName) override;
+    std::string FileName(const ProgramName& program) override;
+    ProcessHandle LaunchInUserSession(const std::string& path) override;
+    void Release(ProcessHandle process) override;
+    void EndThisProcess(uint32_t exitCode) override;
+};
+
 namespace {
 
 std::string ToUtf8(const wchar_t* text) {
@@ -125,6 +135,11 @@ void WinProcesses::Release(ProcessHandle process) {
 // on this process runs no detach code.
 void WinProcesses::EndThisProcess(uint32_t exitCode) {
     ::TerminateProcess(::GetCurrentProcess(), exitCode);
+}
+
+Processes& SystemProcesses() {
+    static WinProcesses processes;
+    return processes;
 }
 
 }  // namespace vt::platform::win32

@@ -6,6 +6,26 @@
 
 namespace vt::platform::win32 {
 
+class WinScm final : public ServiceControlManager {
+  public:
+    ScHandle OpenManager(uint32_t access) override;
+    ScHandle CreateService(ScHandle manager, const ServiceConfig& config, uint32_t access) override;
+    ScHandle OpenService(ScHandle manager, const std::wstring& name, uint32_t access) override;
+    bool StartService(ScHandle service) override;
+    bool SetDescription(ScHandle service, const std::wstring& description) override;
+    bool SetFailureActions(ScHandle service, const FailureActions& actions) override;
+    bool ControlService(ScHandle service, uint32_t control, ServiceStatus& status) override;
+    bool QueryServiceStatus(ScHandle service, ServiceStatus& status) override;
+    bool DeleteService(ScHandle service) override;
+    bool AddEventSource(const std::wstring& source, const std::wstring& messageFile,
+                        uint32_t typesSupported) override;
+    bool DeleteEventSource(const std::wstring& source) override;
+    bool SecureDataFolders(std::vector<std::wstring>& takenOver) override;
+    void CloseHandle(ScHandle handle) override;
+    bool ModulePath(std::wstring& path) override;
+    uint32_t LastError() override;
+};
+
 namespace {
 
 SC_HANDLE Sc(ScHandle handle) {
@@ -193,6 +213,11 @@ bool WinScm::ModulePath(std::wstring& path) {
 
 uint32_t WinScm::LastError() {
     return ::GetLastError();
+}
+
+ServiceControlManager& SystemScm() {
+    static WinScm scm;
+    return scm;
 }
 
 }  // namespace vt::platform::win32

@@ -8,6 +8,21 @@
 
 namespace vt::platform::win32 {
 
+// The two screen-saver subscriptions in the COM event system, delivered to
+// one TWISensLogon sink; COM is initialised for the multithreaded apartment
+// on the subscribing thread.
+class WinScreenSaverEvents final : public ScreenSaverEvents {
+  public:
+    ~WinScreenSaverEvents();
+    bool Subscribe(ScreenSaverSink& sink) override;
+    void Unsubscribe() override;
+
+  private:
+    bool comInitialised_ = false;
+    ::IEventSystem* eventSystem_ = nullptr;
+    TWISensLogon* sink_ = nullptr;
+};
+
 // The published identifiers, spelled out here so no import library has to
 // carry them.
 const IID kIIDISensLogon = {
@@ -183,6 +198,11 @@ void WinScreenSaverEvents::Unsubscribe() {
         CoUninitialize();
         comInitialised_ = false;
     }
+}
+
+ScreenSaverEvents& SystemScreenSaverEvents() {
+    static WinScreenSaverEvents screenSaver;
+    return screenSaver;
 }
 
 }  // namespace vt::platform::win32

@@ -7,6 +7,15 @@
 
 namespace vt::platform::win32 {
 
+class WinServiceHost final : public ServiceHost {
+  public:
+    bool RunDispatcher(const wchar_t* serviceName, ServiceMainFunction serviceMain) override;
+    StatusHandle RegisterControlHandler(const wchar_t* serviceName,
+                                        ControlHandlerFunction handler) override;
+    bool SetStatus(StatusHandle handle, const ServiceStatus& status) override;
+    uint32_t LastError() override;
+};
+
 namespace {
 
 // One service per process: the dispatcher and the handler reach the core's
@@ -49,6 +58,11 @@ bool WinServiceHost::SetStatus(StatusHandle handle, const ServiceStatus& status)
 
 uint32_t WinServiceHost::LastError() {
     return ::GetLastError();
+}
+
+ServiceHost& SystemServiceHost() {
+    static WinServiceHost serviceHost;
+    return serviceHost;
 }
 
 }  // namespace vt::platform::win32

@@ -3,19 +3,19 @@
 namespace vt::platform {
 
 const Platform& System() {
-    static win32::WinClock clock;
-    static win32::WinEventLog eventLog;
-    static win32::WinServiceHost serviceHost;
+    static Clock& clock = win32::SystemClock();
+    static EventLog& eventLog = win32::SystemEventLog();
+    static ServiceHost& serviceHost = win32::SystemServiceHost();
     static win32::WinThreads threads;
-    static win32::WinProcesses processes;
-    static win32::WinConsole console;
-    static win32::WinLibraries libraries;
+    static Processes& processes = win32::SystemProcesses();
+    static Console& console = win32::SystemConsole();
+    static Libraries& libraries = win32::SystemLibraries();
     static win32::WinPipes pipes;
     static win32::WinFolders folders;
-    static win32::WinScreenSaverEvents screenSaver;
-    static win32::WinIcmp icmp;
-    static win32::WinCrashHook crashHook;
-    static win32::WinScm scm;
+    static ScreenSaverEvents& screenSaver = win32::SystemScreenSaverEvents();
+    static Icmp& icmp = win32::SystemIcmp();
+    static CrashHook& crashHook = win32::SystemCrashHook();
+    static ServiceControlManager& scm = win32::SystemScm();
     static const Platform platform{.clock = clock,
                                    .eventLog = eventLog,
                                    .serviceHost = serviceHost,
