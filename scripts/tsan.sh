@@ -21,4 +21,4 @@ cmake --build build/tsan -j "$(nproc)" --target VTService twlink twlink_scenario
     cpuidsdk tw-core-temp sensor_readings_default tw_nightjar twsim vtctl vt_hold_exit
 cd build/tsan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
-    ctest -R 'e2e\.(pipe_clients|daemon)$' --output-on-failure --timeout 300
+    ctest -R 'e2e\.(pipe_clients|daemon|behaviour)$' --output-on-failure --timeout 300

@@ -14,8 +14,8 @@ import sys
 import time
 import unittest
 
-import daemon_test
-from daemon_test import DaemonHarness, wait_for
+from daemon_test import DaemonHarness
+from targets import Native, read_entries, wait_for
 
 NOBODY = 65534
 SANITIZED = os.environ.get("VT_SANITIZED") == "1"
@@ -237,7 +237,7 @@ class HostileFiles(DaemonHarness):
         self.assertIsNone(proc.poll())
         self.assertEqual(self.vtctl("status").stdout, "off\n")
         self.assertEqual({tuple(s) for s in self.panel_sends()}, {(0, 0, 0)})
-        entries = [e for e in daemon_test.read_entries(self.log) if "not read" in e[5]]
+        entries = [e for e in read_entries(self.log) if "not read" in e[5]]
         self.assertEqual([(e[0], e[5]) for e in entries],
                          [("1", "localdevice.ini is a link or not a regular file, not read"),
                           ("1", "tw_service.cfg is too large, not read"),
@@ -260,7 +260,7 @@ class HostileFiles(DaemonHarness):
         folder = os.path.join(self.dir.name, "bin")
         os.makedirs(folder)
         exe = os.path.join(folder, "VTService")
-        built = os.path.dirname(daemon_test.EXE)
+        built = os.path.dirname(Native.programs["VTService"])
         for name in ("VTService", "libtwlink.so", "libcpuidsdk.so"):
             subprocess.run(["cp", os.path.join(built, name), folder], check=True)
         cwd = self.data("work")
@@ -274,7 +274,6 @@ class HostileFiles(DaemonHarness):
 
 
 if __name__ == "__main__":
-    daemon_test.EXE = sys.argv.pop(1)
-    daemon_test.TWSIM = sys.argv.pop(1)
-    daemon_test.VTCTL = sys.argv.pop(1)
+    for name in ("VTService", "twsim", "vtctl"):
+        Native.programs[name] = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -163,27 +163,13 @@ touch "$data/service_dmp/planted"
 twsim() { w "$build/twsim.exe" "$@" | tr -d '\r'; }
 # The sensor stand-ins and the readings they serve, beside the service. A
 # second temperature library with other readings is planted in the
-# service's current directory (C:\windows): it must never be the one loaded.
+# service's current directory (C:\windows): it must never be the one loaded
+# (the behaviour suite's readings would then be 77).
 cp "$build/cpuidsdk.dll" "$build/tw-core-temp.dll" "$dir/"
-cat >"$dir/sensors.json" <<'JSON'
-{"devices": [
-  {"class": "processor", "sensors": [
-    {"class": "temperature", "name": "Core #0", "value": 44},
-    {"class": "temperature", "name": "Core #1", "value": 47},
-    {"class": "clock", "name": "Core #0", "value": 3600},
-    {"class": "utilisation", "name": "CPU Total", "value": 9},
-    {"class": "voltage", "name": "VID", "value": 1.2}]},
-  {"class": "display", "sensors": [
-    {"class": "temperature", "name": "GPU", "value": 38},
-    {"class": "clock", "name": "Graphics", "value": 1410.5}]},
-  {"class": "mainboard", "sensors": [
-    {"class": "fan", "name": "CPU_FAN", "value": 1250},
-    {"class": "fan", "name": "SYS_FAN1", "value": 820}]}],
- "cpuTemps": [44, 47, 45, 46], "gpuTemps": [38]}
-JSON
+python3 -c 'import json, sys; sys.path.insert(0, "tests/e2e"); import targets
+json.dump(targets.READINGS, open(sys.argv[1], "w"))' "$dir/sensors.json"
 cp "$build/tw-core-temp.dll" "$drive/windows/tw-core-temp.dll"
 echo '{"cpuTemps": [77], "gpuTemps": [77]}' >"$drive/windows/sensors.json"
-sysinfo="3600.000000;1250;1.200000;45;9;1410.500000;0;0.000000;38;0;820;0;0;0;0;"
 cp "$canary" "$drive/Program.exe"
 win_exe='C:\Program Files\Tarnwick Veltrace\VTService.exe'
 
@@ -212,11 +198,6 @@ check "event source: EventMessageFile is the program, unquoted" \
 check "event source: TypesSupported" "$(reg_value "$evkey" TypesSupported)" "REG_DWORD 0x7"
 
 for i in $(seq 50); do trace_has "TWservice ServiceWorkerThread" && break; sleep 0.2; done
-holds "entry: TWService in OnStart" trace_has "TWService in OnStart"
-holds "entry: TWservice ServiceWorkerThread" trace_has "TWservice ServiceWorkerThread"
-for m in CreateKB709 CreateKB709Dongle CreateHV230 CreateRX420 CreateLQ120 CreateCS900; do
-    holds "entry: $m" trace_has "$m"
-done
 entries=$(grep -a -c 'ReportEventW L"' "$trace")
 sources=$(grep -a -c 'ReportEventW L"VTService"' "$trace")
 check "every entry is the source name and one message" "$((sources * 2))" "$entries"
@@ -234,38 +215,19 @@ fi
 first=$(grep -a -m 2 -o 'ReportEventW L"[^"]*"' "$trace" | sed 's/ReportEventW L"\(.*\)"/\1/')
 check "event viewer text of the first entry" \
     "$(event_text "$(sed -n 1p <<<"$first")" "$(sed -n 2p <<<"$first")" | tr -d '\r')" "$first"
-log=$(twsim '{"cmd":"log"}')
-case "$log" in
-    *'"call":"twlink_background"'*'"call":"devInfo"'*'"call":"SetMusicPulse"'*'"call":"registerDevNotify"'*)
-        ok "library calls in start-up order" ;;
-    *) bad "library calls in start-up order"; echo "$log" | head -c 600; echo ;;
-esac
 
-# The OLED job paints the default scenario's RX410 from the job file, one
-# screen a second: the first cycle's frames are the golden ones (checked
-# before the pipe's "disable" below starts the cycle again).
-for m in "TWservice JobThread" "Enable job" "Found RX410"; do
-    for i in $(seq 25); do trace_has "$m" && break; sleep 0.2; done
-    holds "entry: $m" trace_has "$m"
-done
-for i in $(seq 100); do [ -f "$drive/frames/frame-0005.txt" ] && break; sleep 0.2; done
-sleep 0.5  # the fifth frame's text may still be being written
-if out=$(python3 - "$drive/frames" <<'PY' 2>&1
-import os, sys
-sys.path.insert(0, os.path.join("tests", "e2e"))
-from daemon_test import golden_frames, read_text
-expected = golden_frames("default_mouse")
-got = [read_text(os.path.join(sys.argv[1], "frame-%04d.txt" % i)) for i in range(1, 6)]
-bad = [i + 1 for i in range(5) if got[i] != expected[i]]
-print("frames differ: %s" % bad if bad else "5 frames")
-sys.exit(1 if bad or len(expected) != 5 else 0)
-PY
-); then
-    ok "the RX410 receives the golden frames ($out)"
-else
-    bad "the RX410 receives the golden frames"; echo "$out" | tail -5
-fi
-holds "text screens go through service_dmp/oled.bmp" [ -f "$data/service_dmp/oled.bmp" ]
+# What the service does for its users, as the same suite checks it on
+# Linux (tests/e2e/behaviour_test.py): here through vtctl.exe, twsim.exe and
+# this service manager.
+suite() {  # suite CLASS: the suite's tests of CLASS against the service installed here
+    local log=$work/suite-$1.log
+    VT_WINE=$WINE VT_WINE_TRACE=$trace VT_WINE_BUILD=$build \
+        python3 tests/e2e/behaviour_test.py wine "$1" >"$log" 2>&1 &&
+        ok "behaviour suite, $1: $(grep -a -o '^Ran .*' "$log")" ||
+        { bad "behaviour suite, $1"; cat "$log"; }
+    grep -a -E '^[a-zA-Z]+: the process ended|^the hang was seen' "$log" | sed 's/^/# /'
+}
+suite Serving
 # The planted folder is set aside whole, a new one made; the planted link
 # is left alone and nothing is written through it.
 [ "$(ls -d "$data"/service_dmp.aside-* | wc -l)" = 1 ] &&
@@ -280,103 +242,11 @@ w cmd /c move 'C:\ProgramData\Tarnwick\Veltrace\service_dmp' 'C:\ProgramData\Tar
 [ -d "$data/service_dmp" ] && [ ! -e "$data/moved" ] && ok "the held service_dmp cannot be renamed" ||
     bad "the held service_dmp cannot be renamed"
 
-# The desktop application's pipe, through the real Wine named pipe.
-for i in $(seq 25); do trace_has "VTService is Readly,Will While(1)" && break; sleep 0.2; done
-twsim '{"cmd":"clearLog"}' >/dev/null
-# The job file enables the OLED job at start: "status" is on before "enable".
-out=$(w "$build/vtctl.exe" hello status disable status enable status version Enable \
-      rx420_control_on | tr -d '\r')
-check "pipe keywords on one connection" "$out" \
-    $'TW_OK\non\nTW_OK\noff\nTW_OK\non\n0.400000\nTW_FAIL\nTW_OK'
-out=$(w "$build/vtctl.exe" '{"mod":"kb709","func":"setSystemStatusEffect","param":{"type":3}}' |
-      tr -d '\r')
-check "the road of one request: a JSON command to the KB709" "$out" "TW_OK"
-calls=$(twsim '{"cmd":"log"}' | grep -o '"args":\[[^]]*\],"call":"SetSystemStatusEffect","model":"[A-Z0-9]*"')
-check "the KB709 got the status effect {3, 0}" "$calls" \
-    '"args":[3,0],"call":"SetSystemStatusEffect","model":"KB709"'
-out=$(w "$build/vtctl.exe" '{"mod":"cs900","func":"GetVersion","param":"all"}' | tr -d '\r')
-check "a case panel command gets the panel's reply text" "$out" "1.0.0"
-out=$(w "$build/vtctl.exe" --raw "$(printf 'x%.0s' $(seq 127))hello$(printf 'y%.0s' $(seq 68))" |
-      tr -d '\r')
-check "200 bytes are two requests" "$out" "TW_FAILTW_OK"
-
-# Several clients at once on the real named pipe. A silent and a slow
-# client (replies to it pile up unread) delay nobody.
-holder_pids=()
-holders() {  # holders MODE GOFILE OUT: starts one, waits until it holds the pipe
-    w "$build/tests/vt_pipe_clients.exe" "$1" "$2" >"$3" &
-    holder_pids+=($!)
-    for i in $(seq 50); do grep -q holding "$3" 2>/dev/null && return 0; sleep 0.2; done
-    return 1
-}
-release_holders() {  # release_holders GOFILE: lets them end, waits (bounded) until they did
-    touch "$1"
-    local i pid alive
-    for i in $(seq 50); do
-        alive=0
-        for pid in "${holder_pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
-        [ "$alive" == 0 ] && break
-        sleep 0.2
-    done
-    holder_pids=()
-}
-rm -f "$drive/pipe_go" "$drive/pipe_go2"
-holders silent 'C:\pipe_go' "$work/silent.out" && holders slow 'C:\pipe_go' "$work/slow.out" ||
-    bad "the silent and the slow client hold the pipe"
-sleep 1  # the slow client's replies pile up meanwhile
-out=$(w "$build/vtctl.exe" --timeout 100 hello | tr -d '\r')
-check "vtctl answers within 100 ms while a silent and a slow client hold the pipe" "$out" "TW_OK"
-release_holders "$drive/pipe_go"
-# Eight clients kept; the ninth (vtctl) pushes out the one idle the longest.
-holders eight 'C:\pipe_go2' "$work/eight.out" || bad "eight clients hold the pipe"
-out=$(w "$build/vtctl.exe" --timeout 100 hello | tr -d '\r')
-check "a ninth client is served" "$out" "TW_OK"
-release_holders "$drive/pipe_go2"
-check "the client idle the longest was closed for it" "$(tr -d '\r' <"$work/eight.out" | tr '\n' ' ')" \
-    "holding 1:closed 2:open 3:open 4:open 5:open 6:open 7:open 8:open "
-
 # Wine has no system event notification service: the subscription is
 # skipped (the event system's class is not registered) and all of the above
 # ran without it.
 holds "no screen-saver event system under Wine, and the service runs on" \
     grep -a -qi 'class {4e14fba2-2e22-11d1-9964-00c04fbbb345} not registered' "$trace"
-
-# Temperatures and system information from the sensor stand-ins beside the
-# service, not from the copy planted in its current directory.
-holds "entry: Core temp lib load good" trace_has "Core temp lib load good"
-out=$(w "$build/vtctl.exe" temp getc getsysinfo | tr -d '\r')
-check "temp, getc and getsysinfo answer the readings file" "$out" $'45;38;\n4;1;\n'"$sysinfo"
-
-# Hot-plug through the simulator's control pipe.
-twsim '{"cmd":"clearLog"}' '{"cmd":"detach","model":"HV230"}' >/dev/null
-twsim '{"cmd":"attach","device":{"model":"HV230"}}' >/dev/null
-for i in $(seq 25); do trace_has "CreateHV230 " && break; sleep 0.2; done
-order=$(grep -a -o 'ReportEventW L"\(del HV230\|CreateHV230 \?\)"' "$trace" | tail -3 |
-        sed 's/ReportEventW //' | tr '\n' '|')
-check "detach and re-attach of the HV230" "$order" 'L"del HV230"|L"CreateHV230"|L"CreateHV230 "|'
-log=$(twsim '{"cmd":"log"}')
-case "$log" in
-    *'"call":"hv230"'*'"call":"RegisterKeyCallback"'*'"call":"SetKeyNotify"'*)
-        ok "the new HV230 object is set up" ;;
-    *) bad "the new HV230 object is set up"; echo "$log" | head -c 600; echo ;;
-esac
-
-# The case panel: the default scenario's CS900 is in mode 7 (the system
-# value) and no scenario here ever puts it in a latency mode, so the Windows
-# build, which always measures the product's public address, sends nothing.
-# (Its two-second period is the unit tests', on a fake clock.)
-twsim '{"cmd":"clearLog"}' >/dev/null
-for i in $(seq 25); do
-    log=$(twsim '{"cmd":"log"}')
-    grep -q '"call":"SendPanelData"' <<<"$log" && break
-    sleep 0.2
-done
-case "$log" in
-    *'{"args":[0,0,42],"call":"SendPanelData","model":"CS900"'*) ok "the panel gets the system value" ;;
-    *) bad "the panel gets the system value"; echo "$log" | head -c 600; echo ;;
-esac
-grep -q '"call":"GetPingTarget"' <<<"$log" && bad "no latency probe under Wine" ||
-    ok "no latency probe under Wine"
 
 # Stop through the service manager.
 t0=$(date +%s.%N)
@@ -453,92 +323,13 @@ for i in $(seq 25); do [ -f "$drive/canary_ran.txt" ] && break; sleep 0.2; done
 holds "control: an unquoted path starts the canary" [ -f "$drive/canary_ran.txt" ]
 w sc delete VTUnquoted >/dev/null
 
-# A fault inside the device library ends the service with a minidump, and so
-# does a stack overflow there, where the filter has next to no stack: the
-# dump is written by the hook's own thread. Either way the process is gone
-# within the filter's ten seconds. The default scenario's companion device
+# A device library that crashes or never returns (the suite's Ending
+# tests, each leaving a minidump). The default scenario's companion device
 # changes nothing here: Wine has no active user session to start
 # tw-nightjar.exe in.
-dumps="$drive/ProgramData/Tarnwick/Veltrace/service_dmp"
-mkdir -p "$drive/ProgramData/Tarnwick/Veltrace"
-ready="VTService is Readly,Will While(1)"
-crash_through_the_library() {  # crash_through_the_library FAULT_KIND READY_COUNT_BEFORE_START
-    local kind=$1 start i dump
-    rm -f "$dumps"/*.dmp
-    for i in $(seq 25); do [ "$(trace_count "$ready")" -gt "$2" ] && break; sleep 0.2; done
-    twsim "{\"cmd\":\"set\",\"model\":\"RX420\",\"state\":{\"$kind\":\"ControlOff\"}}" >/dev/null
-    start=$(date +%s.%N)
-    w "$build/vtctl.exe" rx420_control_off >/dev/null 2>&1
-    for i in $(seq 60); do service_process_alive || break; sleep 0.2; done
-    if service_process_alive; then
-        bad "$kind ends the service process"
-    else
-        took=$(elapsed_since "$start")
-        # The filter's 10 s bound, from the fault; this clock also runs while
-        # vtctl starts, Wine tears the process down and the loop steps.
-        awk -v t="$took" 'BEGIN { exit !(t < 12) }' &&
-            ok "$kind ends the service process (${took} s)" ||
-            bad "$kind ends the service process within the bound (${took} s)"
-    fi
-    one_minidump "$kind"
-}
-one_minidump() {  # one_minidump WHAT: the dumps folder holds one minidump
-    local dump
-    dump=$(ls "$dumps" 2>/dev/null | grep '\.dmp$' | tr '\n' ' ')
-    case "$dump" in
-        20[0-9][0-9]*.dmp" ") ok "$1 leaves one minidump ($dump)" ;;
-        *) bad "$1 leaves one minidump"; printf '       found: %q\n' "$dump" ;;
-    esac
-    [ -n "$dump" ] && [ "$(head -c 4 "$dumps/${dump% }")" == "MDMP" ] &&
-        ok "$1: the dump is a minidump" || bad "$1: the dump is a minidump"
-}
-before=$(trace_count "$ready")
 run "$win_exe" -install >/dev/null
-took=$(wait_state 4 10)
-holds "installed again for the crash" [ "$took" != timeout ]
-crash_through_the_library faultOn "$before"
-# Started again, in a new process: the simulator starts from its scenario.
-before=$(trace_count "$ready")
-w sc start VTService >/dev/null
-crash_through_the_library overflowOn "$before"
-
-# A device call that never returns (the RX420's ControlOff, with a request
-# inside it). A stop meanwhile still reaches STOPPED within its 10 s, the
-# call abandoned; left alone, the hang watch ends the process at 30 s with an
-# entry and a minidump.
-block_a_device_call() {  # block_a_device_call READY_COUNT_BEFORE_START
-    local i
-    for i in $(seq 25); do [ "$(trace_count "$ready")" -gt "$1" ] && break; sleep 0.2; done
-    twsim '{"cmd":"set","model":"RX420","state":{"blockOn":"ControlOff"}}' >/dev/null
-    w "$build/vtctl.exe" --timeout 1000 rx420_control_off >/dev/null 2>&1
-}
-before=$(trace_count "$ready")
-stops=$(trace_count "TWservice in OnStop")
-w sc start VTService >/dev/null
-block_a_device_call "$before"
-w sc stop VTService >/dev/null
-took=$(wait_state 1 10) && ok "a stop while a device call hangs reaches STOPPED (${took} s)" ||
-    bad "a stop while a device call hangs reaches STOPPED within 10 s"
-check "... and still writes its entry" "$(trace_count "TWservice in OnStop")" "$((stops + 1))"
-for i in $(seq 25); do service_process_alive || break; sleep 0.2; done
-service_process_alive && bad "... and the process ends" || ok "... and the process ends"
-before=$(trace_count "$ready")
-rm -f "$dumps"/*.dmp
-w sc start VTService >/dev/null
-start=$(date +%s.%N)
-block_a_device_call "$before"
-hang="TWservice hang in RX420 GetEffectMode/SetMusicPulse/ControlOff on vt-pipe"
-for i in $(seq 200); do trace_has "$hang" && break; sleep 0.2; done
-seen=$(elapsed_since "$start")
-for i in $(seq 75); do service_process_alive || break; sleep 0.2; done
-gone=$(elapsed_since "$start")
-holds "a hung device call is seen within 35 s (${seen} s)" awk -v t="$seen" 'BEGIN { exit !(t < 35) }'
-check "... in one entry naming the call" "$(trace_count "$hang")" 1
-# Its dump is written within the same bound as a crash's.
-service_process_alive && bad "... and the process ends" ||
-    holds "... and the process ends within 10 s of it (${gone} s)" \
-        awk -v a="$seen" -v b="$gone" 'BEGIN { exit !(b - a < 12) }'
-one_minidump "the hang"
+holds "installed again for the crash and the hang" [ "$(wait_state 4 10)" != timeout ]
+suite Ending
 # Wine's service manager does not see a service process end on its own (it
 # keeps showing the state last reported) and does not carry out recovery
 # actions ("SERVICE_CONFIG_FAILURE_ACTIONS not implemented"): the restart
