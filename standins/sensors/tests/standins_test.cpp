@@ -35,10 +35,9 @@ class StandIns : public ::testing::Test {
     fs::path file;
 };
 
-// Which device and sensor an index or class picks, and what the SDK answers
-// beyond them, the sensor monitor's unit tests hold on the same core in
-// process; here what the shipped library adds: its export, the file read at
-// the start and at each refresh, and the names it hands out.
+// Which sensor a class and an index pick, the monitor's unit tests hold on the
+// core in process; here the export, the file read at start and refresh, the
+// names handed out, and answers beyond the file, which the service never asks.
 TEST_F(StandIns, TheSdkServesTheFilesReadingsFromItsStartAndEachRefresh) {
     Readings(R"({"sdk": {"status": 8},
                  "devices": [{"class": "drive"}, {"class": "processor", "sensors": [
@@ -46,6 +45,7 @@ TEST_F(StandIns, TheSdkServesTheFilesReadingsFromItsStartAndEachRefresh) {
     void* library = dlopen(CPUIDSDK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     auto query = Symbol<t::SdkQueryInterfaceFn>(library, "QueryInterface");
     ASSERT_NE(query, nullptr);
+    EXPECT_EQ(query(t::kSdkEntryIds[100]), nullptr);
     // The table as the service fills it.
     t::CPUIDSDK table;
     table.Fill(query);
@@ -59,6 +59,7 @@ TEST_F(StandIns, TheSdkServesTheFilesReadingsFromItsStartAndEachRefresh) {
     EXPECT_EQ(status, 8);
     EXPECT_EQ(table.DeviceCount()(sdk), 2);
     EXPECT_EQ(table.DeviceClass()(sdk, 1), t::kClassProcessor);
+    EXPECT_EQ(table.DeviceClass()(sdk, 2), 0);
     // The name is the caller's, freed as the service frees it here.
     t::SdkString name = nullptr;
     float value = 0;
@@ -67,6 +68,7 @@ TEST_F(StandIns, TheSdkServesTheFilesReadingsFromItsStartAndEachRefresh) {
     EXPECT_STREQ(name, "Core #0");
     EXPECT_EQ(value, 46.0f);
     std::free(name);
+    EXPECT_EQ(info(sdk, 1, 1, t::kSensorTemperature, &a, &name, &b, &value, &c, &d), 0);
     // Each refresh reads the file again, and nothing between.
     Readings(R"({"devices": [{"class": "mainboard"}]})");
     EXPECT_EQ(table.DeviceCount()(sdk), 2);

@@ -212,13 +212,15 @@ TEST_F(TwLink, BadScenarioFilesLeaveNoDevices) {
 
 // ---- factories
 
-// Which export opens which device, and a pending failure counting down, the
-// device layer's unit tests meet on the core in process; here the null
-// arguments the service never passes, and a failure set through the endpoint.
-TEST_F(TwLink, FactoriesOpenAttachedDevicesAndFailWhenTold) {
+// A pending failure counting down the device layer's unit tests meet on the
+// core in process; here the null arguments the service never passes, an
+// export asked for another model's device (the service never asks), and a
+// failure set through the endpoint.
+TEST_F(TwLink, FactoriesOpenTheirOwnAttachedDevicesAndFailWhenTold) {
     auto* first = api.kb709("kb709-path");
     ASSERT_NE(first, nullptr);
     EXPECT_NE(api.kb709("kb709-path"), first);  // a new object each time
+    EXPECT_EQ(api.rx420("kb709-path"), nullptr);
     EXPECT_EQ(api.kb709("no-such-path"), nullptr);
     EXPECT_EQ(api.kb709(nullptr), nullptr);
     dev::DevInfoRecord record{};
