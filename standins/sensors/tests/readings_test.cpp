@@ -46,12 +46,12 @@ TEST(ReadingsFile, DevicesSensorsAndBothTemperatureSides) {
 }
 
 TEST(ReadingsFile, BrokenOrMissingFilesServeNothing) {
-    std::string error;
-    EXPECT_TRUE(ParseReadings(R"({"devices": [{"class": "toaster"}]})", error).devices.empty());
-    EXPECT_NE(error, "");
-    error.clear();
-    EXPECT_FALSE(ParseReadings("{", error).cpu.delivered);
-    EXPECT_NE(error, "");
+    for (const char* text : {R"({"devices": [{"class": "toaster"}], "cpuTemps": [40]})", "{"}) {
+        std::string error;
+        const Readings r = ParseReadings(text, error);
+        EXPECT_TRUE(r.devices.empty() && !r.cpu.delivered) << text;
+        EXPECT_NE(error, "") << text;
+    }
     const Readings none = LoadReadingsFile("/nonexistent/sensors.json");
     EXPECT_TRUE(none.devices.empty());
     EXPECT_FALSE(none.cpu.delivered);
