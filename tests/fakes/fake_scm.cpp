@@ -88,7 +88,6 @@ bool FakeScm::StartService(ScHandle service) {
         return Fail(kErrorServiceAlreadyRunning);
     }
     s->state = kServiceRunning;
-    ++s->starts;
     return true;
 }
 

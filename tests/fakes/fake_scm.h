@@ -20,7 +20,6 @@ class FakeScm final : public platform::ServiceControlManager {
         std::optional<std::wstring> description;
         std::optional<platform::FailureActions> failureActions;
         int descriptionWrites = 0;
-        int starts = 0;
     };
 
     platform::ScHandle OpenManager(uint32_t access) override;

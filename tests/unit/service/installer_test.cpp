@@ -126,43 +126,43 @@ TEST_F(InstallerTest, RunWithoutARegistrationSaysSo) {
     EXPECT_EQ(fp.console.text(), L"OpenService failed w/err 0x00000424\n");
 }
 
-TEST_F(InstallerTest, RemovePrintsOneDotPerSecondWhileTheStopIsPending) {
-    AddService(kServiceRunning);
-    fp.scm.eventSources[L"VTService"] = {L"C:\\VTService.exe", 7};
-    fp.scm.stopPendingQueries = 3;
-    installer.Remove();
-    EXPECT_EQ(fp.console.text(),
-              L"Stopping VTService....\nVTService is stopped.\nVTService is removed.\n");
-    EXPECT_THAT(fp.clock.sleeps(), ElementsAre(1000u, 1000u, 1000u, 1000u));
-    EXPECT_TRUE(fp.scm.services.empty());
-    EXPECT_TRUE(fp.scm.eventSources.empty());
-    EXPECT_THAT(fp.scm.managerAccess, ElementsAre(0x1u));
-    EXPECT_THAT(fp.scm.serviceAccess, ElementsAre(0x10000u | 0x20u | 0x4u));
-}
-
-TEST_F(InstallerTest, RemoveOfAStoppedServiceOnlyDeletes) {
-    AddService(kServiceStopped);
-    installer.Remove();
-    EXPECT_EQ(fp.console.text(), L"VTService is removed.\n");
-    EXPECT_TRUE(fp.clock.sleeps().empty());
-}
-
-TEST_F(InstallerTest, RemoveDeletesEvenWhenTheStopCannotBeFollowed) {
-    AddService(kServiceRunning);
-    fp.scm.stopPendingQueries = 1;
-    fp.scm.queryFailsAfter = 1;  // one pending answer, then the queries fail
-    installer.Remove();
-    EXPECT_EQ(fp.console.text(),
-              L"Stopping VTService..\nVTService failed to stop.\nVTService is removed.\n");
-}
-
-TEST_F(InstallerTest, RemoveFallsBackOnTheStopControlsAnswerWhenNoQueryWorks) {
-    AddService(kServiceRunning);
-    fp.scm.stopLeavesStopped = true;
-    fp.scm.queryFailsAfter = 0;
-    installer.Remove();
-    EXPECT_EQ(fp.console.text(),
-              L"Stopping VTService.\nVTService is stopped.\nVTService is removed.\n");
+// The stop is followed once a second, a dot each time, while the manager
+// says it is pending; whatever it came to, the service and its event
+// source are deleted.
+TEST(InstallerRemove, FollowsTheStopADotASecondThenDeletes) {
+    struct Case {
+        uint32_t state;
+        int pendingQueries;
+        std::optional<int> queryFailsAfter;
+        bool stopLeavesStopped;
+        const wchar_t* text;
+        size_t sleeps;
+    };
+    const Case cases[] = {
+        {kServiceRunning, 3, {}, false, L"Stopping VTService....\nVTService is stopped.\n", 4},
+        {kServiceStopped, 0, {}, false, L"", 0},
+        // One pending answer, then the queries fail.
+        {kServiceRunning, 1, 1, false, L"Stopping VTService..\nVTService failed to stop.\n", 2},
+        // No query works: the stop control's own answer counts.
+        {kServiceRunning, 0, 0, true, L"Stopping VTService.\nVTService is stopped.\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        FakePlatform fp;
+        fp.scm.services[L"VTService"].state = c.state;
+        fp.scm.eventSources[L"VTService"] = {L"C:\\VTService.exe", 7};
+        fp.scm.stopPendingQueries = c.pendingQueries;
+        fp.scm.queryFailsAfter = c.queryFailsAfter;
+        fp.scm.stopLeavesStopped = c.stopLeavesStopped;
+        Installer(fp.scm, fp.console, fp.clock).Remove();
+        EXPECT_EQ(fp.console.text(), std::wstring(c.text) + L"VTService is removed.\n");
+        EXPECT_EQ(fp.clock.sleeps(), std::vector<uint32_t>(c.sleeps, 1000u));
+        EXPECT_TRUE(fp.scm.services.empty());
+        EXPECT_TRUE(fp.scm.eventSources.empty());
+        EXPECT_THAT(fp.scm.managerAccess, ElementsAre(0x1u));
+        EXPECT_THAT(fp.scm.serviceAccess, ElementsAre(0x10000u | 0x20u | 0x4u));
+        EXPECT_EQ(fp.scm.openHandles, 0);
+    }
 }
 
 TEST_F(InstallerTest, RemoveReportsFailures) {

@@ -52,36 +52,18 @@ TEST_F(TWServiceTest, StartsWithTheJobNeitherOnNorOffAndNoHeartbeat) {
     EXPECT_EQ(service.state().lastHeartbeat, 0u);
 }
 
-TEST_F(TWServiceTest, StopWatchLooksAtTheFlagBeforeItsFirstSleep) {
-    service.RaiseStop();
-    service.StopWatchWorkItem();
-    EXPECT_TRUE(fp.clock.sleeps().empty());
-    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);
-    EXPECT_THAT(fp.eventLog.messages(), ElementsAre(L"TWservice ServiceWorkerThread"));
-}
-
-TEST_F(TWServiceTest, StopWatchWaitsForTheStopWithoutPolling) {
-    fp.threads.whileBlocked = [&] { service.RaiseStop(); };
-    EXPECT_TRUE(service.StopWatchPass());
-    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitTimeout);
-    EXPECT_FALSE(service.StopWatchPass());
-    EXPECT_THAT(fp.threads.waits(), ElementsAre(kInfinite));
-    EXPECT_THAT(fp.clock.sleeps(), ElementsAre());
-    EXPECT_EQ(fp.clock.TickCount64(), 0u);
-}
-
 TEST_F(TWServiceTest, FullStartAndStopWritesTheEntriesInOrder) {
     service.Start(0, nullptr);
     service.Stop();  // the blocked wait runs the queued stop watch
     // The queued work items run once the stop waits: the watch, then the pipe
     // server and the OLED job, which see the stop and end after their start.
-    EXPECT_THAT(fp.eventLog.messages(),
-                ElementsAre(L"TWService in OnStart", L"TWservice in OnStop",
-                            L"TWservice ServiceWorkerThread", L"TWservice PipeWorkerThread",
-                            L"TWservice PipeWorkerThread OK", L"VTService is Readly,Will While(1)",
-                            L"OledDataConvert.dll lacks the export oledDataConvert",
-                            L"TWservice JobThread", L"Disable job",
-                            L"LoadLibrary cpuidsdk failed"));
+    EXPECT_THAT(
+        fp.eventLog.messages(),
+        ElementsAre(L"TWService in OnStart", L"TWservice in OnStop",
+                    L"TWservice ServiceWorkerThread", L"TWservice PipeWorkerThread",
+                    L"TWservice PipeWorkerThread OK", L"VTService is Readly,Will While(1)",
+                    L"OledDataConvert.dll lacks the export oledDataConvert", L"TWservice JobThread",
+                    L"Disable job", L"LoadLibrary cpuidsdk failed"));
     EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopPending,
                                       kServiceStopped));
     EXPECT_TRUE(service.stopping());
@@ -130,15 +112,18 @@ TEST_F(TWServiceTest, WorkItemsAreAwaitedForTheBoundOnly) {
 }
 
 // The held companion is ended with exit code 0 and let go of even when the
-// termination fails (logged): nothing follows it any more.
+// termination fails (logged): nothing follows it any more. A system
+// shutdown ends it as a stop does.
 TEST(TWServiceStop, EndsTheHeldCompanionAndLetsGoOfItWhateverTheEnd) {
-    for (bool succeeds : {true, false}) {
+    for (int i = 0; i < 3; ++i) {
+        const bool succeeds = i != 1, shutdown = i == 2;
+        SCOPED_TRACE(i);
         FakePlatform fp;
         fp.processes.terminateSucceeds = succeeds;
         TWService service(fp.get());
         service.companionProcess() = 4242;
         service.Start(0, nullptr);
-        service.Stop();
+        EXPECT_TRUE(shutdown ? service.Shutdown() : service.Stop());
         EXPECT_THAT(fp.processes.terminated, ElementsAre(std::make_pair(ProcessHandle{4242}, 0u)));
         EXPECT_EQ(
             Value(fp.eventLog.messages(), Contains(L"fail to stop kestrel process in OnStop")),
@@ -165,15 +150,6 @@ TEST_F(TWServiceTest, StartBringsUpTheLibraryThenQueuesThenRegistersHotPlug) {
     EXPECT_EQ(service.devices().companionDeviceCount, 0);
 }
 
-TEST_F(TWServiceTest, ASystemShutdownStopsLikeAStop) {
-    service.companionProcess() = 4242;
-    service.Start(0, nullptr);
-    service.Shutdown();
-    EXPECT_EQ(service.stoppedEvent().Wait(0), kWaitObject0);
-    ASSERT_EQ(fp.processes.terminated.size(), 1u);
-    EXPECT_THAT(States(), ElementsAre(kServiceStartPending, kServiceRunning, kServiceStopped));
-}
-
 TEST_F(TWServiceTest, WithoutTheDeviceLibraryTheServiceRunsOn) {
     fp.libraries.loadError = 126;
     service.Start(0, nullptr);
@@ -184,7 +160,7 @@ TEST_F(TWServiceTest, WithoutTheDeviceLibraryTheServiceRunsOn) {
     EXPECT_EQ(fp.threads.pendingCount(), 6u);
 }
 
-TEST_F(TWServiceTest, TheCoolerFollowsTheScreenSaverOnlyWithItsFlagOn) {
+TEST_F(TWServiceTest, TheCoolerFollowsTheScreenSaver) {
     ASSERT_NE(fp.screenSaver.sink, nullptr);  // subscribed at construction
     fakes::TwLink().Attach({{"model", "LQ120"}, {"path", "hid#lq120"}, {"saverEnabled", true}});
     service.Start(0, nullptr);
@@ -195,12 +171,6 @@ TEST_F(TWServiceTest, TheCoolerFollowsTheScreenSaverOnlyWithItsFlagOn) {
     EXPECT_THAT(fakes::Calls(),
                 ElementsAre("LQ120.SetSaverSwitchA(0)", "LQ120.SetSaverSwitchB(0)",
                             "LQ120.SetSaverSwitchA(1)", "LQ120.SetSaverSwitchB(1)"));
-    fakes::TwLink().ClearLog();
-    fp.screenSaver.Start();
-    service.devices().cooler.screenSaveEnabled = 0;  // as "setScreenSave" false does
-    fp.screenSaver.Stop();
-    EXPECT_THAT(fakes::Calls(),
-                ElementsAre("LQ120.SetSaverSwitchA(0)", "LQ120.SetSaverSwitchB(0)"));
 }
 
 TEST(TWServiceScreenSaver, SubscribedForTheObjectsLifeAndOptional) {
@@ -255,19 +225,6 @@ TEST(TWServiceFaults, FailedStopWaitReturnsToRunning) {
     EXPECT_EQ(fp.serviceHost.reports().back().win32ExitCode, 0u);
     fp.threads.RunPending();  // the watch still runs and sees the flag
     EXPECT_THAT(fp.clock.sleeps(), ElementsAre());
-}
-
-TEST(TWServiceFaults, ConstructionThrowsTheCodeWhenTheStopEventCannotBeMade) {
-    FakePlatform fp;
-    fp.threads.failCreateEvent = true;
-    fp.threads.createEventError = 1816;
-    Platform platform = fp.get();
-    try {
-        TWService service(platform);
-        FAIL() << "construction succeeded";
-    } catch (const SystemError& e) {
-        EXPECT_EQ(e.code(), 1816u);
-    }
 }
 
 }  // namespace
