@@ -127,7 +127,6 @@ class Holder:
 class Native:
     """A daemon of its own for each test, in the foreground, with its own
     run and data folders, simulator endpoint and entries file."""
-    name = "native"
     # The pipe's clients: a Unix socket lets one also fill its buffers both
     # ways, never reading (a Windows client would wait in its write).
     holder_modes = ("silent", "slow", "greedy")
@@ -266,7 +265,6 @@ class Wine:
     where, in VT_WINE, WINEPREFIX, VT_WINE_TRACE and VT_WINE_BUILD). One
     service runs for all the tests of a run; a test that ends it starts it
     again. Its entries are in the prefix's trace of ReportEventW."""
-    name = "wine"
     holder_modes = ("silent", "slow")
     hang_dump_bound = 12.0  # under Wine the dump writer uses all of its 10 s
     slack = 2.0  # starting a program under Wine is part of each timing
@@ -277,15 +275,13 @@ class Wine:
         self.wine = os.environ["VT_WINE"]
         self.trace = os.environ["VT_WINE_TRACE"]
         self.build = os.environ["VT_WINE_BUILD"]
-        drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
-        self.drive = drive
-        self.data_dir = os.path.join(drive, "ProgramData", "Tarnwick", "Veltrace")
-        self.frames_dir = os.path.join(drive, "frames")
-        self.readings = os.path.join(drive, "Program Files", "Tarnwick Veltrace", "sensors.json")
+        self.drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+        self.data_dir = os.path.join(self.drive, "ProgramData", "Tarnwick", "Veltrace")
+        self.frames_dir = os.path.join(self.drive, "frames")
 
-    def program(self, name, *args, timeout=60):
+    def program(self, name, *args):
         r = subprocess.run([self.wine, os.path.join(self.build, name), *args],
-                           capture_output=True, timeout=timeout, text=True, errors="replace")
+                           capture_output=True, timeout=60, text=True, errors="replace")
         r.stdout = r.stdout.replace("\r", "")
         return r
 

@@ -3,13 +3,11 @@
 
 #include <sys/types.h>
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/platform.h"
 
