@@ -284,25 +284,6 @@ TEST_F(OledJobTest, TextScreensGoThroughTheScratchBitmapInTheServiceFolder) {
                             [](uint8_t p) { return p == 0; }));
 }
 
-TEST_F(OledJobTest, DurationsAreWholeSecondsInTenthSteps) {
-    const std::pair<const char*, size_t> cases[] = {{"2", 20}, {"2.9", 20}, {"true", 10}, {"0", 0},
-                                                    {"-3", 0}, {"null", 0}, {"\"2\"", 0}};
-    job.Start();
-    for (const auto& [duration, steps] : cases) {
-        Reload(Profile1(std::string(R"({"cycle_order": [4], "duration": )") + duration + "}"));
-        job.Pass();
-        EXPECT_EQ(NewSleeps(), Steps(steps)) << duration;
-        EXPECT_EQ(NewFrames(), 1u) << duration;
-    }
-}
-
-TEST_F(OledJobTest, CodesWithoutAScreenSendNothingButStillWait) {
-    StartPainting(Profile1(R"({"cycle_order": [9, 14, -1, "x", null], "duration": 1})"));
-    job.Pass();
-    EXPECT_THAT(NewCalls(), IsEmpty());
-    EXPECT_EQ(NewSleeps(), Steps(50));
-}
-
 TEST_F(OledJobTest, TheLastDpiStageIsShownAndTheOnePastItIsZero) {
     StartPainting(Profile1(R"({"cycle_order": [1, 2]})"));
     // Stage 3 is the last one; 4 would read the two bytes right after the
