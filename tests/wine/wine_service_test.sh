@@ -160,7 +160,6 @@ echo "not the service's" >"$vault/precious"
 ln -s "$vault/precious" "$data/oled.bmp"
 mkdir -m 0777 "$data/service_dmp"
 touch "$data/service_dmp/planted"
-twsim() { w "$build/twsim.exe" "$@" | tr -d '\r'; }
 # The sensor stand-ins and the readings they serve, beside the service. A
 # second temperature library with other readings is planted in the
 # service's current directory (C:\windows): it must never be the one loaded
@@ -180,18 +179,11 @@ took=$(wait_state 4 10)
 holds "service reaches RUNNING" [ "$took" != timeout ]
 holds "service process runs in this prefix" service_process_alive
 
-image=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v ImagePath | tr -d '\r' |
-        awk -F'REG_(EXPAND_)?SZ    ' '/ImagePath/ {print $2}')
-check "ImagePath is quoted" "$image" "\"$win_exe\""
-desc=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v Description | tr -d '\r' |
-       awk -F'REG_SZ    ' '/Description/ {print $2}')
-check "description is set after the start" "$desc" "Tarnwick Service"
-display=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v DisplayName | tr -d '\r' |
-          awk -F'REG_SZ    ' '/DisplayName/ {print $2}')
-check "display name" "$display" "Tarnwick Veltrace Technology Service"
-start=$(w reg query 'HKLM\System\CurrentControlSet\Services\VTService' /v Start | tr -d '\r' |
-        awk '/Start/ {print $3}')
-check "automatic start" "$start" "0x2"
+svc='HKLM\System\CurrentControlSet\Services\VTService'
+check "ImagePath is quoted" "$(reg_value "$svc" ImagePath | cut -d' ' -f2-)" "\"$win_exe\""
+check "description is set after the start" "$(reg_value "$svc" Description)" "REG_SZ Tarnwick Service"
+check "display name" "$(reg_value "$svc" DisplayName)" "REG_SZ Tarnwick Veltrace Technology Service"
+check "automatic start" "$(reg_value "$svc" Start)" "REG_DWORD 0x2"
 # The event source: the program itself holds the message table.
 check "event source: EventMessageFile is the program, unquoted" \
     "$(reg_value "$evkey" EventMessageFile)" "REG_EXPAND_SZ $win_exe"
