@@ -9,7 +9,6 @@ device library that crashes or never returns.
 
 The tests of a class run in the order they are written: under Wine they
 share one running service, and the golden frames are its first cycle's."""
-import json
 import os
 import sys
 import time
@@ -43,9 +42,7 @@ class Behaviour(unittest.TestCase):
         return r.stdout.splitlines()
 
     def twsim(self, *requests):
-        r = self.target.twsim(*requests)
-        self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
-        return [json.loads(line) for line in r.stdout.splitlines() if line.strip()]
+        return self.target.twsim(*requests)
 
     def log(self, model=None):
         return [e for e in self.twsim({"cmd": "log"})[0]["log"]

@@ -38,9 +38,7 @@ class DaemonHarness(unittest.TestCase):
         return self.native.messages()
 
     def twsim(self, *requests):
-        r = self.native.twsim(*requests)
-        self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
-        return [json.loads(line) for line in r.stdout.splitlines()]
+        return self.native.twsim(*requests)
 
     def wait_messages(self, wanted, timeout=10):
         ok = wait_for(lambda: all(w in self.messages() for w in wanted), timeout)
@@ -49,11 +47,6 @@ class DaemonHarness(unittest.TestCase):
     def start(self, exe=None, cwd=None):
         self.native.data_dir = self.data_dir  # a test may have moved it
         return self.native.start(exe, cwd, stdout=subprocess.PIPE)
-
-    def stop(self, proc):
-        proc.send_signal(signal.SIGTERM)
-        proc.communicate(timeout=10)
-        self.assertEqual(proc.returncode, 0)
 
     def vtctl(self, *args, check=True):
         r = self.native.vtctl(*args)
@@ -133,7 +126,7 @@ class Daemon(DaemonHarness):
         proc = self.start()
         self.assertTrue(wait_for(lambda: self.panel_sends(), 5), "no SendPanelData")
         self.assertEqual(self.panel_sends()[0], [123, 0, 9])
-        self.stop(proc)
+        self.native.stop()
 
     def write_readings(self, **extra):
         targets.write_readings(self.readings, **extra)
@@ -166,13 +159,13 @@ class Daemon(DaemonHarness):
             self.assertEqual(ask("hello", 0.05), "TW_OK")
             self.write_readings(cpuTemps=[60])
             self.assertTrue(wait_for(lambda: ask("temp", 0.3) == "60;39;", 10))
-        self.stop(proc)
+        self.native.stop()
 
     def test_missing_library_runs_on_without_devices(self):
         exe = os.path.join(self.dir.name, "VTService")
         shutil.copy(Native.programs["VTService"], exe)  # alone: no libtwlink.so beside it
         proc = self.start(exe)
-        self.stop(proc)
+        self.native.stop()
         msgs = self.messages()
         self.assertEqual(msgs[:2], ["TWService in OnStart",
                                     "Load libtwlink.so failed w/err 0x0000007e"])
@@ -218,7 +211,7 @@ class Daemon(DaemonHarness):
         self.twsim({"cmd": "detach", "model": "QT500G"})
         self.assertTrue(wait_for(lambda: not os.path.exists(f"/proc/{companion[0]}"), 5),
                         "tw-nightjar still runs (or lingers as a zombie)")
-        self.stop(proc)
+        self.native.stop()
 
 
 if __name__ == "__main__":

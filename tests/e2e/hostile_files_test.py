@@ -124,7 +124,7 @@ class HostileFiles(DaemonHarness):
         count = self.frames()["count"]
         self.assertTrue(wait_for(lambda: self.frames()["count"] >= count + 2, 10))
         self.assertIn("1", self.frames()["pixels"])
-        self.stop(proc)
+        self.native.stop()
         self.assert_nothing_reached()
         self.assertTrue(os.path.isfile(self.data("moved", "oled.bmp")))
 
@@ -178,7 +178,7 @@ class HostileFiles(DaemonHarness):
         self.wait_messages(["tw_service.cfg is in a folder others may redirect, not read"])
         self.assertEqual(os.listdir(parent), ["veltrace"])
         self.assertEqual(os.listdir(self.data_dir), ["tw_service.cfg"])
-        self.stop(proc)
+        self.native.stop()
         self.assertEqual(self.messages().count("Prepare service_dmp failed w/err 0x00000001"), 1)
 
     def test_a_data_folder_replaced_by_a_link_is_not_used_even_by_a_crash(self):
@@ -248,7 +248,7 @@ class HostileFiles(DaemonHarness):
         self.assertLess(peak - baseline, 4 * MIB)
         if not SANITIZED:
             self.assertLess(peak, 20 * MIB)
-        self.stop(proc)
+        self.native.stop()
 
     def panel_sends(self):
         return [e["args"] for e in self.twsim({"cmd": "log"})[0]["log"]
@@ -268,7 +268,7 @@ class HostileFiles(DaemonHarness):
         self.as_user("cp", os.path.join(built, "libtw-core-temp.so"), cwd)
         proc = self.start(exe, cwd=cwd)
         self.wait_messages(["VTService is Readly,Will While(1)"])
-        self.stop(proc)
+        self.native.stop()
         self.assertIn("Get the core temp .dll failed", self.messages())
         self.assertNotIn("Core temp lib load good", self.messages())
 

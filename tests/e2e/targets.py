@@ -85,6 +85,12 @@ def read_entries(path):
         return [line.rstrip("\n").split("\t") for line in f]
 
 
+def replies(test, run):
+    """The simulator's replies to a twsim run, one per request."""
+    test.assertEqual(run.returncode, 0, run.stderr + run.stdout)
+    return [json.loads(line) for line in run.stdout.splitlines() if line.strip()]
+
+
 def reports(folder, suffix):
     """(name, content) of each report in `folder`."""
     found = []
@@ -198,7 +204,7 @@ class Native:
         """Seconds until the service stopped."""
         t0 = time.monotonic()
         self.proc.send_signal(signal.SIGTERM)
-        self.proc.wait(timeout=15)
+        self.proc.communicate(timeout=15)
         self.test.assertEqual(self.proc.returncode, 0)
         return time.monotonic() - t0
 
@@ -228,11 +234,11 @@ class Native:
         return self.tool("vtctl", ["--pipe", self.pipe, *args])
 
     def twsim(self, *requests):
-        return self.tool("twsim", ["--endpoint", self.control, *map(json.dumps, requests)])
+        r = self.tool("twsim", ["--endpoint", self.control, *map(json.dumps, requests)])
+        return replies(self.test, r)
 
     def reports(self):
-        folder = os.path.join(self.data_dir, "service_dmp")
-        return reports(folder, ".txt")
+        return reports(os.path.join(self.data_dir, "service_dmp"), ".txt")
 
     def check_report(self, kind, name, content):
         """A crash report names the signal and the library it came from; a
@@ -356,11 +362,10 @@ class Wine:
         return self.program("vtctl.exe", *args)
 
     def twsim(self, *requests):
-        return self.program("twsim.exe", *map(json.dumps, requests))
+        return replies(self.test, self.program("twsim.exe", *map(json.dumps, requests)))
 
     def reports(self):
-        folder = os.path.join(self.data_dir, "service_dmp")
-        return reports(folder, ".dmp")
+        return reports(os.path.join(self.data_dir, "service_dmp"), ".dmp")
 
     def check_report(self, kind, name, content):
         self.test.assertRegex(name, r"^20\d+\.dmp$")
