@@ -8,27 +8,29 @@ namespace {
 
 class FakeLibrary final : public platform::DynamicLibrary {
   public:
-    FakeLibrary(SymbolMap symbols, std::wstring name, std::vector<std::wstring>& unloads)
-        : symbols_(std::move(symbols)), name_(std::move(name)), unloads_(unloads) {}
+    FakeLibrary(SymbolMap symbols, std::wstring name, FakeLibraries& owner)
+        : symbols_(std::move(symbols)), name_(std::move(name)), owner_(owner) {}
     void* Symbol(const char* name) override {
         auto it = symbols_.find(name);
         return it == symbols_.end() ? nullptr : it->second;
     }
     void Unload() override {
-        unloads_.push_back(name_);
+        std::lock_guard<std::mutex> lock(owner_.mutex);
+        owner_.unloads.push_back(name_);
         symbols_.clear();
     }
 
   private:
     SymbolMap symbols_;
     std::wstring name_;
-    std::vector<std::wstring>& unloads_;
+    FakeLibraries& owner_;
 };
 
 }  // namespace
 
 std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromProgramFolder(
     const platform::LibraryName& name, uint32_t& error) {
+    std::lock_guard<std::mutex> lock(mutex);
     loads.push_back(name.windows);
     auto it = components.find(name.windows);
     if (it == components.end()) {
@@ -36,17 +38,18 @@ std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromProgramFolder(
             error = loadError;
             return nullptr;
         }
-        return std::make_unique<FakeLibrary>(symbols, name.windows, unloads);
+        return std::make_unique<FakeLibrary>(symbols, name.windows, *this);
     }
     if (it->second.programFolderError != 0) {
         error = it->second.programFolderError;
         return nullptr;
     }
-    return std::make_unique<FakeLibrary>(it->second.symbols, name.windows, unloads);
+    return std::make_unique<FakeLibrary>(it->second.symbols, name.windows, *this);
 }
 
 std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromSystemFolder(
     const platform::LibraryName& name, uint32_t& error) {
+    std::lock_guard<std::mutex> lock(mutex);
     systemFolderLoads.push_back(name.windows);
     auto it = components.find(name.windows);
     if (it == components.end() || !it->second.systemFolderSymbols) {
@@ -54,12 +57,13 @@ std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromSystemFolder(
         return nullptr;
     }
     return std::make_unique<FakeLibrary>(*it->second.systemFolderSymbols,
-                                         std::wstring(L"system/") + name.windows, unloads);
+                                         std::wstring(L"system/") + name.windows, *this);
 }
 
 // The fake components allocate their texts with malloc.
 void FakeLibraries::FreeComponentString(void* text) {
     if (text != nullptr) {
+        std::lock_guard<std::mutex> lock(mutex);
         ++freedStrings;
     }
     std::free(text);

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,10 +39,13 @@ class FakeLibraries final : public platform::Libraries {
     SymbolMap symbols = twsim::Symbols();
     uint32_t loadError = 0;
     std::map<std::wstring, FakeComponent> components;
+    // Recorded under `mutex`: the service's work items load their libraries
+    // on threads of their own. Read them once those threads are joined.
     std::vector<std::wstring> loads;  // program folder, by name
     std::vector<std::wstring> systemFolderLoads;
     std::vector<std::wstring> unloads;
     int freedStrings = 0;
+    std::mutex mutex;
 };
 
 }  // namespace vt::fakes
