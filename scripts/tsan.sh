@@ -3,7 +3,8 @@
 # and the end-to-end tests of its threads against it: the pipe clients'
 # (several clients at once, twenty stops while a client hammers requests and
 # devices come and go) and the daemon's (readings, hot-plug, crashes, hangs,
-# stops while a call hangs). A race report in the daemon fails the test.
+# stops while a call hangs), then the unit tests, whose fakes run the
+# service's work items on real threads. A race report fails the run.
 # (The hostile-files test is left out: it measures memory, and the
 # sanitizer's shadow memory is most of it.)
 set -euo pipefail
@@ -18,7 +19,8 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS=$f
     { cat build/tsan.configure.log; exit 1; }
 # The service, the stand-ins it loads from beside it, the tools the test drives it with.
 cmake --build build/tsan -j "$(nproc)" --target VTService twlink twlink_scenario oledconvert \
-    cpuidsdk tw-core-temp sensor_readings_default tw_nightjar twsim vtctl vt_hold_exit
+    cpuidsdk tw-core-temp sensor_readings_default tw_nightjar twsim vtctl vt_hold_exit vt_unit_tests
 cd build/tsan
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
-    ctest -R 'e2e\.(pipe_clients|daemon|behaviour)$' --output-on-failure --timeout 300
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+ctest -R 'e2e\.(pipe_clients|daemon|behaviour)$' --output-on-failure --timeout 300
+./tests/vt_unit_tests --gtest_brief=1
