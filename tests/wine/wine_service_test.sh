@@ -272,25 +272,9 @@ cp "$build/tw-core-temp.dll" "$dir/"
 
 out=$(run "$win_exe" -run)
 check "-run on a running service prints nothing" "$out" ""
-out=$(run "$win_exe" -bogus)
-check "unknown option prints nothing" "$out" ""
 out=$(run "$win_exe" install)
 check "no dash runs as a service, which fails from a console" "$out" \
     $'Parameters:\n -install  to install the service.\n -remove   to remove the service.\nService failed to run w/err 0x00000427'
-
-# Without the sensor SDK: its error entry, and zeros for every keyword.
-w sc stop VTService >/dev/null
-wait_state 1 10 >/dev/null || bad "stopped before the SDK goes"
-rm "$dir/cpuidsdk.dll"
-w sc start VTService >/dev/null
-wait_state 4 10 >/dev/null || bad "running without the SDK"
-wait_trace_count "VTService is Readly,Will While(1)" 3 || bad "the pipe is ready without the SDK"
-holds "entry: LoadLibrary cpuidsdk failed" trace_has "LoadLibrary cpuidsdk failed"
-holds "it is an error entry" \
-    grep -a -q 'err:eventlog:ReportEventW.*L"LoadLibrary cpuidsdk failed"' "$trace"
-out=$(w "$build/vtctl.exe" temp getc getsysinfo | tr -d '\r')
-check "without the SDK the temperature keywords answer zeros" "$out" \
-    $'0;0\n0;0\n0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;'
 
 # Remove: stops, then deletes.
 out=$(run "$win_exe" /REMOVE)
@@ -420,32 +404,19 @@ left=$(for key in 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VTSe
        ls "$drive/ProgramData/Microsoft/Windows/Start Menu/Programs" | grep -i tarnwick)
 check "no uninstall entry or Start menu folder is left" "$left" ""
 
-# The unit tests, built for Windows, on Wine's C runtime and threads.
-if w "$build/tests/vt_unit_tests.exe" --gtest_brief=1 >"$work/unit.log"; then
-    ok "unit tests pass on the Windows build ($(grep -a -o '[0-9]* tests' "$work/unit.log" | tail -1))"
-else
-    bad "unit tests pass on the Windows build"; tail -30 "$work/unit.log"
-fi
-
-if w "$build/tests/vt_platform_win_tests.exe" --gtest_brief=1 >"$work/platform.log"; then
-    ok "Windows platform tests pass ($(grep -a -o '[0-9]* tests' "$work/platform.log" | tail -1))"
-else
-    bad "Windows platform tests pass"; tail -30 "$work/platform.log"
-fi
-
-# Wine's drive Z: is the Linux root.
-corpus="Z:$(pwd | tr / '\\')\\tests\\fuzz\\corpus\\pipe"
-if w "$build/tests/fuzz/vt_fuzz_replay.exe" "$corpus" >"$work/replay.log" 2>&1; then
-    ok "fuzz corpus replays on the Windows build"
-else
-    bad "fuzz corpus replays on the Windows build"; tail -5 "$work/replay.log"
-fi
-
-corpus="Z:$(pwd | tr / '\\')\\tests\\fuzz\\corpus\\oled"
-if w "$build/tests/fuzz/vt_oled_fuzz_replay.exe" "$corpus" >"$work/oled_replay.log" 2>&1; then
-    ok "OLED job file corpus replays on the Windows build"
-else
-    bad "OLED job file corpus replays on the Windows build"; tail -5 "$work/oled_replay.log"
-fi
+# The unit tests and the fuzz corpora, built for Windows, on Wine's C
+# runtime and threads (its drive Z: is the Linux root).
+corpus="Z:$(pwd | tr / '\\')\\tests\\fuzz\\corpus"
+on_windows() {  # on_windows WHAT PROGRAM ARGS...: a program of the test build passes
+    if w "$build/tests/$2" "${@:3}" >"$work/run.log" 2>&1; then
+        ok "$1 on the Windows build $(grep -a -o '[0-9]* tests' "$work/run.log" | tail -1)"
+    else
+        bad "$1 on the Windows build"; tail -30 "$work/run.log"
+    fi
+}
+on_windows "the unit tests pass" vt_unit_tests.exe --gtest_brief=1
+on_windows "the platform tests pass" vt_platform_win_tests.exe --gtest_brief=1
+on_windows "the pipe fuzz corpus replays" fuzz/vt_fuzz_replay.exe "$corpus\\pipe"
+on_windows "the OLED job file corpus replays" fuzz/vt_oled_fuzz_replay.exe "$corpus\\oled"
 
 finish
