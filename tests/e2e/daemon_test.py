@@ -15,7 +15,7 @@ import time
 import unittest
 
 import targets
-from targets import Native, read_entries, wait_for
+from targets import Native, wait_for
 
 
 class DaemonHarness(unittest.TestCase):
@@ -79,8 +79,6 @@ class Daemon(DaemonHarness):
                                          "Core temp lib load good",
                                          "VTService is Readly,Will While(1)",
                                          "TWservice JobThread", "Disable job"]))
-                for entry in read_entries(self.log):
-                    self.assertEqual(entry[:5], ["4", "0", "0", "VTService", "VTService"])
                 self.assertTrue(out.decode().startswith("Parameters:\n"))
                 self.assertIn("CLASS_DEVICE_PROCESSOR\nCLASS_DEVICE_DISPLAY_ADAPTER\n"
                               "CLASS_DEVICE_MAINBOARD\n", out.decode())
@@ -92,41 +90,14 @@ class Daemon(DaemonHarness):
         del self.env["TWSIM_SCENARIO"]  # the default scenario's LQ120 follows the saver
         proc = self.start()
         self.wait_messages(["CreateLQ120"])
-        # (The display cycle's order is the cooler's unit tests'.)
-        # The screen saver: SIGUSR1 starts, SIGUSR2 stops.
+        # The screen saver: SIGUSR1 starts, SIGUSR2 stops. (Which calls the
+        # cooler makes for each, and the user's switch, are the cooler's and
+        # the service's unit tests'; here the daemon's signals reach them.)
         self.twsim({"cmd": "clearLog"})
         proc.send_signal(signal.SIGUSR1)
         self.assertTrue(wait_for(lambda: self.calls("SetSaverSwitchB") == [[0]], 10))
         proc.send_signal(signal.SIGUSR2)
         self.assertTrue(wait_for(lambda: self.calls("SetSaverSwitchB") == [[0], [1]], 10))
-        self.assertEqual(self.calls("SetSaverSwitchA"), [[0], [1]])
-        calls = [e["call"] for e in self.twsim({"cmd": "log"})[0]["log"]
-                 if e["call"].startswith("SetSaver")]
-        self.assertEqual(calls, ["SetSaverSwitchA", "SetSaverSwitchB"] * 2)
-
-        # Switched off from the desktop application: the saver changes nothing.
-        self.vtctl('{"mod":"lq120","func":"setScreenSave","param":{"bsave":false}}')
-        self.twsim({"cmd": "clearLog"})
-        proc.send_signal(signal.SIGUSR1)
-        time.sleep(0.5)
-        self.assertEqual(self.calls("SetSaverSwitchA"), [])
-
-    def panel_sends(self):
-        return self.calls("SendPanelData")
-
-    def test_panel_cycle_reads_the_settings_file_and_the_system_value(self):
-        with open(os.path.join(self.data_dir, "localdevice.ini"), "w") as f:
-            f.write("[CS900_MODE_19]\r\nvalue=123\r\n")
-        scenario = os.path.join(self.dir.name, "cycle.json")
-        with open(scenario, "w") as f:
-            json.dump({"devices": [{"model": "CS900", "state": {
-                "panelMode": 20, "panelCycle": {"count": 2, "modes": [19, 7, 255, 255, 255]}}}],
-                "systemValue": 9}, f)
-        self.env["TWSIM_SCENARIO"] = scenario
-        proc = self.start()
-        self.assertTrue(wait_for(lambda: self.panel_sends(), 5), "no SendPanelData")
-        self.assertEqual(self.panel_sends()[0], [123, 0, 9])
-        self.native.stop()
 
     def write_readings(self, **extra):
         targets.write_readings(self.readings, **extra)
@@ -173,7 +144,6 @@ class Daemon(DaemonHarness):
         for m in ["TWservice ServiceWorkerThread", "VTService is Readly,Will While(1)",
                   "TWservice in OnStop"]:
             self.assertIn(m, msgs)
-        self.assertEqual(read_entries(self.log)[1][0], "1")  # an error entry
 
     def children_named(self, pid, name):
         found = []
