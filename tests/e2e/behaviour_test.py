@@ -60,7 +60,6 @@ class Serving(Behaviour):
         self.assertEqual(msgs[0], "TWService in OnStart")
         self.assertLess(max(msgs.index(c) for c in CREATED),
                         msgs.index("TWservice ServiceWorkerThread"))
-        # (The order of the library calls at start is the service's unit tests'.)
 
     def test_the_job_file_paints_the_golden_frames(self):
         expected = golden_frames("default_mouse")
@@ -91,6 +90,9 @@ class Serving(Behaviour):
                           "TW_OK"])
         calls = [e["call"] for e in self.log("RX420")]
         self.assertEqual(calls[-3:], ["GetEffectMode", "SetMusicPulse", "ControlOff"])
+        # Framing, which each system's pipe does its own way: 200 bytes are
+        # two requests with two replies.
+        self.assertEqual(self.ask("--raw", "x" * 127 + "hello" + "y" * 68), ["TW_FAILTW_OK"])
 
     def test_the_road_of_a_json_request_to_a_device(self):
         # The JSON stage reaches the keyboard and answers TW_OK; the text
