@@ -183,6 +183,10 @@ TEST(JobFileValues, CustomPixelsAreDarkOnlyForANumberEqualToZero) {
     for (int x = 2; x < 96; ++x) {
         EXPECT_EQ(view.CustomPixel(x, 0), 1) << x;  // not arrays, or missing
     }
+    for (const char* data : {"\"x\"", "5"}) {
+        const Json c = Json::parse(std::string("{\"p1\": {\"custom_data\": ") + data + "}}");
+        EXPECT_EQ(ProfileView(c, 1).CustomPixel(0, 0), 1) << data;
+    }
 }
 
 }  // namespace
