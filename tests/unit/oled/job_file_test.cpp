@@ -55,14 +55,11 @@ TEST_F(JobFileTest, OnlyABooleanTrueEnablesTheJobAtStart) {
                                                   {"{\"enable\": 1}", false},
                                                   {"{\"enable\": \"true\"}", false},
                                                   {"[true]", false},
-                                                  {"true", false},
-                                                  {"{\"enable\": true} 1", false}};
+                                                  {"true", false}};
     for (const auto& [text, enabled] : cases) {
         Write(text);
         EXPECT_EQ(JobEnabledAtStart(file), enabled) << text;
     }
-    std::remove(path.c_str());
-    EXPECT_FALSE(JobEnabledAtStart(file));
 }
 
 // A file that is no plain file, or too big, reads as a missing one; the
@@ -141,8 +138,6 @@ TEST(JobFileValues, IntegersTruncateFloatsCountBooleansAndClamp) {
 }
 
 TEST(JobFileValues, ProfilesAreFoundByTheirDecimalKey) {
-    EXPECT_EQ(ProfileKey(0), "p0");
-    EXPECT_EQ(ProfileKey(10), "p10");
     const Json config = Json::parse(R"({"p0": {"cycle_order": [1]}, "p1": {"cycle_order": [1, 2]},
                                         "p10": {"cycle_order": [1, 2, 3]}, "p3": [4]})");
     EXPECT_EQ(ProfileView(config, 0).CycleCount(), 1u);
@@ -152,34 +147,22 @@ TEST(JobFileValues, ProfilesAreFoundByTheirDecimalKey) {
     EXPECT_EQ(ProfileView(Json::array(), 1).CycleCount(), 0u);
 }
 
+// Items and the duration read through ReadInteger (its table holds the
+// conversions; the wrong_types golden frames draw them); what is theirs
+// alone: an order that is no array is empty, an index past it shows
+// nothing, and a missing duration is none.
 TEST(JobFileValues, WrongTypesReadAsTheNearestCase) {
-    for (const char* order : {"null", "{}", "{\"a\": 1}", "5", "\"4,9\"", "[]"}) {
+    for (const char* order : {"null", "{\"a\": 1}", "5"}) {
         const Json config = Json::parse(std::string("{\"p1\": {\"cycle_order\": ") + order + "}}");
         EXPECT_EQ(ProfileView(config, 1).CycleCount(), 0u) << order;
     }
-    const Json config = Json::parse(R"({"p1": {"cycle_order": [4.7, true, "4", null, [4], -1]}})");
+    const Json config = Json::parse(R"({"p1": {"cycle_order": [4.7], "duration": 2.9}})");
     const ProfileView view(config, 1);
-    ASSERT_EQ(view.CycleCount(), 6u);
     EXPECT_EQ(view.ItemAt(0), Item::Cpu);
-    EXPECT_EQ(view.ItemAt(1), Item::Dpi);
-    for (size_t i = 2; i < 6; ++i) {
-        EXPECT_EQ(view.ItemAt(i), Item{-1}) << i;  // nothing is shown for them
-    }
-    EXPECT_EQ(view.ItemAt(6), Item{-1});
-
-    const std::pair<const char*, std::optional<int32_t>> durations[] = {{"3", 3},
-                                                                        {"2.9", 2},
-                                                                        {"true", 1},
-                                                                        {"-4", -4},
-                                                                        {"null", std::nullopt},
-                                                                        {"\"2\"", std::nullopt},
-                                                                        {"[2]", std::nullopt},
-                                                                        {"{}", std::nullopt}};
-    for (const auto& [text, expected] : durations) {
-        const Json c = Json::parse(std::string("{\"p1\": {\"duration\": ") + text + "}}");
-        EXPECT_EQ(ProfileView(c, 1).Duration(), expected) << text;
-    }
-    EXPECT_EQ(ProfileView(Json::parse(R"({"p1": {}})"), 1).Duration(), std::nullopt);
+    EXPECT_EQ(view.ItemAt(1), Item{-1});
+    EXPECT_EQ(view.Duration(), 2);
+    const Json none = Json::parse(R"({"p1": {}})");
+    EXPECT_EQ(ProfileView(none, 1).Duration(), std::nullopt);
 }
 
 TEST(JobFileValues, CustomPixelsAreDarkOnlyForANumberEqualToZero) {
@@ -200,7 +183,7 @@ TEST(JobFileValues, CustomPixelsAreDarkOnlyForANumberEqualToZero) {
     for (int x = 2; x < 96; ++x) {
         EXPECT_EQ(view.CustomPixel(x, 0), 1) << x;  // not arrays, or missing
     }
-    for (const char* data : {"\"x\"", "5", "{}", "null"}) {
+    for (const char* data : {"\"x\"", "5"}) {
         const Json c = Json::parse(std::string("{\"p1\": {\"custom_data\": ") + data + "}}");
         EXPECT_EQ(ProfileView(c, 1).CustomPixel(0, 0), 1) << data;
     }

@@ -164,12 +164,6 @@ TEST_F(OledJobTest, StartInitialisesTheConverterClearsTheFlagsAndReadsEnable) {
     EXPECT_EQ(heartbeat, 0u);
     EXPECT_EQ(job.state(), OledJob::kFindMouse);
     EXPECT_THAT(mouse.Calls(), IsEmpty());  // nothing reaches the mouse at start
-
-    OledJob second{state, layer, {fp.clock, fp.eventLog, fp.folders, fp.libraries}};
-    WriteJob(R"({"enable": "yes"})");
-    second.Start();
-    EXPECT_EQ(enabled, 0);
-    EXPECT_EQ(fp.eventLog.messages().back(), L"Disable job");
 }
 
 TEST_F(OledJobTest, WithoutTheConverterTextScreensGoOutBlank) {

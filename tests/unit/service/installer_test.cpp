@@ -113,17 +113,14 @@ TEST_F(InstallerTest, NoModulePathStillTriesTheStart) {
     EXPECT_TRUE(fp.scm.createAccess.empty());
 }
 
-TEST_F(InstallerTest, RunOnARunningServicePrintsNothingAndRewritesNothing) {
-    AddService(kServiceRunning);
-    installer.StartAndConfigure();
-    EXPECT_EQ(fp.console.text(), L"");
-    EXPECT_EQ(Registered().descriptionWrites, 0);
-    EXPECT_FALSE(Registered().failureActions.has_value());
-}
-
-TEST_F(InstallerTest, RunWithoutARegistrationSaysSo) {
+TEST_F(InstallerTest, RunSaysAMissingRegistrationAndLeavesARunningServiceAlone) {
     installer.StartAndConfigure();
     EXPECT_EQ(fp.console.text(), L"OpenService failed w/err 0x00000424\n");
+    AddService(kServiceRunning);
+    installer.StartAndConfigure();
+    EXPECT_EQ(fp.console.text(), L"OpenService failed w/err 0x00000424\n");  // nothing more
+    EXPECT_EQ(Registered().descriptionWrites, 0);
+    EXPECT_FALSE(Registered().failureActions.has_value());
 }
 
 // The stop is followed once a second, a dot each time, while the manager

@@ -34,27 +34,22 @@ Command Parse(std::vector<std::wstring> a) {
     return ParseCommand(args.argc(), args.argv.data());
 }
 
+// A dash or a slash, then a whole word in any case; only the first
+// argument counts; anything else after a dash exits; no dash runs the
+// service.
 TEST(ParseCommand, DashOrSlashThenAWholeWordInAnyCase) {
-    EXPECT_EQ(Parse({L"-install"}), Command::Install);
-    EXPECT_EQ(Parse({L"-Install"}), Command::Install);
-    EXPECT_EQ(Parse({L"/INSTALL"}), Command::Install);
-    EXPECT_EQ(Parse({L"/Remove"}), Command::Remove);
-    EXPECT_EQ(Parse({L"-run"}), Command::Run);
-    EXPECT_EQ(Parse({L"-install", L"-remove", L"junk"}), Command::Install);  // only the first
-}
-
-TEST(ParseCommand, AnythingElseAfterADashExits) {
-    EXPECT_EQ(Parse({L"-installx"}), Command::Exit);
-    EXPECT_EQ(Parse({L"-"}), Command::Exit);
-    EXPECT_EQ(Parse({L"/"}), Command::Exit);
-    EXPECT_EQ(Parse({L"-help"}), Command::Exit);
-    EXPECT_EQ(Parse({L"--install"}), Command::Exit);
-}
-
-TEST(ParseCommand, NoDashRunsAsTheService) {
-    EXPECT_EQ(Parse({}), Command::RunService);
-    EXPECT_EQ(Parse({L"install"}), Command::RunService);
-    EXPECT_EQ(Parse({L""}), Command::RunService);
+    using W = std::vector<std::wstring>;
+    const std::pair<W, Command> cases[] = {
+        {{L"-install"}, Command::Install},   {{L"-Install"}, Command::Install},
+        {{L"/INSTALL"}, Command::Install},   {{L"/Remove"}, Command::Remove},
+        {{L"-run"}, Command::Run},           {{L"-install", L"-remove", L"junk"}, Command::Install},
+        {{L"-installx"}, Command::Exit},     {{L"-"}, Command::Exit},
+        {{L"/"}, Command::Exit},             {{L"-help"}, Command::Exit},
+        {{L"--install"}, Command::Exit},     {{}, Command::RunService},
+        {{L"install"}, Command::RunService}, {{L""}, Command::RunService}};
+    for (const auto& [args, command] : cases) {
+        EXPECT_EQ(Parse(args), command) << ::testing::PrintToString(args);
+    }
 }
 
 int RunMain(FakePlatform& fp, std::vector<std::wstring> a) {
@@ -67,7 +62,6 @@ constexpr wchar_t kUsage[] =
 
 TEST(ProgramMain, UnknownOptionPrintsNothingAndTouchesNothing) {
     FakePlatform fp;
-    EXPECT_EQ(RunMain(fp, {L"-"}), 0);
     EXPECT_EQ(RunMain(fp, {L"-help"}), 0);
     EXPECT_EQ(fp.console.text(), L"");
     EXPECT_TRUE(fp.scm.managerAccess.empty());
