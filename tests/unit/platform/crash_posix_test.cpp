@@ -1,9 +1,7 @@
 // The Linux crash hook: the report file, the report, and a real crash in a
 // child process.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,21 +56,6 @@ TEST_F(CrashFolder, TheReportFileIsAlwaysANewFileOfTheServiceAlone) {
     ASSERT_GE(fd, 0);
     close(fd);
     EXPECT_EQ(Read(report), "");
-}
-
-TEST_F(CrashFolder, TheReportNamesSignalAddressAndFrames) {
-    const fs::path file = root / "report.txt";
-    const int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    void* frames[1] = {reinterpret_cast<void*>(&Read)};
-    WriteCrashReport(fd, SIGSEGV, reinterpret_cast<void*>(0xdead0), frames, 1);
-    close(fd);
-    const std::string text = Read(file);
-    EXPECT_NE(text.find("signal 11 (SIGSEGV)\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("address 0xdead0\n"), std::string::npos) << text;
-    const size_t backtrace = text.find("backtrace:\n");
-    ASSERT_NE(backtrace, std::string::npos);
-    EXPECT_NE(text.find("vt_platform_tests", backtrace), std::string::npos) << text;
 }
 
 // A page a frame, to a depth no stack holds.
@@ -139,18 +122,12 @@ std::string ReportOfAChildThat(void (*fault)(), const std::string& folder) {
     return Read(reports[0]);
 }
 
-TEST_F(CrashFolder, ACrashLeavesAReportAndEndsTheProcess) {
-    const std::string report =
-        ReportOfAChildThat(FaultOnThisThread, (root / "service_dmp/").string());
-    EXPECT_NE(report.find("(SIGSEGV)\naddress 0x10\n"), std::string::npos) << report;
-    EXPECT_NE(report.find("vt_platform_tests"), std::string::npos) << report;
-}
-
 TEST_F(CrashFolder, ASecondCrashRightAfterTheFirstStillLeavesOneCompleteReport) {
     for (int round = 0; round < 30; ++round) {
         const std::string report = ReportOfAChildThat(
             FaultOnTwoThreads, (root / ("round" + std::to_string(round)) / "").string());
-        const size_t backtrace = report.find("(SIGSEGV)\naddress 0x10\nbacktrace:\n");
+        const size_t backtrace =
+            report.find("signal 11 (SIGSEGV)\naddress 0x10\nbacktrace:\n");
         ASSERT_NE(backtrace, std::string::npos) << "round " << round << ": " << report;
         ASSERT_NE(report.find("vt_platform_tests", backtrace), std::string::npos) << report;
         ASSERT_EQ(report.back(), '\n') << report;

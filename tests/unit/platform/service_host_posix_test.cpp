@@ -56,42 +56,35 @@ void Main(uint32_t, wchar_t**) {
     }
 }
 
-class ServiceHostPosix : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        BlockStopSignals();
+// Each run ends with the dispatcher returning; a stop reaches the service
+// once, never before it reported running.
+TEST(ServiceHostPosix, SigtermBecomesOneStopOnceRunningAndTheDispatcherReturns) {
+    BlockStopSignals();
+    struct Case {
+        const char* what;
+        bool signalWhileStarting, failStart;
+        ServiceMainFunction main;
+        std::vector<uint32_t> controls;
+    };
+    const Case cases[] = {
+        {"stop while running", false, false, Main, {kServiceControlStop}},
+        {"stop while starting is held", true, false, Main, {kServiceControlStop}},
+        {"failed start", false, true, Main, {}},
+        {"main that never reports", false, false, [](uint32_t, wchar_t**) {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PosixServiceHost host;
         g_host = &host;
         g_controls.clear();
         g_running = false;
         g_stopSawRunning = false;
-        g_signalWhileStarting = false;
-        g_failStart = false;
+        g_signalWhileStarting = c.signalWhileStarting;
+        g_failStart = c.failStart;
+        EXPECT_TRUE(host.RunDispatcher(L"VTService", c.main));
+        EXPECT_EQ(g_controls, c.controls);
+        EXPECT_EQ(g_stopSawRunning.load(), !c.controls.empty());
     }
-    PosixServiceHost host;
-};
-
-TEST_F(ServiceHostPosix, SigtermDeliversOneStopAndTheDispatcherReturns) {
-    EXPECT_TRUE(host.RunDispatcher(L"VTService", Main));
-    EXPECT_EQ(g_controls, std::vector<uint32_t>{kServiceControlStop});
-}
-
-TEST_F(ServiceHostPosix, StopDuringStartIsHeldUntilRunning) {
-    g_signalWhileStarting = true;
-    EXPECT_TRUE(host.RunDispatcher(L"VTService", Main));
-    EXPECT_EQ(g_controls, std::vector<uint32_t>{kServiceControlStop});
-    // The stop may not overtake the start.
-    EXPECT_TRUE(g_stopSawRunning);
-}
-
-TEST_F(ServiceHostPosix, FailedStartEndsTheDispatcherWithoutAControl) {
-    g_failStart = true;
-    EXPECT_TRUE(host.RunDispatcher(L"VTService", Main));
-    EXPECT_TRUE(g_controls.empty());
-}
-
-TEST_F(ServiceHostPosix, MainThatNeverReportsDoesNotHangTheDispatcher) {
-    EXPECT_TRUE(host.RunDispatcher(L"VTService", [](uint32_t, wchar_t**) {}));
-    EXPECT_TRUE(g_controls.empty());
 }
 
 }  // namespace
