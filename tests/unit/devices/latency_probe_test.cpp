@@ -59,29 +59,31 @@ uint32_t TimeIn(const FakeIcmp::Sent& request) {
 }
 
 TEST(InternetChecksum, KnownVectors) {
-    // The worked example of the checksum's definition: words 0001 f203 f4f5
-    // f6f7 sum to ddf2, so the checksum is 220d in network order.
-    const uint8_t rfc[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
-    uint16_t c = InternetChecksum(rfc, sizeof rfc);
-    EXPECT_THAT(Bytes(reinterpret_cast<uint8_t*>(&c), 2), ElementsAre(0x22, 0x0d));
-
-    // A real IPv4 header with its checksum field zeroed; it carried b861.
-    const uint8_t header[] = {0x45, 0x00, 0x00, 0x73, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11,
-                              0x00, 0x00, 0xc0, 0xa8, 0x00, 0x01, 0xc0, 0xa8, 0x00, 0xc7};
-    c = InternetChecksum(header, sizeof header);
-    EXPECT_THAT(Bytes(reinterpret_cast<uint8_t*>(&c), 2), ElementsAre(0xb8, 0x61));
-
-    // An odd last byte is padded with zero; nothing at all sums to 0.
-    const uint8_t odd[] = {0x01};
-    c = InternetChecksum(odd, 1);
-    EXPECT_THAT(Bytes(reinterpret_cast<uint8_t*>(&c), 2), ElementsAre(0xfe, 0xff));
-    EXPECT_EQ(InternetChecksum(nullptr, 0), 0xFFFF);
-
-    // Summed as this machine's (little-endian) words, ffff + ffff + 0001 is
-    // 1ffff: the first fold gives 10000 again, so it takes a second one.
-    const uint8_t carry[] = {0xff, 0xff, 0xff, 0xff, 0x01, 0x00};
-    c = InternetChecksum(carry, sizeof carry);
-    EXPECT_THAT(Bytes(reinterpret_cast<uint8_t*>(&c), 2), ElementsAre(0xfe, 0xff));
+    struct Case {
+        std::vector<uint8_t> bytes;
+        uint8_t sum[2];  // in network order
+    };
+    const Case cases[] = {
+        // The worked example of the checksum's definition: words 0001 f203
+        // f4f5 f6f7 sum to ddf2, so the checksum is 220d.
+        {{0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, {0x22, 0x0d}},
+        // A real IPv4 header with its checksum field zeroed; it carried b861.
+        {{0x45, 0x00, 0x00, 0x73, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11,
+          0x00, 0x00, 0xc0, 0xa8, 0x00, 0x01, 0xc0, 0xa8, 0x00, 0xc7},
+         {0xb8, 0x61}},
+        // An odd last byte is padded with zero; nothing at all sums to 0.
+        {{0x01}, {0xfe, 0xff}},
+        {{}, {0xff, 0xff}},
+        // Summed as this machine's (little-endian) words, ffff + ffff + 0001
+        // is 1ffff: the first fold gives 10000 again, so it takes a second.
+        {{0xff, 0xff, 0xff, 0xff, 0x01, 0x00}, {0xfe, 0xff}},
+    };
+    for (const Case& c : cases) {
+        const uint16_t sum = InternetChecksum(c.bytes.data(), c.bytes.size());
+        EXPECT_THAT(Bytes(reinterpret_cast<const uint8_t*>(&sum), 2),
+                    ElementsAre(c.sum[0], c.sum[1]))
+            << c.bytes.size() << " bytes";
+    }
 }
 
 TEST(EchoRequest, BytesAsTheWireCarriesThem) {
