@@ -1,7 +1,7 @@
 // What the pipe server does on either system, written once: clients served
 // from one thread, requests cut at the request size, a full server, replies
 // a client does not read, and the stop event. Each system's test gives a
-// Side: its Pipes and Threads, a spec, and a client's connect, send,
+// Side: its Pipes and Threads, a PipeSpec, and a client's connect, send,
 // receive and close; what one system alone has stays in its own file.
 #pragma once
 
