@@ -151,73 +151,62 @@ TEST_F(SensorMonitorTest, ReadSensorValueAveragesNonZeroReadingsAndHonoursFilter
     EXPECT_GT(fp.libraries.freedStrings, 0);
 }
 
-TEST_F(SensorMonitorTest, ReadSensorsFillsWhatWasFound) {
+// Every field, so that a failure prints them all.
+auto Fields(const SensorSnapshot& s) {
+    return std::make_tuple(s.cpuTemperature, s.cpuUtilisation,
+                           std::vector<int32_t>(s.boardFan, s.boardFan + kBoardFanCount),
+                           s.cpuClock, s.cpuVoltage, s.gpuTemperature, s.gpuUtilisation, s.gpuFan,
+                           s.gpuClock, s.gpuVoltage);
+}
+
+TEST_F(SensorMonitorTest, ReadSensorsFillsTheFieldsOfTheDevicesFound) {
     SensorSnapshot s{};
     EXPECT_EQ(monitor->ReadSensors(&s), -1);  // no SDK table yet
 
-    Sensors().devices = {Processor({{kSensorTemperature, "Package", 40.0f},
-                                    {kSensorTemperature, "Core", 0.0f},
-                                    {kSensorTemperature, "Core", 60.7f},
-                                    {kSensorUtilisation, "Total", 12.9f},
-                                    {kSensorClock, "Core #0", 3000.0f},
-                                    {kSensorClock, "Core #1", 3500.0f},
-                                    {kSensorVoltage, "VID", 1.25f}}),
-                         Display({{kSensorTemperature, "GPU", 38.0f},
-                                  {kSensorUtilisation, "GPU", 7.0f},
-                                  {kSensorFan, "GPU", 1200.0f},
-                                  {kSensorClock, "Graphics", 1500.0f},
-                                  {kSensorVoltage, "GPU", 0.85f}}),
-                         Mainboard({{kSensorFan, "CPU", 1100.0f},
-                                    {kSensorFan, "Chassis 1", 900.9f},
-                                    {kSensorFan, "Chassis 2", 700.0f}})};
-    ASSERT_EQ(monitor->Init(), 0);
-    s.boardFan[3] = 77;
-    s.boardFan[5] = 77;
-    EXPECT_EQ(monitor->ReadSensors(&s), 0);
-    EXPECT_EQ(Sensors().calls.back(), "refresh");
-    // The temperature (40 + 60.7) / 2 and the load truncated.
-    EXPECT_EQ(std::tie(s.cpuTemperature, s.cpuUtilisation, s.cpuClock, s.cpuVoltage),
-              std::make_tuple(50, 12, 3250.0f, 1.25f));
-    EXPECT_THAT(s.boardFan, ElementsAre(1100, 900, 700, 0, 0, 0));  // three fans: 3..5 are 0
-    EXPECT_EQ(std::tie(s.gpuTemperature, s.gpuUtilisation, s.gpuFan, s.gpuClock, s.gpuVoltage),
-              std::make_tuple(38, 7, 1200, 1500.0f, 0.85f));
-}
-
-TEST_F(SensorMonitorTest, ReadingsNoInt32CanHoldBecomeZero) {
-    // 2147483520 is the largest float below 2^31; 2^31 itself is past it.
-    Sensors().devices = {Processor({{kSensorTemperature, "Core", 50.0f}}),
-                         Mainboard({{kSensorFan, "CPU", 2147483520.0f},
-                                    {kSensorFan, "Chassis 1", 2147483648.0f},
-                                    {kSensorFan, "Chassis 2", -2147483520.0f}})};
-    ASSERT_EQ(monitor->Init(), 0);
-    SensorSnapshot s{};
-    EXPECT_EQ(monitor->ReadSensors(&s), 0);
-    EXPECT_THAT(s.boardFan, ElementsAre(2147483520, 0, -2147483520, 0, 0, 0));
-}
-
-TEST_F(SensorMonitorTest, WithoutAProcessorCpuFieldsAndBoardFansKeepTheirValues) {
-    Sensors().devices = {Display({{kSensorTemperature, "GPU", 41.0f}}),
-                         Mainboard({{kSensorFan, "CPU", 1100.0f}})};
-    ASSERT_EQ(monitor->Init(), 0);
-    SensorSnapshot s{5, 6, {9, 9, 9, 9, 9, 9}, 7.0f, 8.0f, 0, 0, 0, 0.0f, 0.0f};
-    EXPECT_EQ(monitor->ReadSensors(&s), 0);
-    EXPECT_EQ(std::tie(s.cpuTemperature, s.cpuUtilisation, s.cpuClock, s.cpuVoltage),
-              std::make_tuple(5, 6, 7.0f, 8.0f));
-    EXPECT_THAT(s.boardFan, ElementsAre(9, 9, 9, 9, 9, 9));
-    EXPECT_EQ(s.gpuTemperature, 41);
-
-    // A processor without a mainboard zeroes the fans; no display adapter
-    // leaves the GPU fields alone.
-    FakePlatform world;
-    fakes::InstallSensorLibraries(world.libraries, true);
-    Sensors().devices = {Processor({{kSensorTemperature, "Core", 45.0f}})};
-    SensorMonitor m(world.libraries, world.folders, world.console, world.eventLog);
-    ASSERT_EQ(m.Init(), 0);
-    s.gpuTemperature = 3;
-    EXPECT_EQ(m.ReadSensors(&s), 0);
-    EXPECT_THAT(s.boardFan, ElementsAre(0, 0, 0, 0, 0, 0));
-    EXPECT_EQ(s.cpuTemperature, 45);
-    EXPECT_EQ(s.gpuTemperature, 3);
+    // Values no reading gives, so that a field left alone shows.
+    const SensorSnapshot before{5, 6, {9, 9, 9, 9, 9, 9}, 7.0f, 8.0f, 3, 4, 2, 1.0f, 2.0f};
+    const std::tuple<std::vector<Device>, SensorSnapshot> cases[] = {
+        // The temperature (40 + 60.7) / 2 and the load truncated. Fan 0 is
+        // the one named CPU; a reading no int32 can hold becomes 0
+        // (2147483520 is the largest float below 2^31, 2^31 is past it); five
+        // fans: the sixth is 0.
+        {{Processor({{kSensorTemperature, "Package", 40.0f},
+                     {kSensorTemperature, "Core", 60.7f},
+                     {kSensorUtilisation, "Total", 9.9f},
+                     {kSensorClock, "Core #0", 3000.0f},
+                     {kSensorClock, "Core #1", 3500.0f},
+                     {kSensorVoltage, "VID", 1.25f}}),
+          Display({{kSensorTemperature, "GPU", 38.0f},
+                   {kSensorUtilisation, "GPU", 7.0f},
+                   {kSensorFan, "GPU", 1200.0f},
+                   {kSensorClock, "Graphics", 1500.0f},
+                   {kSensorVoltage, "GPU", 0.85f}}),
+          Mainboard({{kSensorFan, "Chassis 1", 900.9f},
+                     {kSensorFan, "CPU", 700.0f},
+                     {kSensorFan, "Chassis 2", 2147483520.0f},
+                     {kSensorFan, "Chassis 3", 2147483648.0f},
+                     {kSensorFan, "Chassis 4", -2147483520.0f}})},
+         {50, 9, {700, 700, 2147483520, 0, -2147483520, 0}, 3250, 1.25f, 38, 7, 1200, 1500, 0.85f}},
+        // No processor: the CPU fields and the board's fans keep their values.
+        {{Display({{kSensorTemperature, "GPU", 41.0f}}), Mainboard({{kSensorFan, "CPU", 1100.0f}})},
+         {5, 6, {9, 9, 9, 9, 9, 9}, 7.0f, 8.0f, 41, 0, 0, 0.0f, 0.0f}},
+        // A processor without a mainboard zeroes the fans; without a display
+        // adapter the GPU fields keep their values.
+        {{Processor({{kSensorTemperature, "Core", 45.0f}})},
+         {45, 0, {0, 0, 0, 0, 0, 0}, 0.0f, 0.0f, 3, 4, 2, 1.0f, 2.0f}},
+    };
+    for (const auto& [devices, after] : cases) {
+        SCOPED_TRACE(devices.size());
+        FakePlatform world;
+        fakes::InstallSensorLibraries(world.libraries, true);
+        Sensors().devices = devices;
+        SensorMonitor m(world.libraries, world.folders, world.console, world.eventLog);
+        ASSERT_EQ(m.Init(), 0);
+        s = before;
+        EXPECT_EQ(m.ReadSensors(&s), 0);
+        EXPECT_EQ(Sensors().calls.back(), "refresh");
+        EXPECT_EQ(Fields(s), Fields(after));
+    }
 }
 
 TEST_F(SensorMonitorTest, QueryTemperaturesCopiesAtMostSixteenAndFourValues) {
@@ -238,11 +227,16 @@ TEST_F(SensorMonitorTest, QueryTemperaturesCopiesAtMostSixteenAndFourValues) {
     EXPECT_EQ(gpuCount, 6);
     EXPECT_THAT(gpu, ElementsAre(40u, 41u, 42u, 43u));
 
-    // A side whose call reports failure counts 0 and its values are zeroed.
+    // A side whose call reports failure counts 0 and its values are zeroed,
+    // whatever the other side did.
     Sensors().gpu.delivered = false;
     EXPECT_TRUE(monitor->QueryTemperatures(&cpuCount, cpu, &gpuCount, gpu));
     EXPECT_EQ(gpuCount, 0);
     EXPECT_THAT(gpu, ElementsAre(0u, 0u, 0u, 0u));
+    Sensors().gpu.delivered = true;
+    Sensors().cpu.delivered = false;
+    EXPECT_TRUE(monitor->QueryTemperatures(&cpuCount, cpu, &gpuCount, gpu));
+    EXPECT_EQ(std::tie(cpuCount, gpuCount, cpu[0], cpu[15]), std::make_tuple(0, 6, 0u, 0u));
 
     Sensors().throwOnCpu = true;
     EXPECT_FALSE(monitor->QueryTemperatures(&cpuCount, cpu, &gpuCount, gpu));
