@@ -48,13 +48,12 @@ class FakeIcmp final : public platform::Icmp {
         productAddresses.push_back(productAddress);
         return probeTarget;
     }
-    uint32_t ProcessId() override { return processId; }
+    uint32_t ProcessId() override { return 0x0004BEEF; }
 
     // Fault switches and scripted input.
     bool refuse = false;
     bool failSend = false;
     std::string probeTarget = "127.0.0.1";
-    uint32_t processId = 0x0004BEEF;
     std::deque<Incoming> incoming;
     // Called with each datagram sent; may script the answer.
     std::function<void(const Sent&)> onSend;

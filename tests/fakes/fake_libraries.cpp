@@ -33,18 +33,13 @@ std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromProgramFolder(
     std::lock_guard<std::mutex> lock(mutex);
     loads.push_back(name.windows);
     auto it = components.find(name.windows);
-    if (it == components.end()) {
-        if (loadError != 0) {
-            error = loadError;
-            return nullptr;
-        }
-        return std::make_unique<FakeLibrary>(symbols, name.windows, *this);
-    }
-    if (it->second.programFolderError != 0) {
-        error = it->second.programFolderError;
+    const bool listed = it != components.end();
+    if (const uint32_t failure = listed ? it->second.programFolderError : loadError) {
+        error = failure;
         return nullptr;
     }
-    return std::make_unique<FakeLibrary>(it->second.symbols, name.windows, *this);
+    return std::make_unique<FakeLibrary>(listed ? it->second.symbols : symbols, name.windows,
+                                         *this);
 }
 
 std::unique_ptr<platform::DynamicLibrary> FakeLibraries::LoadFromSystemFolder(

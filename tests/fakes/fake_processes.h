@@ -21,11 +21,7 @@ class FakeProcesses final : public platform::Processes {
         std::lock_guard<std::mutex> lock(mutex_);
         terminated.emplace_back(process, exitCode);
         if (terminateSucceeds) {
-            auto it = std::find_if(running_.begin(), running_.end(),
-                                   [&](const auto& p) { return p.first == process; });
-            if (it != running_.end()) {
-                running_.erase(it);
-            }
+            Forget(process);
         }
         return terminateSucceeds;
     }
@@ -49,7 +45,7 @@ class FakeProcesses final : public platform::Processes {
             launched.push_back(path);
             hook = onLaunch;
             if (launchSucceeds) {
-                handle = nextHandle++;
+                handle = nextHandle_++;
                 open_.push_back(handle);
                 running_.emplace_back(handle, path.substr(path.find_last_of("/\\") + 1));
             }
@@ -69,15 +65,13 @@ class FakeProcesses final : public platform::Processes {
     // A process the service did not start, as a user would.
     platform::ProcessHandle StartByUser(const std::string& name) {
         std::lock_guard<std::mutex> lock(mutex_);
-        running_.emplace_back(nextHandle, name);
-        return nextHandle++;
+        running_.emplace_back(nextHandle_, name);
+        return nextHandle_++;
     }
     // The process ends by itself.
     void Exit(platform::ProcessHandle process) {
         std::lock_guard<std::mutex> lock(mutex_);
-        running_.erase(std::remove_if(running_.begin(), running_.end(),
-                                      [&](const auto& p) { return p.first == process; }),
-                       running_.end());
+        Forget(process);
     }
     // Handles of launched programs not released yet.
     size_t openHandles() {
@@ -94,7 +88,6 @@ class FakeProcesses final : public platform::Processes {
     bool launchSucceeds = true;  // false: no active session, as after a failed start
     // Runs on the launching thread once the program started.
     std::function<void()> onLaunch;
-    platform::ProcessHandle nextHandle = 100;
     int listings = 0;
     std::vector<std::pair<platform::ProcessHandle, uint32_t>> terminated;
     std::vector<std::string> launched;
@@ -102,7 +95,15 @@ class FakeProcesses final : public platform::Processes {
     std::vector<platform::ProcessHandle> released;
 
   private:
+    // Under mutex_.
+    void Forget(platform::ProcessHandle process) {
+        running_.erase(std::remove_if(running_.begin(), running_.end(),
+                                      [&](const auto& p) { return p.first == process; }),
+                       running_.end());
+    }
+
     std::mutex mutex_;
+    platform::ProcessHandle nextHandle_ = 100;
     std::vector<std::pair<platform::ProcessHandle, std::string>> running_;
     std::vector<platform::ProcessHandle> open_;
 };

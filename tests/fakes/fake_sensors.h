@@ -17,10 +17,6 @@ inline void ResetSensors() {
     vtsensors::State() = vtsensors::SensorState();
 }
 
-inline SymbolMap SdkSymbols() {
-    return {{"QueryInterface", reinterpret_cast<void*>(&vtsensors::QueryInterface)}};
-}
-
 inline SymbolMap CoreTempSymbols() {
     return {{"GetCpuTemp", reinterpret_cast<void*>(&vtsensors::GetCpuTemp)},
             {"GetGpuTemp", reinterpret_cast<void*>(&vtsensors::GetGpuTemp)}};
@@ -43,7 +39,7 @@ inline SymbolMap OtherCoreTempSymbols() {
 inline void InstallSensorLibraries(FakeLibraries& libraries, bool present) {
     FakeComponent sdk, coreTemp;
     if (present) {
-        sdk.symbols = SdkSymbols();
+        sdk.symbols = {{"QueryInterface", reinterpret_cast<void*>(&vtsensors::QueryInterface)}};
         coreTemp.symbols = CoreTempSymbols();
     } else {
         sdk.programFolderError = platform::kErrorModNotFound;

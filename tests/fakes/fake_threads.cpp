@@ -63,12 +63,11 @@ uint32_t FakeThreads::WaitForAny(FakeEvent* const* events, size_t count, uint32_
         return platform::kWaitTimeout;  // a look, not a wait
     }
     waits_.push_back(milliseconds);
+    lock.unlock();
     if (milliseconds != platform::kInfinite) {
-        lock.unlock();
         clock_.Advance(milliseconds);
         return platform::kWaitTimeout;
     }
-    lock.unlock();
     if (whileBlocked) {
         whileBlocked();
     } else {
@@ -104,19 +103,11 @@ void FakeThreads::JoinAll() {
 }
 
 std::unique_ptr<platform::Event> FakeThreads::CreateEvent(bool autoReset) {
-    if (failCreateEvent) {
+    if (createEventError != 0) {
         lastError_ = createEventError;
         return nullptr;
     }
     return std::make_unique<FakeEvent>(*this, autoReset);
-}
-
-std::unique_ptr<platform::Event> FakeThreads::CreateManualResetEvent() {
-    return CreateEvent(false);
-}
-
-std::unique_ptr<platform::Event> FakeThreads::CreateAutoResetEvent() {
-    return CreateEvent(true);
 }
 
 bool FakeThreads::QueueLongRunning(platform::WorkFunction fn, void* context) {
@@ -139,14 +130,6 @@ bool FakeThreads::StartThread(platform::WorkFunction fn, void* context) {
     ++startedCount_;
     started_.emplace_back(fn, context);
     return true;
-}
-
-void FakeThreads::RunStartedThreads() {
-    RunFrom(started_);
-}
-
-void FakeThreads::RunPending() {
-    RunFrom(pending_);
 }
 
 void FakeThreads::RunFrom(std::vector<std::pair<platform::WorkFunction, void*>>& items) {

@@ -48,8 +48,10 @@ class FakeThreads final : public platform::Threads {
     explicit FakeThreads(FakeClock& clock) : clock_(clock) {}
     ~FakeThreads();
 
-    std::unique_ptr<platform::Event> CreateManualResetEvent() override;
-    std::unique_ptr<platform::Event> CreateAutoResetEvent() override;
+    std::unique_ptr<platform::Event> CreateManualResetEvent() override {
+        return CreateEvent(false);
+    }
+    std::unique_ptr<platform::Event> CreateAutoResetEvent() override { return CreateEvent(true); }
     uint32_t WaitForEither(platform::Event& first, platform::Event& second,
                            uint32_t milliseconds) override;
     bool QueueLongRunning(platform::WorkFunction fn, void* context) override;
@@ -61,7 +63,7 @@ class FakeThreads final : public platform::Threads {
     std::vector<uint32_t> waits();
 
     // Runs every queued item, in queue order, on this thread.
-    void RunPending();
+    void RunPending() { RunFrom(pending_); }
     // Starts every queued item on a real thread of its own.
     void RunPendingOnThreads();
     // Waits for every thread RunPendingOnThreads started.
@@ -69,15 +71,14 @@ class FakeThreads final : public platform::Threads {
     size_t pendingCount();
     // Threads started with StartThread are held apart from work items: this
     // runs them, in start order, on the calling thread.
-    void RunStartedThreads();
+    void RunStartedThreads() { RunFrom(started_); }
     size_t startedCount() const { return startedCount_; }
 
     // Fault switches.
     uint32_t failQueueAt = 0;  // the n-th queue call (1-based) fails
     uint32_t queueError = 8;
     bool failStartThread = false;
-    bool failCreateEvent = false;
-    uint32_t createEventError = 1816;  // not enough quota
+    uint32_t createEventError = 0;  // every creation fails with it
     bool failEventWaits = false;
     // Run by an infinite wait before it blocks; see above. By default it
     // runs the pending work items, which is what a blocked waiter is

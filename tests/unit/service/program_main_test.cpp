@@ -94,7 +94,6 @@ TEST(ProgramMain, UnderTheManagerTheServiceRunsAndStops) {
 
 TEST(ProgramMain, ServiceThatCannotBeBuiltEndsWithAnErrorEntry) {
     FakePlatform fp;
-    fp.threads.failCreateEvent = true;
     fp.threads.createEventError = 1816;
     EXPECT_EQ(RunMain(fp, {}), 0);
     EXPECT_TRUE(fp.serviceHost.dispatcherName.empty());
