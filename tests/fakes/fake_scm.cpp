@@ -33,15 +33,17 @@ FakeScm::Handle* FakeScm::Find(ScHandle handle, bool manager) {
 
 FakeScm::Service* FakeScm::Granted(ScHandle handle, uint32_t right) {
     Handle* h = Find(handle, false);
-    if (h == nullptr || ((h->access & right) == 0 && !Fail(kErrorAccessDenied))) {
+    if (h != nullptr && (h->access & right) == 0) {
+        Fail(kErrorAccessDenied);
         return nullptr;
     }
-    return &services.at(h->name);
+    return h == nullptr ? nullptr : &services.at(h->name);
 }
 
 ScHandle FakeScm::OpenManager(uint32_t access) {
     managerAccess.push_back(access);
-    if (openManagerError != 0 && !Fail(openManagerError)) {
+    if (openManagerError != 0) {
+        Fail(openManagerError);
         return nullptr;
     }
     return NewHandle(true, access, L"");
@@ -50,8 +52,15 @@ ScHandle FakeScm::OpenManager(uint32_t access) {
 ScHandle FakeScm::CreateService(ScHandle manager, const ServiceConfig& config, uint32_t access) {
     createAccess.push_back(access);
     Handle* m = Find(manager, true);
-    if (m == nullptr || ((m->access & kScManagerCreateService) == 0 && !Fail(kErrorAccessDenied)) ||
-        (services.count(config.name) != 0 && !Fail(kErrorServiceExists))) {
+    if (m == nullptr) {
+        return nullptr;
+    }
+    if ((m->access & kScManagerCreateService) == 0) {
+        Fail(kErrorAccessDenied);
+        return nullptr;
+    }
+    if (services.count(config.name) != 0) {
+        Fail(kErrorServiceExists);
         return nullptr;
     }
     services[config.name].config = config;
@@ -60,8 +69,11 @@ ScHandle FakeScm::CreateService(ScHandle manager, const ServiceConfig& config, u
 
 ScHandle FakeScm::OpenService(ScHandle manager, const std::wstring& name, uint32_t access) {
     serviceAccess.push_back(access);
-    if (Find(manager, true) == nullptr ||
-        (services.count(name) == 0 && !Fail(kErrorServiceDoesNotExist))) {
+    if (Find(manager, true) == nullptr) {
+        return nullptr;
+    }
+    if (services.count(name) == 0) {
+        Fail(kErrorServiceDoesNotExist);
         return nullptr;
     }
     return NewHandle(false, access, name);
@@ -81,11 +93,12 @@ bool FakeScm::StartService(ScHandle service) {
 
 bool FakeScm::SetDescription(ScHandle service, const std::wstring& description) {
     Service* s = Granted(service, kServiceChangeConfig);
-    if (s != nullptr) {
-        s->description = description;
-        ++s->descriptionWrites;
+    if (s == nullptr) {
+        return false;
     }
-    return s != nullptr;
+    s->description = description;
+    ++s->descriptionWrites;
+    return true;
 }
 
 bool FakeScm::SetFailureActions(ScHandle service, const FailureActions& actions) {

@@ -82,8 +82,6 @@ class FakeScm final : public platform::ServiceControlManager {
     // The service behind a service handle that holds `right`; none, and
     // access denied, when it lacks it.
     Service* Granted(platform::ScHandle handle, uint32_t right);
-    // Records `error` as the last one; false, so `cond && !Fail(e)` both
-    // tests and fails.
     bool Fail(uint32_t error);
 
     std::map<uintptr_t, Handle> handles_;
