@@ -78,7 +78,7 @@ class FakeThreads final : public platform::Threads {
     uint32_t failQueueAt = 0;  // the n-th queue call (1-based) fails
     uint32_t queueError = 8;
     bool failStartThread = false;
-    uint32_t createEventError = 0;  // every creation fails with it
+    uint32_t createEventError = 0;  // non-zero: every creation fails with it
     bool failEventWaits = false;
     // Run by an infinite wait before it blocks; see above. By default it
     // runs the pending work items, which is what a blocked waiter is
