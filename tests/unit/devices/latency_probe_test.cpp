@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -41,15 +40,10 @@ std::vector<uint8_t> Datagram(uint8_t type, uint16_t id, uint16_t sequence, uint
     return d;
 }
 
-// The reply a host gives to a request: the same id, sequence and time.
-std::vector<uint8_t> ReplyTo(const FakeIcmp::Sent& request) {
-    // A 20-byte IP header (TTL 128), then the echo with type 0.
-    std::vector<uint8_t> d(20 + 44, 0);
-    d[0] = 0x45;
-    d[8] = 128;
-    std::copy_n(request.bytes.begin(), std::min<size_t>(request.bytes.size(), 44), d.begin() + 20);
-    d[20] = 0;
-    return d;
+uint16_t SequenceIn(const FakeIcmp::Sent& request) {
+    uint16_t s;
+    std::memcpy(&s, &request.bytes[6], 2);
+    return s;
 }
 
 uint32_t TimeIn(const FakeIcmp::Sent& request) {
@@ -204,10 +198,8 @@ class ProbeLatencyTest : public PingTest {
     // The echo comes back after `delay`, carrying the send time minus `age`.
     void AnswerAfter(uint32_t delay, uint32_t age = 0) {
         fp.icmp.onSend = [this, delay, age](const FakeIcmp::Sent& request) {
-            auto reply = ReplyTo(request);
             const uint32_t t = TimeIn(request) - age;
-            std::memcpy(&reply[28], &t, 4);
-            fp.icmp.incoming.push_back({delay, reply});
+            fp.icmp.incoming.push_back({delay, Datagram(0, kOurId, SequenceIn(request), t)});
         };
     }
     PanelData Probe() {

@@ -40,9 +40,6 @@ class PipeCommandsTest : public fakes::PipeCommandsFixture {
   protected:
     PipeCommandsTest() : PipeCommandsFixture(&json) {}
 
-    std::atomic<int32_t>& enabled = state.enabled;
-    std::atomic<int32_t>& disabled = state.disabled;
-    std::atomic<uint64_t>& heartbeat = state.lastHeartbeat;
     RecordingJson json;
 };
 
@@ -78,19 +75,19 @@ TEST_F(PipeCommandsTest, EnableDisableStatusAndHeartbeat) {
     EXPECT_EQ(commands.Handle("enable"), "TW_OK");
     layer.oledJobWait.WaitForWake(0);
     EXPECT_EQ(commands.Handle("status"), "on");
-    EXPECT_EQ(heartbeat, 0u);  // enable does not refresh it
+    EXPECT_EQ(state.lastHeartbeat, 0u);  // enable does not refresh it
     fp.clock.Set(5000);
     EXPECT_EQ(commands.Handle("disable"), "TW_OK");
     layer.oledJobWait.WaitForWake(0);
     EXPECT_EQ(commands.Handle("status"), "off");
-    EXPECT_EQ(enabled, 0);
-    EXPECT_EQ(disabled, 1);
-    EXPECT_EQ(heartbeat, 5000u);
+    EXPECT_EQ(state.enabled, 0);
+    EXPECT_EQ(state.disabled, 1);
+    EXPECT_EQ(state.lastHeartbeat, 5000u);
     fp.clock.Set(1ull << 33);  // past 32 bits: the heartbeat keeps the whole time
     EXPECT_EQ(commands.Handle("heartbeat"), "TW_OK");
-    EXPECT_EQ(heartbeat, 1ull << 33);
+    EXPECT_EQ(state.lastHeartbeat, 1ull << 33);
     EXPECT_EQ(commands.Handle("enable"), "TW_OK");
-    EXPECT_EQ(disabled, 0);
+    EXPECT_EQ(state.disabled, 0);
     EXPECT_THAT(
         Events(),
         ElementsAre(L"TWservice PipeWorkerThread get status", L"TWservice PipeWorkerThread enable",

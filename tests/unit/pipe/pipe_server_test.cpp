@@ -112,14 +112,6 @@ TEST_F(PipeServerTest, AFailedWaitForClientsIsAnErrorEntryAndServingGoesOn) {
     EXPECT_THAT(Writes(0), ElementsAre("TW_OK"));
 }
 
-TEST_F(PipeServerTest, StateLivesAcrossClients) {
-    fp.pipes.Visit(0, {"fake_temp", "fake_step"});
-    fp.pipes.Visit(0, {"temp"});
-    ASSERT_TRUE(server.Start(*stop));
-    ServeAll();
-    EXPECT_THAT(Writes(0), ElementsAre("TW_OK", "TW_OK", "20;20"));
-}
-
 // Eight clients are kept; a ninth pushes out the one that did nothing for
 // the longest, counting requests, not only the connection's age.
 TEST_F(PipeServerTest, ANewcomerPushesOutTheClientIdleTheLongest) {

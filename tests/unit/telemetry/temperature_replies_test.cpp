@@ -141,7 +141,6 @@ TEST_F(TemperatureRepliesTest, GetcAnswersTheCountsAndRemembersTheCpuCount) {
     Cpu(8, {40, 41, 42, 43, 44, 45, 46, 47});
     Gpu(1, {38});
     EXPECT_EQ(Ask("getc"), "8;1;");
-    EXPECT_EQ(Ask("getcount"), "8;1;");
     Sensors().throwOnCpu = true;
     EXPECT_EQ(Ask("getc"), "8;0;");
     EXPECT_THAT(fp.eventLog.messages(), ElementsAre(_, L"fail to get the cpu and gpu temp"));
