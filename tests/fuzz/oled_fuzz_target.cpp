@@ -8,7 +8,6 @@
 // 1, a frame id other than 0xF1, an upload not followed by selecting it, or
 // more uploads than the cycle has entries. A cycle whose waits would take
 // more than a few thousand sleeps is cut off by the clock.
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

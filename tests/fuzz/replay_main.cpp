@@ -32,10 +32,6 @@ bool Replay(const fs::path& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: vt_fuzz_replay FOLDER|FILE...\n");
-        return 2;
-    }
     size_t count = 0;
     for (int i = 1; i < argc; ++i) {
         const fs::path arg = argv[i];

@@ -97,25 +97,19 @@ TEST(OledConvert, TwentyFourBitFilesReadAndAnInvertedPaletteInverts) {
 
 TEST(OledConvert, AnythingElseGivesABlankFrame) {
     const std::string good = EncodeBmp(Diagonal());
-    std::vector<std::string> bad;
-    bad.push_back("");
-    bad.push_back(good.substr(0, good.size() - 1));  // short pixel data
-    bad.push_back("XM" + good.substr(2));
-    std::string wide = good;
-    Put(wide, 18, 97, 4);
-    bad.push_back(wide);
-    std::string tall = good;
-    Put(tall, 22, 25, 4);
-    bad.push_back(tall);
-    std::string eightBit = good;
-    Put(eightBit, 28, 8, 2);
-    bad.push_back(eightBit);
-    std::string compressed = good;
-    Put(compressed, 30, 1, 4);
-    bad.push_back(compressed);
-    std::string offset = good;
-    Put(offset, 10, 0xFFFFFFF0u, 4);
-    bad.push_back(offset);
+    std::vector<std::string> bad = {"", good.substr(0, good.size() - 1) /* short pixel data */,
+                                    "XM" + good.substr(2)};
+    // Header fields patched one at a time: width, height, bit depth,
+    // compression, and a pixel offset past the file.
+    const struct {
+        size_t at;
+        uint32_t value;
+        int bytes;
+    } patches[] = {{18, 97, 4}, {22, 25, 4}, {28, 8, 2}, {30, 1, 4}, {10, 0xFFFFFFF0u, 4}};
+    for (const auto& patch : patches) {
+        bad.push_back(good);
+        Put(bad.back(), patch.at, patch.value, patch.bytes);
+    }
     for (size_t i = 0; i < bad.size(); ++i) {
         Pixels read;
         read.fill(1);

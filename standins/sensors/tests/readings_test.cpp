@@ -61,8 +61,6 @@ TEST(ReadingsFile, BrokenOrMissingFilesServeNothing) {
 TEST(ProcStat, UtilisationBetweenTwoSamples) {
     const auto first = ParseProcStat("cpu  100 0 100 700 100 0 0 0 0 0\ncpu0 1 2 3 4\n");
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->total, 1000u);
-    EXPECT_EQ(first->busy, 200u);  // idle and iowait are not busy
     const auto second = ParseProcStat("cpu  300 0 100 750 100 0 0 0 0 0\n");
     EXPECT_FLOAT_EQ(Utilisation(*first, *second), 80.0f);
     EXPECT_FLOAT_EQ(Utilisation(*second, *second), 0.0f);

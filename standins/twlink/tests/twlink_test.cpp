@@ -191,7 +191,6 @@ TEST_F(TwLink, DevInfoFillsAtMostFiftyRecords) {
     std::memset(&buffer.back(), 0x5A, sizeof buffer.back());
     EXPECT_EQ(api.devInfo(buffer.data()), 50);
     EXPECT_EQ(buffer.back().productId, 0x5A5A);  // the record after the 50th untouched
-    EXPECT_EQ(buffer[49].productId, 0x01C7);
 }
 
 TEST_F(TwLink, BadScenarioFilesLeaveNoDevices) {

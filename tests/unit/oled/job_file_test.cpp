@@ -40,7 +40,6 @@ TEST_F(JobFileTest, OneValueFollowedOnlyByWhiteSpaceLoads) {
         Write(bad);
         Json kept = "untouched";
         EXPECT_EQ(Read(kept), JobFileRead::FormatError) << bad;
-        EXPECT_EQ(ParseJobFile(bad, kept), JobFileRead::FormatError) << bad;  // the fuzzer's road
         EXPECT_EQ(kept, "untouched") << bad;
     }
     std::remove(path.c_str());

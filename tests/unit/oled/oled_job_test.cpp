@@ -84,7 +84,6 @@ class OledJobTest : public fakes::DeviceLayerFixture {
     }
     std::string JobFile() { return fp.folders.dataFolder + "/tw_service.cfg"; }
     void WriteJob(const std::string& text) { std::ofstream(JobFile(), std::ios::binary) << text; }
-    void RemoveJob() { std::remove(JobFile().c_str()); }
 
     // Starts the job with `config` as its file and passes until it paints.
     void StartPainting(const std::string& config) {
@@ -329,7 +328,7 @@ TEST_F(OledJobTest, TheThirdFailedOpenDisablesEvenAfterALoadInBetween) {
     layer.rx410Present = 0;
     job.Pass();  // "Stop painting"
     layer.rx410Present = 1;
-    RemoveJob();
+    std::remove(JobFile().c_str());
     job.Pass();  // found again
     Mark();
     job.Pass();
