@@ -45,7 +45,6 @@ void End(const Crash& crash) {
 class CrashHandoffTest : public ::testing::Test {
   protected:
     void SetUp() override { g_seen = {}; }
-    void TearDown() override { g_seen = {}; }
     fakes::FakeClock clock;
     fakes::FakeThreads threads{clock};
     std::unique_ptr<Event> crashed = threads.CreateManualResetEvent();

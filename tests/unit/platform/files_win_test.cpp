@@ -175,16 +175,24 @@ struct Sid {
 };
 
 // As the service does it: the folder walked to, then the work inside it.
-bool Prepare(FakeFileApi& api, const std::wstring& folder, HANDLE& held, uint32_t& error) {
+// A prepared folder is held, and its handle is the only one left open.
+// Gives the error, or kPrepared.
+constexpr uint32_t kPrepared = ERROR_SUCCESS;
+uint32_t Prepare(FakeFileApi& api, const std::wstring& folder) {
     const size_t cut = folder.rfind(L'/');
+    const int before = api.open;
+    uint32_t error = 0;
+    HANDLE held = INVALID_HANDLE_VALUE;
     HANDLE parent = WalkToFolder(api, folder.substr(0, cut), nullptr, error);
-    if (parent == INVALID_HANDLE_VALUE) {
-        return false;
-    }
     const bool prepared =
+        parent != INVALID_HANDLE_VALUE &&
         PrepareServiceFolderWith(api, parent, folder.substr(cut + 1), nullptr, held, error);
-    api.Close(parent);
-    return prepared;
+    if (parent != INVALID_HANDLE_VALUE) {
+        api.Close(parent);
+    }
+    EXPECT_EQ(api.open, before + (prepared ? 1 : 0));
+    EXPECT_EQ(held != INVALID_HANDLE_VALUE, prepared);
+    return prepared ? kPrepared : error;
 }
 
 UserFile ReadFrom(FakeFileApi& api, const std::wstring& path, size_t limit, std::string& content) {
@@ -260,9 +268,7 @@ TEST(WinFiles, OnlyTheServiceAndAdministratorsMayHaveTheFolder) {
 
 TEST(WinFiles, AMissingFolderIsMadeWithItsAclAndHeldSoNobodyCanRenameIt) {
     FakeFileApi api;
-    HANDLE held = INVALID_HANDLE_VALUE;
-    uint32_t error = 0;
-    ASSERT_TRUE(Prepare(api, kFolder, held, error));
+    ASSERT_EQ(Prepare(api, kFolder), kPrepared);
     EXPECT_EQ(api.calls, std::vector<std::wstring>{std::wstring(L"MakeFolder ") + kFolder + L" " +
                                                    (kOurs + 4)});
     const auto& o = api.opens.back();
@@ -274,18 +280,15 @@ TEST(WinFiles, AMissingFolderIsMadeWithItsAclAndHeldSoNobodyCanRenameIt) {
     // sharing nobody can open the folder to rename or remove it.
     EXPECT_NE(o.access & FILE_LIST_DIRECTORY, 0u);
     EXPECT_EQ(o.share & FILE_SHARE_DELETE, 0u);
-    EXPECT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(api.open, 1);  // the held handle
 
     // The next start keeps it as it is.
     api.calls.clear();
-    ASSERT_TRUE(Prepare(api, kFolder, held, error));
+    ASSERT_EQ(Prepare(api, kFolder), kPrepared);
     EXPECT_TRUE(api.calls.empty());
 
     // Only the last level is made.
     api.calls.clear();
-    EXPECT_FALSE(Prepare(api, L"C:/missing/service_dmp", held, error));
-    EXPECT_EQ(error, uint32_t{ERROR_FILE_NOT_FOUND});
+    EXPECT_EQ(Prepare(api, L"C:/missing/service_dmp"), uint32_t{ERROR_FILE_NOT_FOUND});
     EXPECT_TRUE(api.calls.empty());
 }
 
@@ -306,9 +309,7 @@ TEST(WinFiles, WhateverElseIsAtTheFolderIsSetAsideUnfollowed) {
         for (int n = 1; n <= 100; ++n) {
             api.entries[folder + L".aside-" + std::to_wstring(n)] = {};
         }
-        HANDLE held = INVALID_HANDLE_VALUE;
-        uint32_t error = 0;
-        ASSERT_TRUE(Prepare(api, kFolder, held, error));
+        ASSERT_EQ(Prepare(api, kFolder), kPrepared);
         ASSERT_EQ(api.calls.size(), 2u);
         const std::wstring move = L"Move " + folder + L" " + folder + L".aside-";
         ASSERT_EQ(api.calls[0].rfind(move, 0), 0u);
@@ -316,18 +317,13 @@ TEST(WinFiles, WhateverElseIsAtTheFolderIsSetAsideUnfollowed) {
         EXPECT_EQ(api.calls[1], L"MakeFolder " + folder + L" " + (kOurs + 4));
         EXPECT_EQ(api.entries.at(api.calls[0].substr(move.size() - folder.size() - 7)).sddl,
                   entry.sddl);
-        EXPECT_EQ(api.open, 1);
     }
 
     // What cannot be moved aside leaves no folder: no dumps.
     FakeFileApi api;
     api.entries[folder] = planted[0];
     api.moveError = ERROR_ACCESS_DENIED;
-    HANDLE held = INVALID_HANDLE_VALUE;
-    uint32_t error = 0;
-    EXPECT_FALSE(Prepare(api, kFolder, held, error));
-    EXPECT_EQ(error, uint32_t{ERROR_ACCESS_DENIED});
-    EXPECT_EQ(api.open, 0);
+    EXPECT_EQ(Prepare(api, kFolder), uint32_t{ERROR_ACCESS_DENIED});
 }
 
 // The way to the data folder: at each level above it, a reparse point, a
@@ -348,10 +344,7 @@ TEST(WinFiles, TheWayToTheDataFolderIsTheSystemsAndHasNoReparsePoint) {
         api.entries[data] = {};
         api.entries[data + L"/service_dmp"] = {FILE_ATTRIBUTE_DIRECTORY, user};
         api.entries[level] = entry;
-        HANDLE held = INVALID_HANDLE_VALUE;
-        uint32_t error = 0;
-        const bool prepared = Prepare(api, data + L"/service_dmp", held, error);
-        EXPECT_EQ(api.open, prepared ? 1 : 0);
+        const bool prepared = Prepare(api, data + L"/service_dmp") == kPrepared;
         EXPECT_TRUE(prepared || api.calls.empty()) << api.calls.front();
         return prepared;
     };

@@ -6,23 +6,17 @@
 namespace vt::platform::posix {
 namespace {
 
-TEST(PosixFolders, DataFolderFollowsTheEnvironmentWithoutTrailingSlash) {
+TEST(PosixFolders, DataFolderFollowsTheEnvironmentWithoutTrailingSlashAndIsShared) {
     PosixFolders folders;
     ::setenv("VTSERVICE_DATA_DIR", "/tmp/vt-data//", 1);
     EXPECT_EQ(folders.DataFolder(), "/tmp/vt-data");
+    std::string shared = "before";
+    EXPECT_TRUE(folders.SharedDataFolder(shared));
+    EXPECT_EQ(shared, "/tmp/vt-data");
     ::setenv("VTSERVICE_DATA_DIR", "", 1);
     EXPECT_EQ(folders.DataFolder(), "/var/lib/vtservice");
     ::unsetenv("VTSERVICE_DATA_DIR");
     EXPECT_EQ(folders.DataFolder(), "/var/lib/vtservice");
-}
-
-TEST(PosixFolders, SharedDataFolderIsTheDataFolder) {
-    PosixFolders folders;
-    ::setenv("VTSERVICE_DATA_DIR", "/tmp/vt-shared/", 1);
-    std::string folder = "before";
-    EXPECT_TRUE(folders.SharedDataFolder(folder));
-    EXPECT_EQ(folder, "/tmp/vt-shared");
-    ::unsetenv("VTSERVICE_DATA_DIR");
 }
 
 }  // namespace

@@ -175,10 +175,6 @@ class ServiceCompanionTest : public ::testing::Test {
         fp.threads.RunPending();
         TWServiceBase::s_current = nullptr;
     }
-    CompanionWatcher Watcher() {
-        return CompanionWatcher(service.CompanionShared(), fp.processes, fp.folders, fp.clock);
-    }
-
     FakePlatform fp;
     Platform platform = fp.get();
     TWService service{platform};
@@ -191,7 +187,7 @@ TEST_F(ServiceCompanionTest, ACopyStartedAsTheStopBeginsDoesNotOutliveIt) {
         fp.processes.onLaunch = nullptr;
         service.Stop();
     };
-    CompanionWatcher watcher = Watcher();
+    CompanionWatcher watcher(service.CompanionShared(), fp.processes, fp.folders, fp.clock);
     for (int i = 0; i < 7; ++i) {
         watcher.Pass();
     }
