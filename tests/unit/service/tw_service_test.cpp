@@ -181,7 +181,8 @@ TEST(TWServiceScreenSaver, SubscribedForTheObjectsLifeAndOptional) {
 // A work item that cannot be queued stops the service with the queue's code.
 // Hot-plug is registered after the watch and the pipe are queued, before the
 // cooler's cycle; a watch already queued has seen the stop and ended before
-// the stop is reported, and nothing is left queued.
+// the stop is reported, and nothing is left queued. (The state and exit
+// code a failed start or stop leaves are the base's: ServiceBaseFaults.)
 TEST(TWServiceFaults, AFailedQueueStopsTheServiceWithItsCode) {
     for (uint32_t at : {1u, 2u, 3u}) {
         SCOPED_TRACE(at);
