@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -121,10 +122,11 @@ TEST_F(PanelTest, EachModeGetsWhatItNeedsInOneSend) {
     TwLink().systemValue = 77;
     device->pingTarget = 1;
     fp.icmp.onSend = [this](const fakes::FakeIcmp::Sent& request) {
-        // A 20-byte IP header, then the request as its echo (type 0).
-        std::vector<uint8_t> reply(20, 0);
+        // A 20-byte IP header, then the echo with type 0.
+        std::vector<uint8_t> reply(20 + 44, 0);
         reply[0] = 0x45;
-        reply.insert(reply.end(), request.bytes.begin(), request.bytes.end());
+        std::copy_n(request.bytes.begin(), std::min<size_t>(request.bytes.size(), 44),
+                    reply.begin() + 20);
         reply[20] = 0;
         fp.icmp.incoming.push_back({33, reply});
     };
