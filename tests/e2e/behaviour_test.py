@@ -161,9 +161,14 @@ class Ending(Behaviour):
     library: the RX420's ControlOff, asked for through the pipe."""
 
     def block_control_off(self):
+        """Back once the call is under way in the library (which logs a call
+        as it enters it), so a test that waits for its end knows it began."""
         self.wait_messages(["CreateRX420"])
-        self.twsim({"cmd": "set", "model": "RX420", "state": {"blockOn": "ControlOff"}})
-        self.target.vtctl("--timeout", "1000", "rx420_control_off")
+        self.twsim({"cmd": "clearLog"},
+                   {"cmd": "set", "model": "RX420", "state": {"blockOn": "ControlOff"}})
+        r = self.target.vtctl("--timeout", "1000", "rx420_control_off")
+        entered = lambda: "ControlOff" in [e["call"] for e in self.log("RX420")]
+        self.assertTrue(wait_for(entered, 5), f"vtctl: {r.stderr!r}, calls: {self.log()}")
 
     def new_report(self, before, kind):
         # (A report of the same minute as an earlier one takes its name.)
@@ -200,7 +205,8 @@ class Ending(Behaviour):
         t0 = time.monotonic()
         self.block_control_off()
         hang = "TWservice hang in RX420 GetEffectMode/SetMusicPulse/ControlOff on vt-pipe"
-        self.assertTrue(wait_for(lambda: hang in self.target.messages(), 35 + self.target.slack))
+        self.assertTrue(wait_for(lambda: hang in self.target.messages(), 35 + self.target.slack),
+                        f"entries: {self.target.messages()}")
         seen = time.monotonic() - t0
         self.assertTrue(wait_for(lambda: not self.target.alive(), self.target.hang_dump_bound))
         print(f"\nthe hang was seen at {seen:.1f} s, the process ended at "

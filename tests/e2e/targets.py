@@ -274,7 +274,7 @@ class Wine:
     holder_modes = ("silent", "slow")
     hang_dump_bound = 12.0  # under Wine the dump writer uses all of its 10 s
     slack = 2.0  # starting a program under Wine is part of each timing
-    ENTRY = re.compile(r'(\w+):eventlog:ReportEventW L"(.*)"\s*$')
+    ENTRY = re.compile(r'(\w+):(\w+):eventlog:ReportEventW L"(.*)"\s*$')
 
     def __init__(self, test):
         self.test = test
@@ -340,12 +340,19 @@ class Wine:
 
     def all_entries(self):
         """Every entry of the prefix: Wine traces the source name and the
-        message as two strings, each on its own line after the thread's
-        number; an error entry's lines are "err:" ones."""
+        message as two strings, each on a line of its own that starts with
+        the writing thread's number (an error entry's lines are "err:"
+        ones). Threads that write at the same time interleave their lines,
+        so each thread's pair is taken from its own lines."""
         with open(self.trace, encoding="utf-8", errors="replace") as f:
-            strings = [m.groups() for m in map(self.ENTRY.search, f.read().splitlines()) if m]
-        return [(strings[i + 1][0] == "err", strings[i + 1][1])
-                for i in range(0, len(strings) - 1, 2)]
+            lines = [m.groups() for m in map(self.ENTRY.search, f.read().splitlines()) if m]
+        entries, source = [], {}
+        for thread, kind, text in lines:
+            if source.pop(thread, None) is None:
+                source[thread] = text
+            else:
+                entries.append((kind == "err", text))
+        return entries
 
     def all_messages(self):
         return [text for _, text in self.all_entries()]
