@@ -167,8 +167,9 @@ class Ending(Behaviour):
         self.twsim({"cmd": "clearLog"},
                    {"cmd": "set", "model": "RX420", "state": {"blockOn": "ControlOff"}})
         r = self.target.vtctl("--timeout", "1000", "rx420_control_off")
-        entered = lambda: "ControlOff" in [e["call"] for e in self.log("RX420")]
-        self.assertTrue(wait_for(entered, 5), f"vtctl: {r.stderr!r}, calls: {self.log()}")
+        calls = lambda: [e["call"] for e in self.log("RX420")]
+        self.assertTrue(wait_for(lambda: "ControlOff" in calls(), 5),
+                        f"vtctl: {r.stderr!r}, RX420 calls: {calls()}")
 
     def new_report(self, before, kind):
         # (A report of the same minute as an earlier one takes its name.)
